@@ -1,0 +1,9 @@
+# Warnings for the project's own targets: quorva_warnings(target).
+function(quorva_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                                             -Wno-sign-conversion)
+  endif()
+endfunction()

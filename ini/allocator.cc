@@ -1,0 +1,41 @@
+// The library's one allocator, replaceable by tests.
+#include <cstdio>
+#include <cstdlib>
+
+#include "ini/internal.h"
+
+namespace ini_detail {
+namespace {
+
+Allocator g_allocator = {std::malloc, std::realloc, std::free};
+
+}  // namespace
+
+void OutOfMemory() {
+  std::fputs("ini: out of memory\n", stderr);
+  std::abort();
+}
+
+void* Allocate(std::size_t size) { return g_allocator.allocate(size); }
+void* Reallocate(void* block, std::size_t size) { return g_allocator.reallocate(block, size); }
+void Release(void* block) { g_allocator.release(block); }
+
+void* AllocateOrDie(std::size_t size) {
+  void* block = Allocate(size);
+  if (block == nullptr) OutOfMemory();
+  return block;
+}
+
+Allocator SetAllocatorForTesting(Allocator allocator) {
+  Allocator previous = g_allocator;
+  g_allocator = allocator;
+  return previous;
+}
+
+std::int32_t SlotsFor(std::int32_t capacity) {
+  std::int32_t slots = 10;
+  while (slots < capacity) slots *= 2;
+  return slots;
+}
+
+}  // namespace ini_detail

@@ -1,0 +1,245 @@
+// Tests of the in-memory document: order, ownership, lookups, changes and capacity.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ini/ini.h"
+#include "tests/failing_allocator.h"
+
+namespace {
+
+using testing_support::FailingAllocator;
+
+std::vector<std::string> SectionNames(const IniDocument* document) {
+  std::vector<std::string> names;
+  for (int32_t i = 0; const char* name = ini_section_name_at(document, i); ++i) {
+    names.push_back(name);
+  }
+  return names;
+}
+
+std::vector<std::string> Keys(const IniSection* section) {
+  std::vector<std::string> keys;
+  for (int32_t i = 0; const char* key = ini_key_at(section, i); ++i) keys.push_back(key);
+  return keys;
+}
+
+// Every test checks at its end that the blocks it made were all released.
+class IniDocumentTest : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(allocator_.LiveBlocks(), 0u); }
+  FailingAllocator allocator_;
+};
+
+TEST_F(IniDocumentTest, NewDocumentIsEmpty) {
+  IniDocument* document = ini_new_document();
+  EXPECT_EQ(document->count, 0);
+  EXPECT_EQ(document->capacity, 10);
+  EXPECT_EQ(ini_find_section(document, "Install"), nullptr);
+  EXPECT_EQ(ini_find_section(document, ""), nullptr);
+  EXPECT_EQ(ini_section_name_at(document, 0), nullptr);
+  EXPECT_EQ(ini_remove_section(document, "x"), 1);
+  ini_free_document(document);
+}
+
+TEST_F(IniDocumentTest, NewSectionCopiesItsName) {
+  std::string name = "quorva";
+  IniSection* section = ini_new_section(name.c_str());
+  name[0] = 'X';
+  EXPECT_STREQ(section->name, "quorva");
+  EXPECT_EQ(section->count, 0);
+  EXPECT_EQ(section->capacity, 10);
+  ini_free_section(section);
+}
+
+TEST_F(IniDocumentTest, CapacityStepsByTenAndKeepsOrder) {
+  IniDocument* document = ini_new_document();
+  std::vector<std::string> expected;
+  for (int i = 0; i < 35; ++i) {
+    expected.push_back("s" + std::to_string(i));
+    EXPECT_EQ(ini_add_section(document, ini_new_section(expected.back().c_str())), 1);
+    EXPECT_EQ(document->count, i + 1);
+    EXPECT_EQ(document->capacity, (i / 10 + 1) * 10) << "after " << i + 1 << " sections";
+  }
+  EXPECT_EQ(SectionNames(document), expected);
+
+  IniSection* section = ini_find_section(document, "s34");
+  for (int i = 0; i < 21; ++i) ini_set_value(section, ("k" + std::to_string(i)).c_str(), "v");
+  EXPECT_EQ(section->capacity, 30);
+  for (int i = 0; i < 21; ++i) ini_remove_key(section, ("k" + std::to_string(i)).c_str());
+  EXPECT_EQ(section->count, 0);
+  EXPECT_EQ(section->capacity, 30) << "capacity never shrinks";
+  ini_free_document(document);
+}
+
+TEST_F(IniDocumentTest, AddingSameNameReplacesInPlace) {
+  IniDocument* document = ini_new_document();
+  ini_add_section(document, ini_new_section("a"));
+  IniSection* old_b = ini_new_section("b");
+  ini_set_value(old_b, "k", "old");
+  ini_add_section(document, old_b);
+  ini_add_section(document, ini_new_section("c"));
+
+  IniSection* new_b = ini_new_section("b");
+  ini_set_value(new_b, "k", "new");
+  EXPECT_EQ(ini_add_section(document, new_b), 0);
+  EXPECT_EQ(document->count, 3);
+  EXPECT_EQ(document->sections[1], new_b);
+  EXPECT_STREQ(ini_get_value(ini_find_section(document, "b"), "k"), "new");
+  ini_free_document(document);  // the old section was released by the add: no leak, no double free
+}
+
+TEST_F(IniDocumentTest, AddingASectionAlreadyHeldChangesNothing) {
+  IniDocument* document = ini_new_document();
+  IniSection* section = ini_new_section("a");
+  ini_set_value(section, "k", "v");
+  ASSERT_EQ(ini_add_section(document, section), 1);
+  EXPECT_EQ(ini_add_section(document, section), 0);
+  EXPECT_EQ(document->count, 1);
+  EXPECT_STREQ(ini_get_value(ini_find_section(document, "a"), "k"), "v");
+  ini_free_document(document);
+}
+
+TEST_F(IniDocumentTest, LookupsAreExactAndFirstMatchWins) {
+  IniDocument* document = ini_new_document();
+  ini_add_section(document, ini_new_section("install"));
+  IniSection* section = ini_new_section("Install");
+  ini_add_section(document, section);
+  ini_set_value(section, "VSN ", "spaced");
+  ini_set_value(section, "VSN", "4.0.1");
+
+  EXPECT_EQ(ini_find_section(document, "Install"), section);
+  EXPECT_EQ(ini_find_section(document, "INSTALL"), nullptr);
+  EXPECT_EQ(ini_find_section(document, "Instal"), nullptr);
+  EXPECT_STREQ(ini_get_value(section, "VSN"), "4.0.1");
+  EXPECT_STREQ(ini_get_value(section, "VSN "), "spaced");
+  EXPECT_EQ(ini_get_value(section, "vsn"), nullptr);
+  EXPECT_EQ(ini_get_value(section, "VS"), nullptr);
+  ini_free_document(document);
+}
+
+// The reader may put a key twice into one section; only the first is found or changed.
+TEST_F(IniDocumentTest, RepeatedKeyOnlyFirstIsFoundAndChanged) {
+  IniSection* section = ini_new_section("s");
+  ini_set_value(section, "K", "1");
+  // Append a second K by hand, as the reader does for a file that repeats a key.
+  IniSection* other = ini_new_section("t");
+  ini_set_value(other, "K", "2");
+  IniEntry* repeat = other->entries[0];
+  other->count = 0;
+  ini_free_section(other);
+  section->entries[section->count++] = repeat;
+
+  EXPECT_STREQ(ini_get_value(section, "K"), "1");
+  EXPECT_EQ(ini_set_value(section, "K", "3"), 0);
+  EXPECT_STREQ(section->entries[0]->value, "3");
+  EXPECT_STREQ(section->entries[1]->value, "2");
+  EXPECT_EQ(section->count, 2);
+  ini_free_section(section);
+}
+
+TEST_F(IniDocumentTest, SetValueFromItsOwnValueKeepsIt) {
+  IniSection* section = ini_new_section("s");
+  ini_set_value(section, "key", "value");
+  EXPECT_EQ(ini_set_value(section, ini_key_at(section, 0), ini_get_value(section, "key")), 0);
+  EXPECT_STREQ(ini_get_value(section, "key"), "value");
+  EXPECT_EQ(section->count, 1);
+  ini_free_section(section);
+}
+
+TEST_F(IniDocumentTest, EmptyKeyAndValueAreStored) {
+  IniSection* section = ini_new_section("");
+  EXPECT_EQ(ini_set_value(section, "", ""), 1);
+  ASSERT_NE(ini_get_value(section, ""), nullptr);
+  EXPECT_STREQ(ini_get_value(section, ""), "");
+  EXPECT_EQ(ini_set_value(section, "", "x"), 0);
+  EXPECT_STREQ(ini_get_value(section, ""), "x");
+  // key and value live in one block: the value directly behind the key's NUL
+  EXPECT_EQ(section->entries[0]->value, section->entries[0]->key + 1);
+  ini_free_section(section);
+}
+
+TEST_F(IniDocumentTest, RemoveMovesLastIntoTheGap) {
+  IniSection* section = ini_new_section("s");
+  for (const char* key : {"K1", "K2", "K3", "K4"}) ini_set_value(section, key, key);
+  EXPECT_EQ(ini_remove_key(section, "K2"), 0);
+  EXPECT_EQ(Keys(section), (std::vector<std::string>{"K1", "K4", "K3"}));
+  EXPECT_EQ(ini_remove_key(section, "K3"), 0);
+  EXPECT_EQ(Keys(section), (std::vector<std::string>{"K1", "K4"}));
+  EXPECT_EQ(ini_remove_key(section, "K9"), 1);
+  EXPECT_EQ(ini_remove_key(section, ini_key_at(section, 0)), 0);
+  EXPECT_EQ(Keys(section), (std::vector<std::string>{"K4"}));
+  EXPECT_STREQ(ini_get_value(section, "K4"), "K4");
+  ini_free_section(section);
+
+  IniDocument* document = ini_new_document();
+  for (const char* name : {"a", "b", "c", "d"}) ini_add_section(document, ini_new_section(name));
+  EXPECT_EQ(ini_remove_section(document, "a"), 0);
+  EXPECT_EQ(SectionNames(document), (std::vector<std::string>{"d", "b", "c"}));
+  EXPECT_EQ(ini_remove_section(document, "a"), 1);
+  EXPECT_EQ(ini_remove_section(document, "c"), 0);
+  EXPECT_EQ(SectionNames(document), (std::vector<std::string>{"d", "b"}));
+  EXPECT_EQ(document->capacity, 10);
+  ini_free_document(document);
+}
+
+TEST_F(IniDocumentTest, PositionsOutsideTheListGiveNull) {
+  IniDocument* document = ini_new_document();
+  IniSection* section = ini_new_section("s");
+  ini_add_section(document, section);
+  ini_set_value(section, "k", "v");
+  for (int32_t position : {-1, 1, 2, INT32_MIN, INT32_MAX}) {
+    EXPECT_EQ(ini_section_name_at(document, position), nullptr) << position;
+    EXPECT_EQ(ini_key_at(section, position), nullptr) << position;
+  }
+  EXPECT_STREQ(ini_section_name_at(document, 0), "s");
+  EXPECT_STREQ(ini_key_at(section, 0), "k");
+  ini_free_document(document);
+}
+
+TEST_F(IniDocumentTest, CopySectionKeepsFirstOccurrences) {
+  IniSection* source = ini_new_section("src");
+  ini_set_value(source, "K", "1");
+  ini_set_value(source, "J", "2");
+  ini_set_value(source, "X", "3");
+  // Rename X to K in place, giving a repeated key as a file with K twice does.
+  source->entries[2]->key[0] = 'K';
+
+  IniSection* copy = ini_copy_section(source, "dst");
+  EXPECT_STREQ(copy->name, "dst");
+  EXPECT_EQ(Keys(copy), (std::vector<std::string>{"K", "J"}));
+  EXPECT_STREQ(ini_get_value(copy, "K"), "1");
+  EXPECT_STREQ(ini_get_value(copy, "J"), "2");
+  EXPECT_EQ(source->count, 3);
+  EXPECT_NE(copy->entries[0]->key, source->entries[0]->key) << "copies live in new blocks";
+  ini_free_section(copy);
+  ini_free_section(source);
+
+  IniSection* empty = ini_new_section("e");
+  IniSection* empty_copy = ini_copy_section(empty, "f");
+  EXPECT_EQ(empty_copy->count, 0);
+  EXPECT_STREQ(empty_copy->name, "f");
+  ini_free_section(empty_copy);
+  ini_free_section(empty);
+}
+
+// Operations without a failure result stop the process rather than go on half-done.
+TEST(IniDocumentDeathTest, OutOfMemoryAbortsWithAMessage) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        FailingAllocator allocator(0);
+        ini_new_document();
+      },
+      "ini: out of memory");
+  EXPECT_DEATH(
+      {
+        IniSection* section = ini_new_section("s");
+        FailingAllocator allocator(0);
+        ini_set_value(section, "k", "v");
+      },
+      "ini: out of memory");
+}
+
+}  // namespace

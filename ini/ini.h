@@ -1,0 +1,128 @@
+/* INI configuration files: an in-memory document of ordered sections and entries, a reader
+ * and a writer. Usable from C and C++. */
+#ifndef INI_INI_H_
+#define INI_INI_H_
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Names, keys and values are NUL-terminated byte strings. The library gives their bytes no
+ * meaning: they are stored and compared byte for byte, case-sensitively, untrimmed.
+ *
+ * Memory: everything a document holds comes from malloc/realloc and is released by
+ * ini_free_document or ini_free_section; callers never free a name, key or value.
+ * An operation that has no failure result (every one but ini_load_file and ini_store_file)
+ * prints "ini: out of memory" on standard error and calls abort() when an allocation fails:
+ * it has no way to report the failure and must not go on with a half-made change. */
+
+/* One key/value pair. `key` is the start of the one heap block the entry owns; `value`
+ * points into that same block, behind the key's NUL, and is never released by itself. */
+typedef struct IniEntry {
+  char *key;
+  char *value;
+} IniEntry;
+
+/* A named section: `entries[0]` to `entries[count - 1]` in position order. `capacity` is
+ * 10 for a new section and grows by 10 whenever an entry is appended to a full section; it
+ * never shrinks. The section owns its name, the array and every entry. */
+typedef struct IniSection {
+  int32_t count;
+  int32_t capacity;
+  char *name;
+  IniEntry **entries;
+} IniSection;
+
+/* A document: `sections[0]` to `sections[count - 1]` in position order, with `capacity`
+ * growing as for IniSection. The document owns the array and every section in it. */
+typedef struct IniDocument {
+  int32_t count;
+  int32_t capacity;
+  IniSection **sections;
+} IniDocument;
+
+/* Names and keys are not unique: a file may repeat them, and every lookup below finds the
+ * first match in position order. A repeat behind it is held, reachable by position and
+ * written out, but never found by name. */
+
+/* A new empty document (count 0, capacity 10), owned by the caller. */
+IniDocument *ini_new_document(void);
+
+/* Releases the document with all its sections, names, entries, keys and values. Every
+ * reference lent from it becomes invalid. */
+void ini_free_document(IniDocument *document);
+
+/* A new empty section (count 0, capacity 10) holding its own copy of `name`; owned by the
+ * caller until it is given to ini_add_section. */
+IniSection *ini_new_section(const char *name);
+
+/* Releases a section that no document holds, with its name and entries. */
+void ini_free_section(IniSection *section);
+
+/* Gives `section` to the document, which owns it from now on.
+ * Returns 1 when it was appended; 0 when it took the place (and position) of the first
+ * section of the same name, which is released whole. Handing over the very section that
+ * already stands at that place changes nothing and returns 0. */
+int ini_add_section(IniDocument *document, IniSection *section);
+
+/* The first section named `name`, or NULL. Lent: valid until that section is replaced,
+ * removed or released. */
+IniSection *ini_find_section(const IniDocument *document, const char *name);
+
+/* Releases the first section named `name`, and moves the last section into its position.
+ * Returns 0 when a section was removed, 1 when no section has that name. */
+int ini_remove_section(IniDocument *document, const char *name);
+
+/* The name of the section at `position`, or NULL when the position is not in 0..count-1.
+ * Lent like the section itself. */
+const char *ini_section_name_at(const IniDocument *document, int32_t position);
+
+/* Stores copies of `key` and `value`. Returns 1 when a new entry was appended; 0 when the
+ * first entry with that key received the new value. `key` and `value` may point into the
+ * very entry being replaced. */
+int ini_set_value(IniSection *section, const char *key, const char *value);
+
+/* The value of the first entry with `key`, or NULL. Lent: valid until that entry receives a
+ * new value or is removed, or the section is released. */
+const char *ini_get_value(const IniSection *section, const char *key);
+
+/* The key of the entry at `position`, or NULL when the position is not in 0..count-1.
+ * Lent like ini_get_value's result. */
+const char *ini_key_at(const IniSection *section, int32_t position);
+
+/* Releases the first entry with `key`, and moves the last entry into its position.
+ * Returns 0 when an entry was removed, 1 when no entry has that key. */
+int ini_remove_key(IniSection *section, const char *key);
+
+/* A new section named `new_name`, owned by the caller and in no document, holding one copy
+ * of each distinct key of `section` with the value of its first occurrence, in the order
+ * of first occurrences. The source is unchanged. */
+IniSection *ini_copy_section(const IniSection *section, const char *new_name);
+
+/* Reads the file at `path` (passed to the system unchanged) into a new document owned by
+ * the caller. Returns NULL when the file cannot be opened, when a read fails, when its
+ * structure is rejected, or when memory runs out; a file is accepted or rejected whole.
+ *
+ * Syntax, line by line: "[name]" opens a section; "key = value" adds an entry to it; the
+ * first line must open a section. A ';' starts a comment to the end of the line. A '\'
+ * makes the next ';' or '\' an ordinary character, joins the next line when it ends a line,
+ * and is dropped before any other byte. CR is ignored everywhere. Spaces are dropped at
+ * the start and end of a line and around the first '='. Blank and comment lines are
+ * skipped; an empty file gives a document without sections. */
+IniDocument *ini_load_file(const char *path);
+
+/* Writes the document to `path`, replacing any file there: "[name]\n" per section, then
+ * "key=value\n" per entry, with every ';' and '\' in keys and values preceded by '\'.
+ * Section names are written as they are.
+ * Returns 0 on success; -1 when the file cannot be created (nothing was written); -2 when a
+ * write failed or was short (the file is closed and holds exactly the bytes written before
+ * the failure). */
+int ini_store_file(const IniDocument *document, const char *path);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* INI_INI_H_ */

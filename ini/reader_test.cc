@@ -1,0 +1,241 @@
+// Tests of the reader: the byte rules of logical lines, the structure of a file, building
+// in place, and failures of the disk and of memory.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ini/internal.h"
+#include "tests/failing_allocator.h"
+#include "tests/fake_file_system.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using testing_support::Dump;
+using testing_support::FailingAllocator;
+using testing_support::FakeFileSystem;
+using testing_support::Op;
+
+constexpr char kRejected[] = "(rejected)";
+
+// Loads `bytes` through the fake disk, delivering at most `read_limit` bytes per read, and
+// dumps the document. Also checks that the file was closed and nothing leaked.
+std::string Load(const std::string& bytes, std::uint32_t read_limit = UINT32_MAX) {
+  FailingAllocator allocator;
+  FakeFileSystem disk;
+  disk.files["t.ini"] = bytes;
+  disk.read_limit = read_limit;
+  IniDocument* document = ini_detail::LoadFile(disk, "t.ini");
+  EXPECT_EQ(disk.OpenFiles(), 0u);
+  std::string dump = document == nullptr ? kRejected : Dump(document);
+  if (document != nullptr) ini_free_document(document);
+  EXPECT_EQ(allocator.LiveBlocks(), 0u);
+  return dump;
+}
+
+struct ReaderCase {
+  const char* name;
+  std::string bytes;
+  std::string expected;  // Dump() of the document, or kRejected
+};
+
+// `name` with a section header in front, for cases about one line.
+std::string InSection(const std::string& lines) { return "[s]\n" + lines; }
+std::string Entries(const std::string& dump) { return "[s]\n" + dump; }
+
+const ReaderCase kCases[] = {
+    // Comments, spaces and the equals sign.
+    {"comment_and_spaces_dropped", InSection("name = left side ; remark\n"),
+     Entries("<name>=<left side>\n")},
+    {"doubled_backslashes", InSection("dir=C:\\\\r\\\\bin\n"), Entries("<dir>=<C:\\r\\bin>\n")},
+    {"escaped_semicolon", InSection("dir=a\\;b\n"), Entries("<dir>=<a;b>\n")},
+    {"backslash_before_other_byte_dropped", InSection("dir=a\\b\n"), Entries("<dir>=<ab>\n")},
+    {"continuation_keeps_inner_spaces", InSection("list = a \\\r\n   b\n"),
+     Entries("<list>=<a    b>\n")},
+    {"continuation_of_empty_line", InSection("\\\nk=v\n"), Entries("<k>=<v>\n")},
+    {"continuation_leading_spaces_dropped", InSection("\\\n   k=v\n"), Entries("<k>=<v>\n")},
+    {"backslash_in_comment_does_not_continue", InSection("k=v ; note \\\nx=1\n"),
+     Entries("<k>=<v>\n<x>=<1>\n")},
+    {"escaped_semicolon_then_continuation", InSection("k=v\\;c \\\nx=1\n"),
+     Entries("<k>=<v;c x=1>\n")},
+    {"escaped_leading_space_dropped", InSection("\\ x=1\n"), Entries("<x>=<1>\n")},
+    {"escaped_trailing_space_removed", InSection("k=v\\ \n"), Entries("<k>=<v>\n")},
+    {"cr_between_backslash_and_lf_continues", InSection("k=a\\\r\nb\n"),
+     Entries("<k>=<ab>\n")},
+    {"cr_ignored_anywhere", InSection("k\r=\rv\r\n"), Entries("<k>=<v>\n")},
+    {"skipped_lines", InSection("\n   \n\r\n; only a comment\n; comment \\\nk=v\n\\\n"),
+     Entries("<k>=<v>\n")},
+    {"empty_key_rejects", InSection("=v\n"), kRejected},
+    {"first_equals_opens_line_rejects", InSection("=a=b\n"), kRejected},
+    {"no_equals_rejects", InSection("k\n"), kRejected},
+    {"equals_in_value", InSection("k==v\np = q = r\n"), Entries("<k>=<=v>\n<p>=<q = r>\n")},
+    {"empty_value", InSection("k =   \n"), Entries("<k>=<>\n")},
+    {"number_sign_is_ordinary", InSection("#x=1\n"), Entries("<#x>=<1>\n")},
+    {"number_sign_comment_rejects", InSection("# note\n"), kRejected},
+    {"tabs_are_ordinary", InSection("\tk\t=v\t\n"), Entries("<\tk\t>=<v\t>\n")},
+    {"last_line_without_lf", InSection("k=v"), Entries("<k>=<v>\n")},
+    {"last_line_ends_in_comment", InSection("k=v ;c"), Entries("<k>=<v>\n")},
+    {"last_line_ends_in_backslash", InSection("k=v\\"), Entries("<k>=<v>\n")},
+    // Section headers.
+    {"two_characters_too_short", "[]\n", kRejected},
+    {"section_without_entries", "[a]\n", "[a]\n"},
+    {"spaces_inside_brackets_kept", "[ a ]\n", "[ a ]\n"},
+    {"spaces_around_header", "  [a]   ; remark\n", "[a]\n"},
+    {"nested_brackets", "[[a]]\n", "[[a]]\n"},
+    {"bracket_inside_name", "[a]b]\n", "[a]b]\n"},
+    {"text_after_header_rejects", "[a] x\n", kRejected},
+    {"semicolon_cuts_header", "[a;b]\n", kRejected},
+    {"escaped_semicolon_in_header", "[a\\;b]\n", "[a;b]\n"},
+    {"key_before_first_header_rejects", "k=v\n[a]\n", kRejected},
+    {"later_bracket_line_with_equals_is_key", "[a]\n[b=c]\n", "[a]\n<[b>=<c]>\n"},
+    {"first_bracket_line_with_equals_is_header", "[b=c]\n", "[b=c]\n"},
+    {"cr_alone_is_no_line_end", "[a]\rk=v\r", kRejected},
+    {"byte_order_mark_rejects", "\xEF\xBB\xBF[a]\n", kRejected},
+    {"nul_ends_the_string", InSection(std::string("k=v\0x\n", 6)), Entries("<k>=<v>\n")},
+    {"nul_at_start_rejects", InSection(std::string("\0k=v\n", 5)), kRejected},
+    {"high_bytes_ordinary", "[\xE4]\n\xFC=\xDF\n", "[\xE4]\n<\xFC>=<\xDF>\n"},
+    // Whole files.
+    {"repeats_kept_in_order", "[a]\nk=1\n[a]\nk=2\nk=3\n", "[a]\n<k>=<1>\n[a]\n<k>=<2>\n<k>=<3>\n"},
+    {"empty_file", "", ""},
+    {"only_comments_and_blanks", "; c\n\n   \n;x\\\n", ""},
+    {"written_form_reads_back", "[quorva]\nBindir=C:\\\\r\\\\qcore-4.0.1\\\\bin\n",
+     "[quorva]\n<Bindir>=<C:\\r\\qcore-4.0.1\\bin>\n"},
+};
+
+class IniReaderCases : public ::testing::TestWithParam<std::uint32_t> {};
+
+// Every case is read whole and also one and three bytes per read, so that no rule depends
+// on where a read happens to end.
+TEST_P(IniReaderCases, EachCaseGivesItsDocument) {
+  for (const ReaderCase& c : kCases) {
+    EXPECT_EQ(Load(c.bytes, GetParam()), c.expected) << c.name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadSizes, IniReaderCases, ::testing::Values(UINT32_MAX, 1u, 3u));
+
+TEST(IniReader, RepeatedNamesFindTheFirst) {
+  FakeFileSystem disk;
+  disk.files["t.ini"] = "[a]\nk=1\n[a]\nk=2\nk=3\n";
+  IniDocument* document = ini_detail::LoadFile(disk, "t.ini");
+  ASSERT_NE(document, nullptr);
+  EXPECT_EQ(ini_find_section(document, "a"), document->sections[0]);
+  EXPECT_STREQ(ini_get_value(document->sections[1], "k"), "2");
+  ini_free_document(document);
+}
+
+TEST(IniReader, LongLinesSpanManyReads) {
+  std::string value(5000, 'x');
+  value[1023] = 'y';
+  value[1024] = 'z';
+  EXPECT_EQ(Load("[s]\nk=" + value + "\n"), "[s]\n<k>=<" + value + ">\n");
+  std::string name(3000, 'n');
+  EXPECT_EQ(Load("[" + name + "]"), "[" + name + "]\n");
+}
+
+TEST(IniReader, ReadsInBlocksOf1024Bytes) {
+  FakeFileSystem disk;
+  disk.files["t.ini"] = "[s]\n" + std::string(3000, ';');
+  IniDocument* document = ini_detail::LoadFile(disk, "t.ini");
+  ASSERT_NE(document, nullptr);
+  // 3004 bytes: three reads that deliver bytes, one that finds the end.
+  EXPECT_EQ(disk.Count(Op::kRead), 4u);
+  ini_free_document(document);
+}
+
+// The document is built in the line blocks themselves: a name starts its block, and an
+// entry's value lies in the key's block, behind the key.
+TEST(IniReader, BuildsInPlace) {
+  FakeFileSystem disk;
+  disk.files["t.ini"] = "[quorva]\nBindir  =  C:\\\\r\n";
+  IniDocument* document = ini_detail::LoadFile(disk, "t.ini");
+  ASSERT_NE(document, nullptr);
+  const IniEntry* entry = document->sections[0]->entries[0];
+  EXPECT_STREQ(entry->key, "Bindir");
+  EXPECT_EQ(entry->value, entry->key + 11);
+  EXPECT_STREQ(entry->value, "C:\\r");
+  ini_free_document(document);
+}
+
+TEST(IniReader, ManySectionsAndEntriesGrowByTen) {
+  std::string bytes;
+  for (int s = 0; s < 25; ++s) {
+    bytes += "[s" + std::to_string(s) + "]\n";
+    for (int k = 0; k < s; ++k) bytes += "k" + std::to_string(k) + "=" + std::to_string(s) + "\n";
+  }
+  FakeFileSystem disk;
+  disk.files["t.ini"] = bytes;
+  IniDocument* document = ini_detail::LoadFile(disk, "t.ini");
+  ASSERT_NE(document, nullptr);
+  EXPECT_EQ(document->count, 25);
+  EXPECT_EQ(document->capacity, 30);
+  EXPECT_EQ(document->sections[24]->count, 24);
+  EXPECT_EQ(document->sections[24]->capacity, 30);
+  EXPECT_EQ(document->sections[0]->capacity, 10);
+  EXPECT_STREQ(ini_get_value(document->sections[24], "k23"), "24");
+  ini_free_document(document);
+}
+
+TEST(IniReader, MissingFileGivesNullWithoutAllocating) {
+  FailingAllocator allocator;
+  FakeFileSystem disk;
+  EXPECT_EQ(ini_detail::LoadFile(disk, "missing.ini"), nullptr);
+  EXPECT_EQ(allocator.Allocations(), 0);
+}
+
+// A read that fails part-way must not pass off the part read so far as the whole file.
+TEST(IniReader, FailedReadRejectsTheWholeFile) {
+  std::string bytes = "[s]\n" + std::string(2000, 'k') + "=v\n";
+  for (std::size_t failing = 1; failing <= 3; ++failing) {
+    FailingAllocator allocator;
+    FakeFileSystem disk;
+    disk.files["t.ini"] = bytes;
+    disk.fail_if = [&](const testing_support::Call& call, std::size_t) {
+      return call.op == Op::kRead && disk.Count(Op::kRead) == failing;
+    };
+    EXPECT_EQ(ini_detail::LoadFile(disk, "t.ini"), nullptr) << "read " << failing;
+    EXPECT_EQ(disk.OpenFiles(), 0u);
+    EXPECT_EQ(allocator.LiveBlocks(), 0u);
+  }
+}
+
+// Every allocation of a load is made to fail in turn: the load gives null, releases all it
+// held and closes the file.
+TEST(IniReader, EveryAllocationFailureGivesNullAndLeaksNothing) {
+  std::string bytes = "; header\n[a]\nk=1\n";
+  for (int s = 0; s < 12; ++s) bytes += "[s" + std::to_string(s) + "]\nk=" + std::string(70, 'v') + "\n";
+  for (int k = 0; k < 12; ++k) bytes += "key" + std::to_string(k) + "=v\n";
+  long total;
+  {
+    FailingAllocator counting;
+    FakeFileSystem disk;
+    disk.files["t.ini"] = bytes;
+    IniDocument* document = ini_detail::LoadFile(disk, "t.ini");
+    ASSERT_NE(document, nullptr);
+    ini_free_document(document);
+    total = counting.Allocations();
+  }
+  ASSERT_GT(total, 40);
+  for (long fail_at = 0; fail_at < total; ++fail_at) {
+    FailingAllocator allocator(fail_at);
+    FakeFileSystem disk;
+    disk.files["t.ini"] = bytes;
+    EXPECT_EQ(ini_detail::LoadFile(disk, "t.ini"), nullptr) << "allocation " << fail_at;
+    EXPECT_EQ(allocator.LiveBlocks(), 0u) << "allocation " << fail_at;
+    EXPECT_EQ(disk.OpenFiles(), 0u);
+  }
+}
+
+TEST(IniReader, LoadsARealFile) {
+  testing_support::TempDir dir;
+  std::string path = dir / "Install.ini";
+  testing_support::WriteFileBytes(path, "[Install]\r\nVSN = 4.0.1\r\nSYSTEM_VSN=26\r\n");
+  IniDocument* document = ini_load_file(path.c_str());
+  ASSERT_NE(document, nullptr);
+  EXPECT_EQ(Dump(document), "[Install]\n<VSN>=<4.0.1>\n<SYSTEM_VSN>=<26>\n");
+  ini_free_document(document);
+  EXPECT_EQ(ini_load_file((dir / "missing.ini").c_str()), nullptr);
+  EXPECT_EQ(ini_load_file(dir.path().c_str()), nullptr) << "a directory is no file";
+}
+
+}  // namespace

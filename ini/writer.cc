@@ -1,0 +1,96 @@
+// Writing a document: sections and entries -> bytes in a file.
+#include <algorithm>
+#include <cstring>
+
+#include "ini/internal.h"
+
+namespace ini_detail {
+namespace {
+
+constexpr std::size_t kOutputBlock = 64 * 1024;
+
+// Gathers the output and writes it in blocks. Lines are not written one call each: a
+// document of many short lines would otherwise cost one system call per line. The file
+// always holds exactly the bytes that were written successfully, in order.
+class Output {
+ public:
+  Output(platform::FileSystem& file_system, platform::File file)
+      : file_system_(file_system), file_(file) {}
+
+  bool Put(const char* data, std::size_t size) {
+    while (size > 0) {
+      if (used_ == kOutputBlock && !Flush()) return false;
+      std::size_t n = std::min(size, kOutputBlock - used_);
+      std::memcpy(block_ + used_, data, n);
+      used_ += n;
+      data += n;
+      size -= n;
+    }
+    return true;
+  }
+
+  // Puts `text` with a backslash before each ';' and each backslash.
+  bool PutEscaped(const char* text) {
+    for (;;) {
+      std::size_t plain = std::strcspn(text, ";\\");
+      if (!Put(text, plain)) return false;
+      text += plain;
+      if (*text == '\0') return true;
+      const char escaped[2] = {'\\', *text++};
+      if (!Put(escaped, 2)) return false;
+    }
+  }
+
+  // Writes what is gathered. A write that fails or writes fewer bytes than asked fails.
+  bool Flush() {
+    if (used_ == 0) return true;
+    std::uint32_t written = 0;
+    bool ok = file_system_.Write(file_, block_, static_cast<std::uint32_t>(used_), &written) &&
+              written == used_;
+    used_ = 0;
+    return ok;
+  }
+
+ private:
+  platform::FileSystem& file_system_;
+  platform::File file_;
+  std::size_t used_ = 0;
+  char block_[kOutputBlock];
+};
+
+bool WriteDocument(const IniDocument* document, Output* out) {
+  for (std::int32_t s = 0; s < document->count; ++s) {
+    const IniSection* section = document->sections[s];
+    // Section names are written as they are: the format has no escape for them.
+    if (!out->Put("[", 1) || !out->Put(section->name, std::strlen(section->name)) ||
+        !out->Put("]\n", 2)) {
+      return false;
+    }
+    for (std::int32_t e = 0; e < section->count; ++e) {
+      const IniEntry* entry = section->entries[e];
+      if (!out->PutEscaped(entry->key) || !out->Put("=", 1) ||
+          !out->PutEscaped(entry->value) || !out->Put("\n", 1)) {
+        return false;
+      }
+    }
+  }
+  return out->Flush();
+}
+
+}  // namespace
+
+int StoreFile(platform::FileSystem& file_system, const IniDocument* document,
+              const char* path) {
+  platform::File file;
+  if (!file_system.CreateForWriting(path, &file)) return -1;
+  Output out(file_system, file);
+  bool ok = WriteDocument(document, &out);
+  file_system.Close(file);
+  return ok ? 0 : -2;
+}
+
+}  // namespace ini_detail
+
+extern "C" int ini_store_file(const IniDocument* document, const char* path) {
+  return ini_detail::StoreFile(platform::RealFileSystem(), document, path);
+}

@@ -1,0 +1,194 @@
+// Tests of the writer: the exact bytes written, its three results, and reading back.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ini/internal.h"
+#include "tests/fake_file_system.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using testing_support::Dump;
+using testing_support::FakeFileSystem;
+using testing_support::Op;
+
+struct Section {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> entries;
+};
+
+// A document with exactly these sections and entries, repeats included, built by hand as
+// the reader would build it (ini_add_section and ini_set_value would merge repeats).
+IniDocument* MakeDocument(const std::vector<Section>& sections) {
+  IniDocument* document = ini_new_document();
+  for (const Section& s : sections) {
+    IniSection* section = ini_new_section(s.name.c_str());
+    for (const auto& [key, value] : s.entries) {
+      IniSection* holder = ini_new_section("");
+      ini_set_value(holder, key.c_str(), value.c_str());
+      IniEntry* entry = holder->entries[0];
+      holder->count = 0;
+      ini_free_section(holder);
+      ini_detail::Append(&section->entries, &section->count, &section->capacity, entry);
+    }
+    ini_detail::Append(&document->sections, &document->count, &document->capacity, section);
+  }
+  return document;
+}
+
+std::string Store(const std::vector<Section>& sections) {
+  IniDocument* document = MakeDocument(sections);
+  FakeFileSystem disk;
+  EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), 0);
+  ini_free_document(document);
+  EXPECT_EQ(disk.OpenFiles(), 0u);
+  return disk.files["out.ini"];
+}
+
+TEST(IniWriter, WritesExactBytes) {
+  struct Case {
+    const char* name;
+    std::vector<Section> sections;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"empty_document", {}, ""},
+      {"runtime_ini",
+       {{"quorva",
+         {{"Bindir", "C:\\r\\qcore-4.0.1\\bin"}, {"Progname", "qrv"}, {"Rootdir", "C:\\r"}}}},
+       "[quorva]\nBindir=C:\\\\r\\\\qcore-4.0.1\\\\bin\nProgname=qrv\nRootdir=C:\\\\r\n"},
+      {"sections_without_entries", {{"a", {}}, {"b", {}}}, "[a]\n[b]\n"},
+      {"escapes_in_key_and_value", {{"s", {{"a;b", "c\\d"}}}}, "[s]\na\\;b=c\\\\d\n"},
+      {"names_written_as_they_are", {{"a;b\\c", {}}}, "[a;b\\c]\n"},
+      {"other_bytes_unchanged", {{"s", {{" \tk=[", "] \r\n\xE9 "}}}}, "[s]\n \tk=[=] \r\n\xE9 \n"},
+      {"empty_value", {{"s", {{"k", ""}}}}, "[s]\nk=\n"},
+      {"repeats_written_in_order",
+       {{"a", {{"k", "1"}, {"k", "2"}}}, {"a", {{"k", "3"}}}},
+       "[a]\nk=1\nk=2\n[a]\nk=3\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Store(c.sections), c.bytes) << c.name;
+}
+
+TEST(IniWriter, ReplacesAnExistingFile) {
+  IniDocument* document = ini_new_document();
+  FakeFileSystem disk;
+  disk.files["out.ini"] = "old contents";
+  EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), 0);
+  EXPECT_EQ(disk.files["out.ini"], "");
+  ini_free_document(document);
+}
+
+TEST(IniWriter, FileThatCannotBeCreatedGivesMinusOne) {
+  IniDocument* document = MakeDocument({{"s", {{"k", "v"}}}});
+  FakeFileSystem disk;
+  disk.directories.insert("out.ini");
+  EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), -1);
+  EXPECT_EQ(disk.Count(Op::kWrite), 0u);
+  EXPECT_EQ(disk.Count(Op::kClose), 0u);
+  ini_free_document(document);
+}
+
+// A document large enough for several writes; each write in turn fails outright or writes
+// short. The result is -2, the file is closed, and it holds exactly the bytes written
+// before the failure.
+TEST(IniWriter, FailedOrShortWriteGivesMinusTwo) {
+  std::vector<Section> sections;
+  for (int s = 0; s < 300; ++s) {
+    Section section{"section" + std::to_string(s), {}};
+    for (int k = 0; k < 20; ++k) section.entries.push_back({"key;" + std::to_string(k), std::string(40, '\\')});
+    sections.push_back(section);
+  }
+  const std::string whole = Store(sections);
+  IniDocument* document = MakeDocument(sections);
+  FakeFileSystem counting;
+  ASSERT_EQ(ini_detail::StoreFile(counting, document, "out.ini"), 0);
+  const std::size_t writes = counting.Count(Op::kWrite);
+  ASSERT_GT(writes, 2u);
+
+  for (bool short_write : {false, true}) {
+    for (std::size_t failing = 1; failing <= writes; ++failing) {
+      FakeFileSystem disk;
+      auto pick = [&](const testing_support::Call& call, std::size_t) {
+        return call.op == Op::kWrite && disk.Count(Op::kWrite) == failing;
+      };
+      (short_write ? disk.short_write_if : disk.fail_if) = pick;
+      EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), -2) << failing;
+      EXPECT_EQ(disk.Count(Op::kWrite), failing) << "nothing is written after a failure";
+      EXPECT_EQ(disk.Count(Op::kClose), 1u);
+      const std::string& left = disk.files["out.ini"];
+      EXPECT_EQ(left, whole.substr(0, left.size())) << "a prefix of the whole, in order";
+      EXPECT_LT(left.size(), whole.size());
+    }
+  }
+  ini_free_document(document);
+}
+
+// What the writer writes, the reader reads back: the kinds of text that survive.
+TEST(IniWriter, RoundTripKeepsWhatSurvives) {
+  const std::vector<Section> sections = {
+      {" spaced name ", {{"a;b\\c", "x;y\\z"}, {"k", "p = q = r"}, {"e", ""}}},
+      {"[br]ack]", {{"in ner", "in  ner"}, {"\xE4[", "]\xFF"}, {"k", "1"}, {"k", "2"}}},
+      {"empty", {}},
+      {"tabs", {{"\tk", "v\t"}}},
+  };
+  IniDocument* document = MakeDocument(sections);
+  testing_support::TempDir dir;
+  std::string path = dir / "round.ini";
+  ASSERT_EQ(ini_store_file(document, path.c_str()), 0);
+  IniDocument* back = ini_load_file(path.c_str());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(Dump(back), Dump(document));
+  ini_free_document(back);
+  ini_free_document(document);
+
+  IniDocument* empty = ini_new_document();
+  ASSERT_EQ(ini_store_file(empty, path.c_str()), 0);
+  EXPECT_EQ(testing_support::ReadFileBytes(path), "");
+  IniDocument* empty_back = ini_load_file(path.c_str());
+  ASSERT_NE(empty_back, nullptr);
+  EXPECT_EQ(empty_back->count, 0);
+  ini_free_document(empty_back);
+  ini_free_document(empty);
+}
+
+// And the documented ways in which text does not survive the trip.
+TEST(IniWriter, RoundTripExceptions) {
+  struct Case {
+    const char* name;
+    std::vector<Section> sections;
+    std::string read_back;  // Dump() of what the reader makes of it, or "(rejected)"
+  };
+  const Case cases[] = {
+      {"outer_spaces_of_key_and_value", {{"s", {{" k ", " v "}}}}, "[s]\n<k>=<v>\n"},
+      {"equals_in_key_moves_to_value", {{"s", {{"a=b", "c"}}}}, "[s]\n<a>=<b=c>\n"},
+      {"empty_key_rejects", {{"s", {{"", "v"}}}}, "(rejected)"},
+      {"cr_dropped", {{"s\r", {{"k\r", "v\rw"}}}}, "[s]\n<k>=<vw>\n"},
+      {"lf_splits_value", {{"s", {{"k", "v\nx=y"}}}}, "[s]\n<k>=<v>\n<x>=<y>\n"},
+      {"semicolon_in_name_rejects", {{"a;b", {}}}, "(rejected)"},
+      {"backslash_in_name_dropped", {{"a\\b", {}}}, "[ab]\n"},
+      {"empty_name_rejects", {{"", {}}}, "(rejected)"},
+      {"equals_in_first_name_is_header", {{"a=b", {}}}, "[a=b]\n"},
+      {"equals_in_later_name_is_entry", {{"s", {}}, {"a=b", {}}}, "[s]\n<[a>=<b]>\n"},
+  };
+  for (const Case& c : cases) {
+    IniDocument* document = MakeDocument(c.sections);
+    FakeFileSystem disk;
+    ASSERT_EQ(ini_detail::StoreFile(disk, document, "f.ini"), 0);
+    IniDocument* back = ini_detail::LoadFile(disk, "f.ini");
+    EXPECT_EQ(back == nullptr ? "(rejected)" : Dump(back), c.read_back) << c.name;
+    if (back != nullptr) ini_free_document(back);
+    ini_free_document(document);
+  }
+}
+
+TEST(IniWriter, MissingDirectoryGivesMinusOne) {
+  testing_support::TempDir dir;
+  IniDocument* document = ini_new_document();
+  std::string path = dir / "no" + platform::kSeparator + "such.ini";
+  EXPECT_EQ(ini_store_file(document, path.c_str()), -1);
+  ini_free_document(document);
+}
+
+}  // namespace

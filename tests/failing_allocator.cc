@@ -1,0 +1,60 @@
+// The test allocator: counts, fails on demand, and tracks live blocks.
+#include "tests/failing_allocator.h"
+
+#include <cstdlib>
+#include <set>
+
+namespace testing_support {
+namespace {
+
+long g_fail_at = -1;
+long g_allocations = 0;
+std::set<void*>* g_live = nullptr;
+
+bool ShouldFail() {
+  long index = g_allocations++;
+  return g_fail_at >= 0 && index >= g_fail_at;
+}
+
+void* Allocate(std::size_t size) {
+  if (ShouldFail()) return nullptr;
+  void* block = std::malloc(size == 0 ? 1 : size);
+  g_live->insert(block);
+  return block;
+}
+
+void* Reallocate(void* block, std::size_t size) {
+  if (ShouldFail()) return nullptr;
+  void* grown = std::realloc(block, size == 0 ? 1 : size);
+  if (grown != nullptr) {
+    g_live->erase(block);
+    g_live->insert(grown);
+  }
+  return grown;
+}
+
+void Release(void* block) {
+  if (block == nullptr) return;
+  g_live->erase(block);
+  std::free(block);
+}
+
+}  // namespace
+
+FailingAllocator::FailingAllocator(long fail_at) {
+  g_fail_at = fail_at;
+  g_allocations = 0;
+  g_live = new std::set<void*>;
+  previous_ = ini_detail::SetAllocatorForTesting({Allocate, Reallocate, Release});
+}
+
+FailingAllocator::~FailingAllocator() {
+  ini_detail::SetAllocatorForTesting(previous_);
+  delete g_live;
+  g_live = nullptr;
+}
+
+long FailingAllocator::Allocations() const { return g_allocations; }
+std::size_t FailingAllocator::LiveBlocks() const { return g_live->size(); }
+
+}  // namespace testing_support

@@ -1,0 +1,36 @@
+// Small helpers shared by the tests: a readable dump of a document and temporary folders.
+#ifndef TESTS_TEST_UTIL_H_
+#define TESTS_TEST_UTIL_H_
+
+#include <string>
+
+#include "ini/ini.h"
+
+namespace testing_support {
+
+// "[name]\n<key>=<value>\n..." for every section and entry in position order, so a test can
+// compare a whole document, spaces and all, with one string.
+std::string Dump(const IniDocument* document);
+
+// A fresh, empty directory under the system's temporary folder, removed with everything in
+// it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // `name` inside this directory, joined with the platform's separator.
+  std::string operator/(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+}  // namespace testing_support
+
+#endif  // TESTS_TEST_UTIL_H_
