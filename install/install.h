@@ -1,0 +1,61 @@
+// The Install command: settles the install root, the start-up profile and the release
+// description, then copies the launchers and boot files and writes the runtime ini file.
+#ifndef INSTALL_INSTALL_H_
+#define INSTALL_INSTALL_H_
+
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace install {
+
+// The boot file the runtime starts from: launch_lean.boot or launch_tolbe.boot.
+enum class StartupProfile { kMinimal, kFull };
+
+// Everything the installation run needs, settled before the disk is touched. Every path
+// the run composes from it fits kMaxPath.
+struct InstallLayout {
+  std::string root;             // as given, or the directory of the program's own file
+  bool silent = false;          // -s: no question and no success message
+  StartupProfile profile = StartupProfile::kFull;
+  std::string runtime_version;  // VSN of the release description
+  std::string runtime_bin_dir;  // root, "qcore-" VSN, "bin"
+  std::string release_dir;      // root, "releases", SYSTEM_VSN
+  std::string root_bin_dir;     // root, "bin"
+};
+
+// The longest path, in bytes without the NUL, the command composes or accepts.
+constexpr std::size_t kMaxPath = 259;
+
+// The standard streams the command talks through.
+struct Console {
+  std::FILE* in;
+  std::FILE* out;
+  std::FILE* err;
+};
+
+// The front half: command line, install root, start-up profile, release description.
+// Fills `layout` and returns true, or prints the reason on `console.err` and returns false.
+bool PrepareInstall(int argc, const char* const* argv, platform::FileSystem& file_system,
+                    const Console& console, InstallLayout* layout);
+
+// The first path the installation run of `layout` would compose that is longer than
+// kMaxPath, or an empty string when all of them fit.
+std::string FirstPathTooLong(const InstallLayout& layout);
+
+// The installation run. Returns the exit status: 0 when the tree is complete (a launcher
+// that cannot be copied only warns), 1 after the messages of the first fatal failure.
+int RunInstallation(const InstallLayout& layout, platform::FileSystem& file_system,
+                    const Console& console);
+
+// The whole command: the front half, then the run. Returns the exit status, 0 or 1.
+int Main(int argc, const char* const* argv, platform::FileSystem& file_system,
+         const Console& console);
+
+// `directory` and `name` joined by the platform's separator.
+std::string JoinPath(const std::string& directory, const std::string& name);
+
+}  // namespace install
+
+#endif  // INSTALL_INSTALL_H_

@@ -1,0 +1,182 @@
+// The front half of Install: command line, install root, start-up profile and the release
+// description, settled before anything on disk changes.
+#include <cstring>
+#include <string>
+
+#include "ini/ini.h"
+#include "ini/internal.h"
+#include "install/install.h"
+
+namespace install {
+namespace {
+
+// Reads the answer to the profile question: one line of at most 99 bytes; the rest of a
+// longer line is read and dropped, so the next read starts after its line feed. False
+// when input ends, or fails, before the first byte.
+bool ReadAnswer(std::FILE* in, std::string* answer) {
+  constexpr int kBuffer = 100;
+  answer->clear();
+  int c = EOF;
+  while (answer->size() < kBuffer - 1 && (c = std::getc(in)) != EOF) {
+    answer->push_back(static_cast<char>(c));
+    if (c == '\n') break;
+  }
+  if (answer->empty()) return false;
+  std::size_t lf = answer->find('\n');
+  if (lf == std::string::npos) {
+    while ((c = std::getc(in)) != EOF && c != '\n') {
+    }
+  } else {
+    answer->resize(lf);
+  }
+  std::size_t cr = answer->find('\r');
+  if (cr != std::string::npos) answer->resize(cr);
+  return true;
+}
+
+bool EqualsIgnoringAsciiCase(const char* text, const char* word) {
+  for (; *text != '\0' && *word != '\0'; ++text, ++word) {
+    char a = *text >= 'A' && *text <= 'Z' ? static_cast<char>(*text - 'A' + 'a') : *text;
+    if (a != *word) return false;
+  }
+  return *text == *word;
+}
+
+bool Fits(const std::string& path, const Console& console) {
+  if (path.size() <= kMaxPath) return true;
+  std::fprintf(console.err, "Path too long: %s\n", path.c_str());
+  return false;
+}
+
+bool ParseCommandLine(int argc, const char* const* argv, const Console& console,
+                      InstallLayout* layout, bool* has_root) {
+  *has_root = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (argument[0] == '-') {
+      if (argument[1] != 's') {
+        std::fprintf(console.err, "Unknown command switch %s\n", argument);
+        return false;
+      }
+      layout->silent = true;
+    } else if (*has_root) {
+      std::fprintf(console.err,
+                   "Only one root directory can be specified, parameter %s is illegal\n",
+                   argument);
+      return false;
+    } else {
+      layout->root = argument;
+      *has_root = true;
+    }
+  }
+  // A line break in the root would be written into the runtime ini file unescaped and
+  // start lines of its own there; no Windows path can hold one anyway.
+  if (*has_root && layout->root.find_first_of("\r\n") != std::string::npos) {
+    std::fprintf(console.err, "Line break in root directory %s is illegal\n",
+                 layout->root.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The root when none is given: the directory that holds the program's own file.
+bool RootFromProgramPath(platform::FileSystem& file_system, const Console& console,
+                         std::string* root) {
+  std::string path;
+  if (!file_system.OwnProgramPath(&path)) {
+    std::fputs("Could not GetModuleFileName()\n", console.err);
+    return false;
+  }
+  if (!Fits(path, console)) return false;
+  std::size_t separator = path.rfind(platform::kSeparator);
+  if (separator == std::string::npos) {
+    std::fputs("GetModuleFileName returned broken path\n", console.err);
+    return false;
+  }
+  *root = path.substr(0, separator);
+  return true;
+}
+
+bool AskForProfile(const Console& console, StartupProfile* profile) {
+  std::fputs("Do you want a minimal startup instead of tolbe [No]: ", console.out);
+  std::fflush(console.out);
+  std::string answer;
+  if (!ReadAnswer(console.in, &answer)) {
+    std::fputs("Could not read answer from user.\n", console.err);
+    return false;
+  }
+  bool minimal = EqualsIgnoringAsciiCase(answer.c_str(), "yes") ||
+                 EqualsIgnoringAsciiCase(answer.c_str(), "y");
+  *profile = minimal ? StartupProfile::kMinimal : StartupProfile::kFull;
+  return true;
+}
+
+// Reads VSN and SYSTEM_VSN from the section Install of root/Install.ini and derives the
+// three directories from them.
+bool ReadReleaseDescription(platform::FileSystem& file_system, const Console& console,
+                            InstallLayout* layout) {
+  std::string path = JoinPath(layout->root, "Install.ini");
+  if (!Fits(path, console)) return false;
+  IniDocument* document = ini_detail::LoadFile(file_system, path.c_str());
+  if (document == nullptr) {
+    std::fprintf(console.err, "Cannot open init file %s\n", path.c_str());
+    return false;
+  }
+  const char* problem = nullptr;
+  const IniSection* section = ini_find_section(document, "Install");
+  const char* version = section == nullptr ? nullptr : ini_get_value(section, "VSN");
+  const char* system_version =
+      version == nullptr ? nullptr : ini_get_value(section, "SYSTEM_VSN");
+  if (section == nullptr) {
+    problem = "No [Install] section in init file %s\n";
+  } else if (version == nullptr) {
+    problem = "No key VSN in init file %s\n";
+  } else if (system_version == nullptr) {
+    problem = "No key SYSTEM_VSN in init file %s\n";
+  } else {
+    layout->runtime_version = version;
+    layout->runtime_bin_dir =
+        JoinPath(JoinPath(layout->root, "qcore-" + layout->runtime_version), "bin");
+    layout->release_dir = JoinPath(JoinPath(layout->root, "releases"), system_version);
+    layout->root_bin_dir = JoinPath(layout->root, "bin");
+  }
+  ini_free_document(document);
+  if (problem != nullptr) {
+    std::fprintf(console.err, problem, path.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  std::string path;
+  path.reserve(directory.size() + 1 + name.size());
+  path += directory;
+  path += platform::kSeparator;
+  path += name;
+  return path;
+}
+
+bool PrepareInstall(int argc, const char* const* argv, platform::FileSystem& file_system,
+                    const Console& console, InstallLayout* layout) {
+  bool has_root = false;
+  if (!ParseCommandLine(argc, argv, console, layout, &has_root)) return false;
+  if (!has_root && !RootFromProgramPath(file_system, console, &layout->root)) return false;
+  // Silent mode takes the minimal profile; an empty answer to the question means full.
+  layout->profile = StartupProfile::kMinimal;
+  if (!layout->silent && !AskForProfile(console, &layout->profile)) return false;
+  if (!ReadReleaseDescription(file_system, console, layout)) return false;
+  std::string too_long = FirstPathTooLong(*layout);
+  return too_long.empty() || Fits(too_long, console);
+}
+
+int Main(int argc, const char* const* argv, platform::FileSystem& file_system,
+         const Console& console) {
+  InstallLayout layout;
+  if (!PrepareInstall(argc, argv, file_system, console, &layout)) return 1;
+  return RunInstallation(layout, file_system, console);
+}
+
+}  // namespace install

@@ -1,0 +1,120 @@
+// The installation run of Install: launchers, boot files, the current boot file and the
+// runtime ini file, in that order. Nothing is undone on failure; a second run copies over.
+#include <string>
+
+#include "ini/ini.h"
+#include "ini/internal.h"
+#include "install/install.h"
+
+namespace install {
+namespace {
+
+const char* const kLaunchers[] = {"qrv.exe",     "wqrv.exe",  "qrvc.exe", "zembrat.exe",
+                                  "tavlo.exe",   "tulsk.exe", "pelox.exe"};
+const char* const kBootFiles[] = {"launch_lean.boot", "launch_tolbe.boot"};
+constexpr char kCurrentBootFile[] = "launch.boot";
+constexpr char kRuntimeIni[] = "qrv.ini";
+constexpr char kBailingOut[] = "Cannot continue installation, bailing out.\n";
+
+const char* ChosenBootFile(StartupProfile profile) {
+  return profile == StartupProfile::kMinimal ? "launch_lean.boot" : "launch_tolbe.boot";
+}
+
+// Copies `from` onto `to`; on failure says so, followed by `then`.
+bool Copy(platform::FileSystem& file_system, const Console& console, const std::string& from,
+          const std::string& to, const char* then) {
+  if (file_system.CopyReplacing(from.c_str(), to.c_str())) return true;
+  std::fprintf(console.err, "Could not copy file %s to %s\n", from.c_str(), to.c_str());
+  std::fputs(then, console.err);
+  return false;
+}
+
+bool SourceExists(platform::FileSystem& file_system, const Console& console,
+                  const std::string& source) {
+  if (file_system.Exists(source.c_str())) return true;
+  std::fprintf(console.err, "Could not find file %s\n", source.c_str());
+  return false;
+}
+
+// The runtime ini file: where the runtime lives, for the launchers.
+bool WriteRuntimeIni(const InstallLayout& layout, platform::FileSystem& file_system,
+                     const Console& console) {
+  IniDocument* document = ini_new_document();
+  IniSection* section = ini_new_section("quorva");
+  ini_add_section(document, section);
+  ini_set_value(section, "Bindir", layout.runtime_bin_dir.c_str());
+  ini_set_value(section, "Progname", "qrv");
+  ini_set_value(section, "Rootdir", layout.root.c_str());
+
+  std::string written = JoinPath(layout.runtime_bin_dir, kRuntimeIni);
+  bool ok = ini_detail::StoreFile(file_system, document, written.c_str()) == 0;
+  ini_free_document(document);
+  if (!ok) {
+    std::fprintf(console.err, "Could not create file %s\n", written.c_str());
+    std::fputs(kBailingOut, console.err);
+    return false;
+  }
+  return Copy(file_system, console, written, JoinPath(layout.root_bin_dir, kRuntimeIni),
+              kBailingOut);
+}
+
+}  // namespace
+
+std::string FirstPathTooLong(const InstallLayout& layout) {
+  auto check = [](const std::string& directory, const char* name) {
+    std::string path = JoinPath(directory, name);
+    return path.size() > kMaxPath ? path : std::string();
+  };
+  std::string found;
+  for (const char* name : kLaunchers) {
+    if (found.empty()) found = check(layout.runtime_bin_dir, name);
+    if (found.empty()) found = check(layout.root_bin_dir, name);
+  }
+  for (const char* name : kBootFiles) {
+    if (found.empty()) found = check(layout.release_dir, name);
+    if (found.empty()) found = check(layout.root_bin_dir, name);
+  }
+  if (found.empty()) found = check(layout.root_bin_dir, kCurrentBootFile);
+  if (found.empty()) found = check(layout.runtime_bin_dir, kRuntimeIni);
+  if (found.empty()) found = check(layout.root_bin_dir, kRuntimeIni);
+  return found;
+}
+
+int RunInstallation(const InstallLayout& layout, platform::FileSystem& file_system,
+                    const Console& console) {
+  // An existing directory, or one that cannot be made, is passed over: a real problem
+  // shows up as failing copies.
+  file_system.MakeDirectory(layout.root_bin_dir.c_str());
+
+  for (const char* name : kLaunchers) {
+    std::string source = JoinPath(layout.runtime_bin_dir, name);
+    if (!SourceExists(file_system, console, source)) return 1;
+    // A launcher that cannot be replaced (in use, say) does not stop the installation.
+    Copy(file_system, console, source, JoinPath(layout.root_bin_dir, name),
+         "Continuing installation anyway...\n");
+  }
+
+  for (const char* name : kBootFiles) {
+    std::string source = JoinPath(layout.release_dir, name);
+    if (!SourceExists(file_system, console, source)) return 1;
+    if (!Copy(file_system, console, source, JoinPath(layout.root_bin_dir, name), kBailingOut)) {
+      return 1;
+    }
+  }
+
+  // The current boot file is copied from the copy just made in the root's bin directory.
+  if (!Copy(file_system, console, JoinPath(layout.root_bin_dir, ChosenBootFile(layout.profile)),
+            JoinPath(layout.root_bin_dir, kCurrentBootFile), kBailingOut)) {
+    return 1;
+  }
+
+  if (!WriteRuntimeIni(layout, file_system, console)) return 1;
+
+  if (!layout.silent) {
+    std::fprintf(console.out, "Quorva %s installed successfully\n",
+                 layout.runtime_version.c_str());
+  }
+  return 0;
+}
+
+}  // namespace install

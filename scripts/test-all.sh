@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration and runs every test:
+# native debug, native release, native with sanitizers, and Windows programs under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+# Debian packages the build and the tests need, installed only when missing.
+packages=(cmake ninja-build g++ libgtest-dev googletest pkg-config
+          g++-mingw-w64-x86-64-posix wine64 wine clang-14 libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "== installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+echo "== lint: only platform backends may know the operating system"
+if grep -rnE '_WIN32|<windows\.h>|<unistd\.h>|<fcntl\.h>|<sys/' \
+     --include='*.h' --include='*.cc' ini install platform tests bench fuzz 2>/dev/null |
+   grep -vE '^[^:]*_(win32|posix)\.cc:'; then
+  echo "lint: system-specific code outside a backend file" >&2
+  exit 1
+fi
+
+# Wine gets a private prefix, a server started before any piped run, and a clean end.
+export WINEPREFIX="$root/build/wine-prefix"
+export WINEDEBUG=-all
+stop_wine() { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; }
+trap stop_wine EXIT
+mkdir -p "$WINEPREFIX"
+wineserver -p
+wine wineboot -i </dev/null >/dev/null 2>&1
+
+jobs=$(nproc)
+for preset in native release asan windows; do
+  echo "== $preset: configure, build, test"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
