@@ -1,0 +1,41 @@
+// What the end-to-end tests need from the operating system: run a program, hold a file.
+#ifndef TESTS_SYSTEM_H_
+#define TESTS_SYSTEM_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct ProcessResult {
+  int status = -1;  // the exit status, or -1 when the program could not be run
+  std::string out;  // standard output, with the console's CR LF folded to LF
+  std::string err;  // standard error, likewise
+};
+
+// Runs `program` with `args` in `directory`, with `input` as its standard input, and
+// waits for it to end.
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& input, const std::string& directory);
+
+// The ending of program files: ".exe" on Windows, nothing elsewhere.
+extern const char kProgramSuffix[];
+
+// Holds a file open, the way a running program holds its own file, so that nobody may
+// write to it or copy over it. `held()` is false where the system has no such lock.
+class HeldFile {
+ public:
+  explicit HeldFile(const std::string& path);
+  ~HeldFile();
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  bool held() const { return handle_ != -1; }
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+}  // namespace testing_support
+
+#endif  // TESTS_SYSTEM_H_
