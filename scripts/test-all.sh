@@ -32,6 +32,7 @@ export WINEDEBUG=-all
 stop_wine() { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; }
 trap stop_wine EXIT
 mkdir -p "$WINEPREFIX"
+stop_wine  # a server left over from an earlier run would refuse to start again
 wineserver -p
 wine wineboot -i </dev/null >/dev/null 2>&1
 
