@@ -31,11 +31,11 @@ enum ByteClass : unsigned char { kOrdinary, kLineFeed, kCarriageReturn, kSpace, 
 struct ByteTable {
   unsigned char of[256] = {};
   constexpr ByteTable() {
-    of['\n'] = kLineFeed;
-    of['\r'] = kCarriageReturn;
-    of[' '] = kSpace;
-    of[';'] = kSemicolon;
-    of['\\'] = kBackslash;
+    of[0x0A] = kLineFeed;        // '\n'
+    of[0x0D] = kCarriageReturn;  // '\r'
+    of[0x20] = kSpace;
+    of[0x3B] = kSemicolon;
+    of[0x5C] = kBackslash;
   }
 };
 constexpr ByteTable kClass;

@@ -7,78 +7,15 @@
 
 #include "install/install.h"
 #include "tests/fake_file_system.h"
+#include "tests/install_fixture.h"
 
 namespace {
 
 using install::JoinPath;
+using namespace testing_support::install_tree;
 using testing_support::Call;
 using testing_support::FakeFileSystem;
 using testing_support::Op;
-
-const std::string kRoot = "Q";
-const std::string kRuntimeBin = JoinPath(JoinPath(kRoot, "qcore-4.0.1"), "bin");
-const std::string kRelease = JoinPath(JoinPath(kRoot, "releases"), "26");
-const std::string kRootBin = JoinPath(kRoot, "bin");
-const std::string kIniPath = JoinPath(kRoot, "Install.ini");
-const std::vector<std::string> kLaunchers = {"qrv.exe",   "wqrv.exe",  "qrvc.exe", "zembrat.exe",
-                                             "tavlo.exe", "tulsk.exe", "pelox.exe"};
-
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\' || c == ';') out += '\\';
-    out += c;
-  }
-  return out;
-}
-
-// A complete distribution tree at kRoot on the fake disk.
-void AddTree(FakeFileSystem* disk, const std::string& ini = "[Install]\nVSN=4.0.1\nSYSTEM_VSN=26\n") {
-  disk->files[kIniPath] = ini;
-  for (const std::string& name : kLaunchers) disk->files[JoinPath(kRuntimeBin, name)] = "exe " + name;
-  disk->files[JoinPath(kRelease, "launch_lean.boot")] = "lean";
-  disk->files[JoinPath(kRelease, "launch_tolbe.boot")] = "tolbe";
-}
-
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-  std::string rest_of_input;  // what the command left unread on standard input
-};
-
-std::string Drain(std::FILE* file) {
-  std::string bytes;
-  for (int c; (c = std::getc(file)) != EOF;) bytes += static_cast<char>(c);
-  return bytes;
-}
-
-Outcome RunInstall(FakeFileSystem* disk, std::vector<std::string> args, const std::string& input = "") {
-  std::FILE* in = std::tmpfile();
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  std::fwrite(input.data(), 1, input.size(), in);
-  std::rewind(in);
-  args.insert(args.begin(), "Install");
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  Outcome outcome;
-  outcome.status = install::Main(static_cast<int>(args.size()), argv.data(), *disk, {in, out, err});
-  outcome.rest_of_input = Drain(in);
-  std::rewind(out);
-  std::rewind(err);
-  outcome.out = Drain(out);
-  outcome.err = Drain(err);
-  std::fclose(in);
-  std::fclose(out);
-  std::fclose(err);
-  return outcome;
-}
-
-bool DiskTouched(const FakeFileSystem& disk) {
-  return disk.Count(Op::kMakeDirectory) + disk.Count(Op::kCopy) + disk.Count(Op::kCreate) > 0;
-}
 
 constexpr char kPrompt[] = "Do you want a minimal startup instead of tolbe [No]: ";
 constexpr char kBail[] = "Cannot continue installation, bailing out.\n";

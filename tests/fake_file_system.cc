@@ -11,8 +11,8 @@ std::size_t FakeFileSystem::Count(Op op) const {
       std::count_if(calls.begin(), calls.end(), [op](const Call& c) { return c.op == op; }));
 }
 
-bool FakeFileSystem::Record(Op op, const std::string& path) {
-  calls.push_back({op, path});
+bool FakeFileSystem::Record(Op op, const std::string& path, const std::string& target) {
+  calls.push_back({op, path, target});
   return !(fail_if && fail_if(calls.back(), calls.size() - 1));
 }
 
@@ -76,7 +76,7 @@ bool FakeFileSystem::Exists(const char* path) {
 }
 
 bool FakeFileSystem::CopyReplacing(const char* from, const char* to) {
-  if (!Record(Op::kCopy, from) || files.count(from) == 0 || directories.count(to) != 0) {
+  if (!Record(Op::kCopy, from, to) || files.count(from) == 0 || directories.count(to) != 0) {
     return false;
   }
   files[to] = files[from];

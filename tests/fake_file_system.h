@@ -18,7 +18,8 @@ enum class Op { kOpenRead, kCreate, kRead, kWrite, kClose, kMakeDirectory, kExis
 
 struct Call {
   Op op;
-  std::string path;  // for reads, writes and closes: the path the file was opened with
+  std::string path;    // for reads, writes and closes: the path the file was opened with
+  std::string target;  // for copies: where to
 };
 
 class FakeFileSystem final : public platform::FileSystem {
@@ -57,7 +58,7 @@ class FakeFileSystem final : public platform::FileSystem {
     std::size_t offset = 0;
   };
   // Records the call; false when the rule makes it fail.
-  bool Record(Op op, const std::string& path);
+  bool Record(Op op, const std::string& path, const std::string& target = "");
   platform::File Open(const std::string& path);
 
   std::map<std::intptr_t, OpenFile> open_;

@@ -1,0 +1,369 @@
+// Load and store benchmarks: this library against inih, SimpleIni and the two floors, each
+// measured in a fresh child process for its time (min and median) and its peak memory.
+// Also times Install copying a large tree against cp doing the same copies.
+//
+// Usage: ini_bench CORPUS_DIR [INSTALL_PROGRAM]
+#include <fcntl.h>
+#include <ini.h>  // inih
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#define SI_NO_CONVERSION  // bytes in, bytes out, like this library
+#include <SimpleIni.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench/corpora.h"
+#include "ini/ini.h"
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The document floor: every non-empty line in an exact-size heap block, a 16-byte record
+// pointing at it, and the records in one array. No syntax work at all.
+struct FloorRecord {
+  char* line;
+  std::size_t length;
+};
+
+struct FloorDocument {
+  std::vector<FloorRecord*> records;
+  ~FloorDocument() {
+    for (FloorRecord* record : records) {
+      std::free(record->line);
+      std::free(record);
+    }
+  }
+};
+
+void AddFloorLine(FloorDocument* document, const char* bytes, std::size_t length) {
+  if (length == 0) return;
+  auto* record = static_cast<FloorRecord*>(std::malloc(sizeof(FloorRecord)));
+  record->line = static_cast<char*>(std::malloc(length + 1));
+  std::memcpy(record->line, bytes, length);
+  record->line[length] = '\0';
+  record->length = length;
+  document->records.push_back(record);
+}
+
+bool LoadFloor(const char* path, FloorDocument* document) {
+  platform::FileSystem& disk = platform::RealFileSystem();
+  platform::File file;
+  if (!disk.OpenForReading(path, &file)) return false;
+  char block[1024];
+  std::string partial;
+  std::uint32_t got = 0;
+  while (disk.Read(file, block, sizeof block, &got) && got > 0) {
+    const char* start = block;
+    const char* end = block + got;
+    while (const char* lf = static_cast<const char*>(std::memchr(start, '\n', end - start))) {
+      if (partial.empty()) {
+        AddFloorLine(document, start, lf - start);
+      } else {
+        partial.append(start, lf);
+        AddFloorLine(document, partial.data(), partial.size());
+        partial.clear();
+      }
+      start = lf + 1;
+    }
+    partial.append(start, end);
+  }
+  AddFloorLine(document, partial.data(), partial.size());
+  disk.Close(file);
+  return true;
+}
+
+bool StoreFloor(const FloorDocument& document, const char* path) {
+  platform::FileSystem& disk = platform::RealFileSystem();
+  platform::File file;
+  if (!disk.CreateForWriting(path, &file)) return false;
+  static char buffer[64 * 1024];
+  std::size_t used = 0;
+  std::uint32_t written = 0;
+  bool ok = true;
+  auto flush = [&] {
+    ok = ok && disk.Write(file, buffer, static_cast<std::uint32_t>(used), &written) && written == used;
+    used = 0;
+  };
+  for (const FloorRecord* record : document.records) {
+    const char* line = record->line;
+    std::size_t left = record->length + 1;  // with its line feed
+    while (left > 0) {
+      if (used == sizeof buffer) flush();
+      std::size_t n = std::min(left, sizeof buffer - used);
+      std::memcpy(buffer + used, line, n);
+      if (n == left) buffer[used + n - 1] = '\n';
+      used += n;
+      line += n;
+      left -= n;
+    }
+  }
+  flush();
+  disk.Close(file);
+  return ok;
+}
+
+// inih building an ordered document of sections and entries from its callbacks.
+struct PeerSection {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> entries;
+};
+
+int InihHandler(void* user, const char* section, const char* key, const char* value) {
+  auto* sections = static_cast<std::vector<PeerSection>*>(user);
+  if (sections->empty() || sections->back().name != section) sections->push_back({section, {}});
+  sections->back().entries.emplace_back(key, value);
+  return 1;
+}
+
+std::size_t Entries(const IniDocument* document) {
+  std::size_t n = 0;
+  for (int32_t s = 0; s < document->count; ++s) n += static_cast<std::size_t>(document->sections[s]->count);
+  return n;
+}
+
+// One measured run of `what` on `path`: returns the seconds taken and the number of
+// entries it saw (0 when it failed), so runs of different readers can be checked alike.
+double RunOnce(const std::string& what, const std::string& path, const std::string& out,
+               std::size_t* entries) {
+  *entries = 0;
+  if (what == "load:floor") {
+    auto start = Clock::now();
+    {
+      FloorDocument document;
+      LoadFloor(path.c_str(), &document);
+      *entries = document.records.size();
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  if (what == "load:ours") {
+    auto start = Clock::now();
+    IniDocument* document = ini_load_file(path.c_str());
+    if (document != nullptr) {
+      *entries = Entries(document);
+      ini_free_document(document);
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  if (what == "load:inih") {
+    auto start = Clock::now();
+    {
+      std::vector<PeerSection> sections;
+      if (ini_parse(path.c_str(), InihHandler, &sections) == 0) {
+        for (const PeerSection& s : sections) *entries += s.entries.size();
+      }
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  if (what == "load:simpleini") {
+    auto start = Clock::now();
+    {
+      CSimpleIniCaseA ini(false, true, false);
+      if (ini.LoadFile(path.c_str()) == SI_OK) {
+        CSimpleIniCaseA::TNamesDepend sections;
+        ini.GetAllSections(sections);
+        for (const auto& s : sections) *entries += static_cast<std::size_t>(ini.GetSectionSize(s.pItem));
+      }
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  if (what == "store:floor") {
+    FloorDocument document;
+    LoadFloor(path.c_str(), &document);
+    auto start = Clock::now();
+    if (StoreFloor(document, out.c_str())) *entries = document.records.size();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  if (what == "store:ours") {
+    IniDocument* document = ini_load_file(path.c_str());
+    auto start = Clock::now();
+    if (document != nullptr && ini_store_file(document, out.c_str()) == 0) *entries = Entries(document);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (document != nullptr) ini_free_document(document);
+    return seconds;
+  }
+  if (what == "store:simpleini") {
+    CSimpleIniCaseA ini(false, true, false);
+    ini.LoadFile(path.c_str());
+    auto start = Clock::now();
+    if (ini.SaveFile(out.c_str(), false) == SI_OK) *entries = 1;
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  return 0;  // "none": the memory of an idle child
+}
+
+// The child: runs `what` `runs` times and prints "min median entries".
+int Child(const std::string& what, const std::string& path, const std::string& out, int runs) {
+  std::vector<double> times;
+  std::size_t entries = 0;
+  for (int i = 0; i < runs; ++i) times.push_back(RunOnce(what, path, out, &entries));
+  std::sort(times.begin(), times.end());
+  std::printf("%.6f %.6f %zu\n", times.front(), times[times.size() / 2], entries);
+  return 0;
+}
+
+struct Measure {
+  double min = 0;
+  double median = 0;
+  std::size_t entries = 0;
+  long peak_kib = 0;
+  bool ok = false;
+};
+
+// Starts `argv` and waits for it, collecting its standard output and peak memory.
+bool Spawn(const std::vector<std::string>& args, std::string* output, long* peak_kib) {
+  std::string capture = std::filesystem::temp_directory_path() / "ini_bench_child.txt";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid;
+  bool ok = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  struct rusage usage;
+  if (ok) ok = wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (ok) *peak_kib = usage.ru_maxrss;
+  if (output != nullptr) {
+    std::FILE* file = std::fopen(capture.c_str(), "r");
+    char line[256] = {};
+    if (file != nullptr && std::fgets(line, sizeof line, file) != nullptr) *output = line;
+    if (file != nullptr) std::fclose(file);
+  }
+  return ok;
+}
+
+Measure Measured(const std::string& self, const std::string& what, const std::string& path,
+                 const std::string& out, int runs) {
+  Measure m;
+  std::string line;
+  if (!Spawn({self, "--child", what, path, out, std::to_string(runs)}, &line, &m.peak_kib)) return m;
+  m.ok = std::sscanf(line.c_str(), "%lf %lf %zu", &m.min, &m.median, &m.entries) == 3 && m.entries > 0;
+  return m;
+}
+
+std::string Cell(const Measure& m) {
+  if (!m.ok) return "n/a";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f ms", m.median * 1000);
+  return text;
+}
+
+std::string Ratio(const Measure& a, const Measure& b) {
+  if (!a.ok || !b.ok) return "n/a";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", a.median / b.median);
+  return text;
+}
+
+double TimeCommand(const std::vector<std::string>& args, int runs) {
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    long ignored;
+    auto start = Clock::now();
+    if (!Spawn(args, nullptr, &ignored)) return -1;
+    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+// Install on a tree of seven 16 MB launchers and two 4 MB boot files, against cp making
+// the same copies.
+void BenchInstall(const std::string& dir, const std::string& install) {
+  namespace fs = std::filesystem;
+  const std::string root = dir + "/install-tree";
+  fs::create_directories(root + "/qcore-4.0.1/bin");
+  fs::create_directories(root + "/releases/26");
+  auto fill = [](const std::string& path, std::size_t size) {
+    std::error_code error;
+    if (fs::file_size(path, error) == size) return;
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 2654435761u >> 13);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  };
+  std::string launchers;
+  for (const char* name : {"qrv", "wqrv", "qrvc", "zembrat", "tavlo", "tulsk", "pelox"}) {
+    fill(root + "/qcore-4.0.1/bin/" + name + ".exe", 16u << 20);
+    launchers += " " + root + "/qcore-4.0.1/bin/" + name + ".exe";
+  }
+  fill(root + "/releases/26/launch_lean.boot", 4u << 20);
+  fill(root + "/releases/26/launch_tolbe.boot", 4u << 20);
+  std::FILE* ini = std::fopen((root + "/Install.ini").c_str(), "wb");
+  std::fputs("[Install]\nVSN=4.0.1\nSYSTEM_VSN=26\n", ini);
+  std::fclose(ini);
+
+  const std::string bin = root + "/bin";
+  const std::string cp = "mkdir -p " + bin + " && cp" + launchers + " " + root +
+                         "/releases/26/launch_lean.boot " + root + "/releases/26/launch_tolbe.boot " +
+                         bin + " && cp " + bin + "/launch_lean.boot " + bin + "/launch.boot";
+  double ours = TimeCommand({install, "-s", root}, 9);
+  double theirs = TimeCommand({"/bin/sh", "-c", cp}, 9);
+  std::printf("\nInstall copying 7 x 16 MB + 2 x 4 MB: %.1f ms; cp making the same copies: %.1f ms; "
+              "ratio %.2f\n",
+              ours * 1000, theirs * 1000, ours / theirs);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 6 && std::strcmp(argv[1], "--child") == 0) {
+    return Child(argv[2], argv[3], argv[4], std::atoi(argv[5]));
+  }
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s CORPUS_DIR [INSTALL_PROGRAM]\n", argv[0]);
+    return 2;
+  }
+  const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+  const std::string dir = argv[1];
+  std::filesystem::create_directories(dir);
+  const std::string out = dir + "/stored.ini";
+  Measure idle = Measured(self, "none", "", out, 1);
+
+  std::printf("%-14s %8s | %10s %10s %10s %10s | %6s %6s %6s | %9s %9s %6s | %10s %10s %10s %6s\n",
+              "corpus", "MB", "ours", "floor", "inih", "SimpleIni", "ours/f", "inih/f", "SI/f",
+              "ours MiB", "floor MiB", "mem/f", "store", "st.floor", "SI store", "st/f");
+  for (const bench::Corpus& corpus : bench::Corpora()) {
+    const std::string path = dir + "/" + corpus.name + ".ini";
+    bench::MakeCorpus(corpus.name, path);
+    const int runs = 5;
+    Measure ours = Measured(self, "load:ours", path, out, runs);
+    Measure floor = Measured(self, "load:floor", path, out, runs);
+    Measure inih = Measured(self, "load:inih", path, out, runs);
+    Measure simple = Measured(self, "load:simpleini", path, out, runs);
+    // A peer that saw fewer entries than we did did not read the file whole.
+    if (inih.entries != ours.entries) inih.ok = false;
+    if (simple.entries != ours.entries) simple.ok = false;
+    Measure store = Measured(self, "store:ours", path, out, runs);
+    Measure store_floor = Measured(self, "store:floor", path, out, runs);
+    Measure store_simple = Measured(self, "store:simpleini", path, out, runs);
+    double mib = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);
+    std::printf("%-14s %8.1f | %10s %10s %10s %10s | %6s %6s %6s | %9.1f %9.1f %6.2f | %10s %10s %10s %6s\n",
+                corpus.name.c_str(), mib, Cell(ours).c_str(), Cell(floor).c_str(), Cell(inih).c_str(),
+                Cell(simple).c_str(), Ratio(ours, floor).c_str(), Ratio(inih, floor).c_str(),
+                Ratio(simple, floor).c_str(), (ours.peak_kib - idle.peak_kib) / 1024.0,
+                (floor.peak_kib - idle.peak_kib) / 1024.0,
+                static_cast<double>(ours.peak_kib - idle.peak_kib) / static_cast<double>(floor.peak_kib - idle.peak_kib),
+                Cell(store).c_str(), Cell(store_floor).c_str(), Cell(store_simple).c_str(),
+                Ratio(store, store_floor).c_str());
+    std::fflush(stdout);
+  }
+  if (argc >= 3) BenchInstall(dir, argv[2]);
+  return 0;
+}

@@ -1,0 +1,336 @@
+// The fuzzers' properties: reader guarantees, round trip, and a model of the document.
+#include "fuzz/properties.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "ini/internal.h"
+#include "tests/test_util.h"
+
+namespace fuzz {
+namespace {
+
+using testing_support::Dump;
+
+// One file in memory, as lean as can be, so the fuzzers spend their time in the library.
+class OneFile final : public platform::FileSystem {
+ public:
+  std::string bytes;
+  std::uint32_t read_limit = UINT32_MAX;  // the most bytes one read delivers
+
+  bool OpenForReading(const char*, platform::File*) override {
+    offset_ = 0;
+    return true;
+  }
+  bool CreateForWriting(const char*, platform::File*) override {
+    bytes.clear();
+    return true;
+  }
+  bool Read(platform::File, void* buffer, std::uint32_t size, std::uint32_t* got) override {
+    std::size_t n = std::min<std::size_t>({size, read_limit, bytes.size() - offset_});
+    std::memcpy(buffer, bytes.data() + offset_, n);
+    offset_ += n;
+    *got = static_cast<std::uint32_t>(n);
+    return true;
+  }
+  bool Write(platform::File, const void* data, std::uint32_t size,
+             std::uint32_t* written) override {
+    bytes.append(static_cast<const char*>(data), size);
+    *written = size;
+    return true;
+  }
+  void Close(platform::File) override {}
+  bool MakeDirectory(const char*) override { return false; }
+  bool Exists(const char*) override { return false; }
+  bool CopyReplacing(const char*, const char*) override { return false; }
+  bool OwnProgramPath(std::string*) override { return false; }
+
+ private:
+  std::size_t offset_ = 0;
+};
+
+IniDocument* LoadBytes(const std::string& bytes, std::uint32_t read_limit = UINT32_MAX) {
+  OneFile file;
+  file.bytes = bytes;
+  file.read_limit = read_limit;
+  return ini_detail::LoadFile(file, "f.ini");
+}
+
+std::string StoreBytes(const IniDocument* document) {
+  OneFile file;
+  if (ini_detail::StoreFile(file, document, "f.ini") != 0) return "(store failed)";
+  return file.bytes;
+}
+
+bool HasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
+
+bool HasOuterSpace(const char* text) {
+  std::size_t length = std::strlen(text);
+  return length > 0 && (text[0] == ' ' || text[length - 1] == ' ');
+}
+
+// What every document from the reader satisfies. Outer spaces are only ruled out when the
+// input holds no NUL, since a NUL ends a line's string wherever it stands.
+std::string CheckGuarantees(const IniDocument* document, bool has_nul) {
+  for (int32_t s = 0; s < document->count; ++s) {
+    const IniSection* section = document->sections[s];
+    if (HasLineBreak(section->name)) return "section name with a line break";
+    if (!has_nul && section->name[0] == '\0') return "empty section name";
+    for (int32_t e = 0; e < section->count; ++e) {
+      const IniEntry* entry = section->entries[e];
+      if (entry->key[0] == '\0') return "empty key";
+      if (std::strchr(entry->key, '=') != nullptr) return "key with '='";
+      if (HasLineBreak(entry->key) || HasLineBreak(entry->value)) return "line break in entry";
+      if (!has_nul && (HasOuterSpace(entry->key) || HasOuterSpace(entry->value))) {
+        return "key or value with an outer space";
+      }
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string CheckReader(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  // The second load takes the file in small reads, so that the document must not depend on
+  // where reads end.
+  IniDocument* first = LoadBytes(bytes);
+  IniDocument* second = LoadBytes(bytes, static_cast<std::uint32_t>(size % 13 + 1));
+  std::string problem;
+  if ((first == nullptr) != (second == nullptr) ||
+      (first != nullptr && Dump(first) != Dump(second))) {
+    problem = "the same bytes gave different documents";
+  } else if (first != nullptr) {
+    problem = CheckGuarantees(first, bytes.find('\0') != std::string::npos);
+  }
+  if (first != nullptr) ini_free_document(first);
+  if (second != nullptr) ini_free_document(second);
+  return problem;
+}
+
+std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  if (bytes.find('\0') != std::string::npos) return "";
+  IniDocument* document = LoadBytes(bytes);
+  if (document == nullptr) return "";
+  // Section names are written unescaped: ';' and '\' do not survive, nor '=' in a name
+  // that is not the first (its header would read as an entry).
+  bool carried = true;
+  for (int32_t s = 0; s < document->count; ++s) {
+    const char* name = document->sections[s]->name;
+    if (std::strpbrk(name, ";\\") != nullptr || (s > 0 && std::strchr(name, '=') != nullptr)) {
+      carried = false;
+    }
+  }
+  std::string problem;
+  if (carried) {
+    const std::string written = StoreBytes(document);
+    IniDocument* back = LoadBytes(written);
+    if (back == nullptr) {
+      problem = "a written document was rejected";
+    } else {
+      if (Dump(back) != Dump(document)) problem = "a written document read back differently";
+      else if (StoreBytes(back) != written) problem = "writing again gave other bytes";
+      ini_free_document(back);
+    }
+  }
+  ini_free_document(document);
+  return problem;
+}
+
+namespace {
+
+struct ModelSection {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> entries;
+  int32_t capacity = 10;
+};
+
+struct Model {
+  std::vector<ModelSection> sections;
+  int32_t capacity = 10;
+};
+
+// Reads small names and values from the fuzzer's bytes; few distinct names, so that
+// replacing and removing happen often.
+class ByteSource {
+ public:
+  ByteSource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  bool empty() const { return position_ >= size_; }
+  std::uint8_t Next() { return empty() ? 0 : data_[position_++]; }
+  std::string Name() {
+    static const char* const kNames[] = {"", "a", "b", "ab", "A", "a ", "k=v", ";"};
+    return kNames[Next() % 8];
+  }
+  std::string Value() { return std::string(Next() % 4, static_cast<char>('0' + Next() % 10)); }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t position_ = 0;
+};
+
+template <typename List, typename Key>
+int FindIn(const List& list, const Key& key) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (list[i].first == key) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int FindSection(const Model& model, const std::string& name) {
+  for (std::size_t i = 0; i < model.sections.size(); ++i) {
+    if (model.sections[i].name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+template <typename T>
+void GrowOnAppend(const std::vector<T>& items, int32_t* capacity) {
+  if (static_cast<int32_t>(items.size()) == *capacity) *capacity += 10;
+}
+
+std::string Compare(const IniDocument* document, const Model& model) {
+  if (document->count != static_cast<int32_t>(model.sections.size())) return "section count";
+  if (document->capacity != model.capacity) return "document capacity";
+  for (int32_t s = 0; s < document->count; ++s) {
+    const IniSection* section = document->sections[s];
+    const ModelSection& expected = model.sections[static_cast<std::size_t>(s)];
+    if (section->name != expected.name) return "section order or name";
+    if (section->capacity != expected.capacity) return "section capacity";
+    if (section->count != static_cast<int32_t>(expected.entries.size())) return "entry count";
+    for (int32_t e = 0; e < section->count; ++e) {
+      const auto& pair = expected.entries[static_cast<std::size_t>(e)];
+      if (pair.first != section->entries[e]->key || pair.second != section->entries[e]->value) {
+        return "entry order, key or value";
+      }
+    }
+    if (ini_key_at(section, section->count) != nullptr || ini_key_at(section, -1) != nullptr) {
+      return "key at a position outside the list";
+    }
+  }
+  if (ini_section_name_at(document, document->count) != nullptr) return "name outside the list";
+  return "";
+}
+
+// Adds `section` (a copy of `expected`) to both, as ini_add_section says.
+std::string AddBoth(IniDocument* document, Model* model, IniSection* section,
+                    ModelSection expected) {
+  int found = FindSection(*model, expected.name);
+  int result = ini_add_section(document, section);
+  if (found >= 0) {
+    model->sections[static_cast<std::size_t>(found)] = std::move(expected);
+    if (result != 0) return "add of a held name did not replace";
+  } else {
+    GrowOnAppend(model->sections, &model->capacity);
+    model->sections.push_back(std::move(expected));
+    if (result != 1) return "add of a new name did not append";
+  }
+  return "";
+}
+
+std::string Step(ByteSource& in, IniDocument* document, Model* model) {
+  const std::uint8_t op = in.Next() % 8;
+  // Most operations work on a section picked by position.
+  ModelSection* target = nullptr;
+  IniSection* section = nullptr;
+  if (!model->sections.empty()) {
+    std::size_t index = in.Next() % model->sections.size();
+    target = &model->sections[index];
+    section = document->sections[index];
+  }
+  switch (op) {
+    case 0: {
+      ModelSection fresh{in.Name(), {}, 10};
+      return AddBoth(document, model, ini_new_section(fresh.name.c_str()), fresh);
+    }
+    case 1: {
+      if (section == nullptr) return "";
+      std::string key = in.Name(), value = in.Value();
+      int found = FindIn(target->entries, key);
+      int result = ini_set_value(section, key.c_str(), value.c_str());
+      if (found >= 0) {
+        target->entries[static_cast<std::size_t>(found)].second = value;
+        return result == 0 ? "" : "set of a held key did not replace";
+      }
+      GrowOnAppend(target->entries, &target->capacity);
+      target->entries.push_back({key, value});
+      return result == 1 ? "" : "set of a new key did not append";
+    }
+    case 2: {
+      std::string name = in.Name();
+      int found = FindSection(*model, name);
+      int result = ini_remove_section(document, name.c_str());
+      if (found < 0) return result == 1 ? "" : "removed a section not held";
+      model->sections[static_cast<std::size_t>(found)] = std::move(model->sections.back());
+      model->sections.pop_back();
+      return result == 0 ? "" : "did not remove a held section";
+    }
+    case 3: {
+      if (section == nullptr) return "";
+      std::string key = in.Name();
+      int found = FindIn(target->entries, key);
+      int result = ini_remove_key(section, key.c_str());
+      if (found < 0) return result == 1 ? "" : "removed a key not held";
+      target->entries[static_cast<std::size_t>(found)] = target->entries.back();
+      target->entries.pop_back();
+      return result == 0 ? "" : "did not remove a held key";
+    }
+    case 4: {
+      if (section == nullptr) return "";
+      ModelSection copy{in.Name(), {}, 10};
+      for (const auto& pair : target->entries) {
+        if (FindIn(copy.entries, pair.first) < 0) {
+          GrowOnAppend(copy.entries, &copy.capacity);
+          copy.entries.push_back(pair);
+        }
+      }
+      return AddBoth(document, model, ini_copy_section(section, copy.name.c_str()), copy);
+    }
+    case 5: {
+      // Handing over a section the document already holds changes nothing.
+      if (section == nullptr) return "";
+      return ini_add_section(document, section) == 0 ? "" : "re-adding a held section";
+    }
+    case 6: {
+      std::string name = in.Name(), key = in.Name();
+      int found = FindSection(*model, name);
+      IniSection* by_name = ini_find_section(document, name.c_str());
+      if (found < 0) return by_name == nullptr ? "" : "found a section not held";
+      if (by_name != document->sections[found]) return "find did not give the first match";
+      const ModelSection& expected = model->sections[static_cast<std::size_t>(found)];
+      int entry = FindIn(expected.entries, key);
+      const char* value = ini_get_value(by_name, key.c_str());
+      if (entry < 0) return value == nullptr ? "" : "found a key not held";
+      return value != nullptr && expected.entries[static_cast<std::size_t>(entry)].second == value
+                 ? ""
+                 : "get gave a wrong value";
+    }
+    default: {
+      IniSection* loose = ini_new_section(in.Name().c_str());
+      ini_set_value(loose, "k", in.Value().c_str());
+      ini_free_section(loose);
+      return "";
+    }
+  }
+}
+
+}  // namespace
+
+std::string CheckDocumentOperations(const std::uint8_t* data, std::size_t size) {
+  ByteSource in(data, size);
+  IniDocument* document = ini_new_document();
+  Model model;
+  std::string problem;
+  while (problem.empty() && !in.empty()) {
+    problem = Step(in, document, &model);
+    if (problem.empty()) problem = Compare(document, model);
+  }
+  ini_free_document(document);
+  return problem;
+}
+
+}  // namespace fuzz

@@ -1,0 +1,26 @@
+// The properties the fuzzers check, shared with the test that replays their corpora.
+// Each returns an empty string when the property holds, or says how it failed.
+#ifndef FUZZ_PROPERTIES_H_
+#define FUZZ_PROPERTIES_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fuzz {
+
+// Any bytes load without a crash, the same bytes give the same document however the
+// reads are cut, and every entry keeps the reader's guarantees.
+std::string CheckReader(const std::uint8_t* data, std::size_t size);
+
+// A document the reader accepted is written and read back unchanged, and writing it again
+// gives the same bytes, whenever the format can carry its section names.
+std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size);
+
+// The bytes drive a sequence of document operations, checked after each step against a
+// simple model of sections and entries.
+std::string CheckDocumentOperations(const std::uint8_t* data, std::size_t size);
+
+}  // namespace fuzz
+
+#endif  // FUZZ_PROPERTIES_H_

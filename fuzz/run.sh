@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs each libFuzzer target of the fuzz preset, starting from the corpora in the repo.
+# Usage: fuzz/run.sh [SECONDS_PER_TARGET | -runs=N]   (default: 60 seconds each)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+limit=${1:-60}
+case "$limit" in
+  -runs=*) budget=("$limit") ;;
+  *) budget=(-max_total_time="$limit") ;;
+esac
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz >/dev/null
+work=build/fuzz/corpus-work
+for target in reader round_trip document; do
+  seeds=fuzz/corpus/reader
+  [ "$target" = document ] && seeds=fuzz/corpus/document
+  rm -rf "$work/$target"
+  mkdir -p "$work/$target"
+  echo "== $target"
+  status=0
+  build/fuzz/fuzz/${target}_fuzz "${budget[@]}" -max_len=4096 -print_final_stats=1 \
+    -artifact_prefix="$work/$target-" "$work/$target" "$seeds" >"$work/$target.log" 2>&1 ||
+    status=$?
+  grep -E 'stat::number_of_executed_units|DONE' "$work/$target.log" || true
+  if [ "$status" != 0 ]; then
+    tail -40 "$work/$target.log" >&2
+    echo "fuzz finding in $target (status $status)" >&2
+    exit 1
+  fi
+done

@@ -1,0 +1,87 @@
+// The distribution tree on the in-memory disk, and running the command over it.
+#include "tests/install_fixture.h"
+
+#include "install/install.h"
+#include "tests/test_util.h"
+
+namespace testing_support {
+namespace install_tree {
+
+using install::JoinPath;
+
+const std::string kRoot = "Q";
+const std::string kRuntimeBin = JoinPath(JoinPath(kRoot, "qcore-4.0.1"), "bin");
+const std::string kRelease = JoinPath(JoinPath(kRoot, "releases"), "26");
+const std::string kRootBin = JoinPath(kRoot, "bin");
+const std::string kIniPath = JoinPath(kRoot, "Install.ini");
+const std::vector<std::string> kLaunchers = {"qrv.exe",   "wqrv.exe",  "qrvc.exe", "zembrat.exe",
+                                             "tavlo.exe", "tulsk.exe", "pelox.exe"};
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\' || c == ';') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+void AddTree(FakeFileSystem* disk, const std::string& ini) {
+  disk->files[kIniPath] = ini;
+  for (const std::string& name : kLaunchers) disk->files[JoinPath(kRuntimeBin, name)] = "exe " + name;
+  disk->files[JoinPath(kRelease, "launch_lean.boot")] = "lean";
+  disk->files[JoinPath(kRelease, "launch_tolbe.boot")] = "tolbe";
+}
+
+namespace {
+
+std::string Drain(std::FILE* file) {
+  std::string bytes;
+  for (int c; (c = std::getc(file)) != EOF;) bytes += static_cast<char>(c);
+  return bytes;
+}
+
+Outcome RunWith(FakeFileSystem* disk, std::vector<std::string> args, std::FILE* in) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  args.insert(args.begin(), "Install");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  Outcome outcome;
+  outcome.status = install::Main(static_cast<int>(args.size()), argv.data(), *disk, {in, out, err});
+  outcome.rest_of_input = Drain(in);
+  std::rewind(out);
+  std::rewind(err);
+  outcome.out = Drain(out);
+  outcome.err = Drain(err);
+  std::fclose(out);
+  std::fclose(err);
+  return outcome;
+}
+
+}  // namespace
+
+Outcome RunInstall(FakeFileSystem* disk, std::vector<std::string> args, const std::string& input) {
+  std::FILE* in = std::tmpfile();
+  std::fwrite(input.data(), 1, input.size(), in);
+  std::rewind(in);
+  Outcome outcome = RunWith(disk, std::move(args), in);
+  std::fclose(in);
+  return outcome;
+}
+
+Outcome RunInstallWithUnreadableInput(FakeFileSystem* disk, std::vector<std::string> args) {
+  TempDir dir;
+  std::FILE* in = std::fopen((dir / "in").c_str(), "w");  // open for writing only
+  Outcome outcome = RunWith(disk, std::move(args), in);
+  std::fclose(in);
+  return outcome;
+}
+
+bool DiskTouched(const FakeFileSystem& disk) {
+  return disk.Count(Op::kMakeDirectory) + disk.Count(Op::kCopy) + disk.Count(Op::kCreate) > 0;
+}
+
+}  // namespace install_tree
+}  // namespace testing_support
