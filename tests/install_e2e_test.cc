@@ -14,6 +14,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::Escaped;
 using testing_support::ProcessResult;
 using testing_support::TempDir;
 
@@ -43,15 +44,6 @@ Tree Distribution() {
   tree["releases/26/launch_lean.boot"] = std::string("lean\0\r\n", 7);
   tree["releases/26/launch_tolbe.boot"] = std::string("tolbe\0\xff\n", 8);
   return tree;
-}
-
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\' || c == ';') out += '\\';
-    out += c;
-  }
-  return out;
 }
 
 // The tree after a complete installation with `root` as the root it was given.
@@ -202,6 +194,9 @@ TEST_F(InstallEndToEnd, CommandLineErrors) {
       {{"-x", root_}, "Unknown command switch -x\n"},
       {{root_, "other"}, "Only one root directory can be specified, parameter other is illegal\n"},
       {{"-s", dir_ / "none"}, "Cannot open init file " + (dir_ / "none") + Native("/Install.ini") + "\n"},
+      // a root that is a file, not a directory
+      {{"-s", root_ + Native("/Install.ini")},
+       "Cannot open init file " + root_ + Native("/Install.ini/Install.ini") + "\n"},
   };
   for (const Case& c : cases) {
     ProcessResult r = Install(c.args);

@@ -17,15 +17,6 @@ const std::string kIniPath = JoinPath(kRoot, "Install.ini");
 const std::vector<std::string> kLaunchers = {"qrv.exe",   "wqrv.exe",  "qrvc.exe", "zembrat.exe",
                                              "tavlo.exe", "tulsk.exe", "pelox.exe"};
 
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\' || c == ';') out += '\\';
-    out += c;
-  }
-  return out;
-}
-
 void AddTree(FakeFileSystem* disk, const std::string& ini) {
   disk->files[kIniPath] = ini;
   for (const std::string& name : kLaunchers) disk->files[JoinPath(kRuntimeBin, name)] = "exe " + name;

@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "tests/fake_file_system.h"
+#include "tests/test_util.h"
 
 namespace testing_support {
 namespace install_tree {
+
+using testing_support::Escaped;
 
 // The tree's paths, joined with the platform's separator.
 extern const std::string kRoot;        // "Q"
@@ -19,9 +22,6 @@ extern const std::string kRelease;     // Q, releases, 26
 extern const std::string kRootBin;     // Q, bin
 extern const std::string kIniPath;     // Q, Install.ini
 extern const std::vector<std::string> kLaunchers;
-
-// `text` with a backslash before each ';' and '\', as the writer puts it.
-std::string Escaped(const std::string& text);
 
 // A complete distribution tree at kRoot.
 void AddTree(FakeFileSystem* disk,

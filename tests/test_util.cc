@@ -24,6 +24,15 @@ std::string Dump(const IniDocument* document) {
   return out;
 }
 
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\' || c == ';') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
   auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();

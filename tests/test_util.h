@@ -12,6 +12,9 @@ namespace testing_support {
 // compare a whole document, spaces and all, with one string.
 std::string Dump(const IniDocument* document);
 
+// `text` with a backslash before each ';' and '\', as the writer puts it.
+std::string Escaped(const std::string& text);
+
 // A fresh, empty directory under the system's temporary folder, removed with everything in
 // it when the object goes.
 class TempDir {
