@@ -335,6 +335,10 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir);
   const std::string out = dir + "/stored.ini";
   Measure idle = Measured(self, "none", "", out, 1);
+  // The load times again, in milliseconds (-1: could not read the file), for plotting.
+  std::FILE* tsv = std::fopen((dir + "/results.tsv").c_str(), "w");
+  std::fprintf(tsv, "corpus\tours\tfloor\tinih\tSimpleIni\n");
+  auto ms = [](const Measure& m) { return m.ok ? m.median * 1000 : -1.0; };
 
   std::printf("%-14s %8s | %10s %10s %10s %10s | %6s %6s %6s | %9s %9s %6s | %10s %10s %10s %6s\n",
               "corpus", "MB", "ours", "floor", "inih", "SimpleIni", "ours/f", "inih/f", "SI/f",
@@ -363,7 +367,10 @@ int main(int argc, char** argv) {
                 Cell(store).c_str(), Cell(store_floor).c_str(), Cell(store_simple).c_str(),
                 Ratio(store, store_floor).c_str());
     std::fflush(stdout);
+    std::fprintf(tsv, "%s\t%.2f\t%.2f\t%.2f\t%.2f\n", corpus.name.c_str(), ms(ours), ms(floor),
+                 ms(inih), ms(simple));
   }
+  std::fclose(tsv);
   if (argc >= 3) BenchInstall(dir, argv[2]);
   return 0;
 }

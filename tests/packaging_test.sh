@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a staged prefix, then builds and runs a small C consumer against
-# it twice: through find_package, and through pkg-config.
+# it twice, through find_package and through pkg-config; and once more building the library
+# from source inside the consumer's project through add_subdirectory.
 # Usage: packaging_test.sh BUILD_DIR SOURCE_DIR WORK_DIR [COMPILER_FLAGS]
 # COMPILER_FLAGS are those the library was built with (sanitizers, say); the consumer
 # needs them too.
@@ -24,3 +25,14 @@ export PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name ini.pc)")
 cc $flags $(pkg-config --cflags ini) "$source/tests/consumer/consumer.c" -o "$work/pc-consumer" \
   $(pkg-config --libs ini)
 "$work/pc-consumer" "$work/b.ini"
+
+cmake -S "$source/tests/consumer_subdir" -B "$work/subdir-consumer" -G Ninja \
+  -DINI_SOURCE_DIR="$source" -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+  -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
+cmake --build "$work/subdir-consumer" >/dev/null
+# The library's own tests stay out of a project that only uses it.
+if [ -e "$work/subdir-consumer/ini/ini/ini_test" ]; then
+  echo "tests were built inside the consumer's project" >&2
+  exit 1
+fi
+"$work/subdir-consumer/consumer" "$work/c.ini"
