@@ -1,12 +1,11 @@
 // Load and store benchmarks: this library against inih, SimpleIni and the two floors, each
-// measured in a fresh child process for its time (min and median) and its peak memory.
+// run in fresh child processes for its time (min and median of 5) and its peak memory.
 // Also times Install copying a large tree against cp doing the same copies.
 //
-// Usage: ini_bench CORPUS_DIR [INSTALL_PROGRAM]
+// Usage: ini_bench CORPUS_DIR [INSTALL_PROGRAM|-] [ONLY_CORPORA_CONTAINING]
 #include <fcntl.h>
 #include <ini.h>  // inih
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #define SI_NO_CONVERSION  // bytes in, bytes out, like this library
@@ -204,13 +203,25 @@ double RunOnce(const std::string& what, const std::string& path, const std::stri
   return 0;  // "none": the memory of an idle child
 }
 
-// The child: runs `what` `runs` times and prints "min median entries".
+// The peak resident memory of this process so far, in KiB.
+long PeakKib() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  char line[256];
+  long kib = 0;
+  while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+  }
+  if (status != nullptr) std::fclose(status);
+  return kib;
+}
+
+// The child: runs `what` `runs` times and prints "min median entries peak_kib".
 int Child(const std::string& what, const std::string& path, const std::string& out, int runs) {
   std::vector<double> times;
   std::size_t entries = 0;
   for (int i = 0; i < runs; ++i) times.push_back(RunOnce(what, path, out, &entries));
   std::sort(times.begin(), times.end());
-  std::printf("%.6f %.6f %zu\n", times.front(), times[times.size() / 2], entries);
+  std::printf("%.6f %.6f %zu %ld\n", times.front(), times[times.size() / 2], entries, PeakKib());
   return 0;
 }
 
@@ -222,8 +233,8 @@ struct Measure {
   bool ok = false;
 };
 
-// Starts `argv` and waits for it, collecting its standard output and peak memory.
-bool Spawn(const std::vector<std::string>& args, std::string* output, long* peak_kib) {
+// Starts `argv` and waits for it, collecting its standard output.
+bool Spawn(const std::vector<std::string>& args, std::string* output) {
   std::string capture = std::filesystem::temp_directory_path() / "ini_bench_child.txt";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -235,9 +246,7 @@ bool Spawn(const std::vector<std::string>& args, std::string* output, long* peak
   bool ok = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
   int status = 0;
-  struct rusage usage;
-  if (ok) ok = wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (ok) *peak_kib = usage.ru_maxrss;
+  if (ok) ok = waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   if (output != nullptr) {
     std::FILE* file = std::fopen(capture.c_str(), "r");
     char line[256] = {};
@@ -247,12 +256,25 @@ bool Spawn(const std::vector<std::string>& args, std::string* output, long* peak
   return ok;
 }
 
+// Runs `what` in `runs` fresh child processes, one run each: a program loads its
+// configuration once, into fresh memory, and that is what is measured.
 Measure Measured(const std::string& self, const std::string& what, const std::string& path,
                  const std::string& out, int runs) {
   Measure m;
-  std::string line;
-  if (!Spawn({self, "--child", what, path, out, std::to_string(runs)}, &line, &m.peak_kib)) return m;
-  m.ok = std::sscanf(line.c_str(), "%lf %lf %zu", &m.min, &m.median, &m.entries) == 3 && m.entries > 0;
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    std::string line;
+    double seconds = 0;
+    long peak = 0;
+    if (!Spawn({self, "--child", what, path, out, "1"}, &line)) return m;
+    if (std::sscanf(line.c_str(), "%lf %*f %zu %ld", &seconds, &m.entries, &peak) != 3) return m;
+    times.push_back(seconds);
+    m.peak_kib = std::max(m.peak_kib, peak);
+  }
+  std::sort(times.begin(), times.end());
+  m.min = times.front();
+  m.median = times[times.size() / 2];
+  m.ok = m.entries > 0;
   return m;
 }
 
@@ -273,9 +295,8 @@ std::string Ratio(const Measure& a, const Measure& b) {
 double TimeCommand(const std::vector<std::string>& args, int runs) {
   std::vector<double> times;
   for (int i = 0; i < runs; ++i) {
-    long ignored;
     auto start = Clock::now();
-    if (!Spawn(args, nullptr, &ignored)) return -1;
+    if (!Spawn(args, nullptr)) return -1;
     times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
   }
   std::sort(times.begin(), times.end());
@@ -335,6 +356,8 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir);
   const std::string out = dir + "/stored.ini";
   Measure idle = Measured(self, "none", "", out, 1);
+  idle.ok = true;
+  const std::string only = argc >= 4 ? argv[3] : "";
   // The load times again, in milliseconds (-1: could not read the file), for plotting.
   std::FILE* tsv = std::fopen((dir + "/results.tsv").c_str(), "w");
   std::fprintf(tsv, "corpus\tours\tfloor\tinih\tSimpleIni\n");
@@ -344,6 +367,7 @@ int main(int argc, char** argv) {
               "corpus", "MB", "ours", "floor", "inih", "SimpleIni", "ours/f", "inih/f", "SI/f",
               "ours MiB", "floor MiB", "mem/f", "store", "st.floor", "SI store", "st/f");
   for (const bench::Corpus& corpus : bench::Corpora()) {
+    if (corpus.name.find(only) == std::string::npos) continue;
     const std::string path = dir + "/" + corpus.name + ".ini";
     bench::MakeCorpus(corpus.name, path);
     const int runs = 5;
@@ -371,6 +395,6 @@ int main(int argc, char** argv) {
                  ms(inih), ms(simple));
   }
   std::fclose(tsv);
-  if (argc >= 3) BenchInstall(dir, argv[2]);
+  if (argc >= 3 && std::strcmp(argv[2], "-") != 0) BenchInstall(dir, argv[2]);
   return 0;
 }

@@ -32,10 +32,4 @@ Allocator SetAllocatorForTesting(Allocator allocator) {
   return previous;
 }
 
-std::int32_t SlotsFor(std::int32_t capacity) {
-  std::int32_t slots = 10;
-  while (slots < capacity) slots *= 2;
-  return slots;
-}
-
 }  // namespace ini_detail

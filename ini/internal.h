@@ -32,31 +32,33 @@ void* AllocateOrDie(std::size_t size);
 Allocator SetAllocatorForTesting(Allocator allocator);
 
 // The arrays of sections and entries show a `capacity` of 10, 20, 30, ... as items are
-// appended, but the memory behind them doubles, so appending n items costs O(n) in all.
-// Returns the number of slots actually allocated for a given capacity.
-std::int32_t SlotsFor(std::int32_t capacity);
+// appended, but the memory behind them is sized apart from it: it starts with room for 2
+// and doubles whenever `count` reaches a power of two, so a file of a million small
+// sections does not pay for ten slots each, and appending n items costs O(n) in all. The
+// room is a function of the count alone, so it needs no field of its own; after removals
+// it may be larger than the count asks for, which only means a later doubling is early.
+constexpr std::size_t kInitialSlots = 2;
 
-// Appends `item` at `*count`, growing `*capacity` by 10 when the array is full. Returns
-// false, changing nothing, when the array cannot grow.
+// Appends `item` at `*count`, growing `*capacity` by 10 when it is reached. Returns false,
+// changing nothing, when the array cannot grow.
 template <typename T>
 bool Append(T*** items, std::int32_t* count, std::int32_t* capacity, T* item) {
-  if (*count == *capacity) {
-    std::int32_t grown = *capacity + 10;
-    if (SlotsFor(grown) != SlotsFor(*capacity)) {
-      void* block = Reallocate(*items, sizeof(T*) * static_cast<std::size_t>(SlotsFor(grown)));
-      if (block == nullptr) return false;
-      *items = static_cast<T**>(block);
-    }
-    *capacity = grown;
+  const std::int32_t n = *count;
+  if (n >= static_cast<std::int32_t>(kInitialSlots) && (n & (n - 1)) == 0) {
+    void* block = Reallocate(*items, sizeof(T*) * 2 * static_cast<std::size_t>(n));
+    if (block == nullptr) return false;
+    *items = static_cast<T**>(block);
   }
-  (*items)[(*count)++] = item;
+  if (n == *capacity) *capacity += 10;
+  (*items)[n] = item;
+  *count = n + 1;
   return true;
 }
 
-// A new array with room for the initial capacity of 10, or null.
+// A new array with its initial room, or null.
 template <typename T>
 T** NewArray() {
-  return static_cast<T**>(Allocate(sizeof(T*) * static_cast<std::size_t>(SlotsFor(10))));
+  return static_cast<T**>(Allocate(sizeof(T*) * kInitialSlots));
 }
 
 // Records made without going through the public operations, for the loader: null when

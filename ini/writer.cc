@@ -29,15 +29,30 @@ class Output {
     return true;
   }
 
-  // Puts `text` with a backslash before each ';' and each backslash.
+  bool PutChar(char c) {
+    if (used_ == kOutputBlock && !Flush()) return false;
+    block_[used_++] = c;
+    return true;
+  }
+
+  // Puts `text` with a backslash before each ';' and each backslash, straight into the
+  // block: one pass, no search ahead.
   bool PutEscaped(const char* text) {
     for (;;) {
-      std::size_t plain = std::strcspn(text, ";\\");
-      if (!Put(text, plain)) return false;
-      text += plain;
-      if (*text == '\0') return true;
-      const char escaped[2] = {'\\', *text++};
-      if (!Put(escaped, 2)) return false;
+      char* out = block_ + used_;
+      char* const last = block_ + kOutputBlock - 1;  // leaves room for an escaped pair
+      while (out < last) {
+        const char c = *text;
+        if (c == '\0') {
+          used_ = static_cast<std::size_t>(out - block_);
+          return true;
+        }
+        if (c == ';' || c == '\\') *out++ = '\\';
+        *out++ = c;
+        ++text;
+      }
+      used_ = static_cast<std::size_t>(out - block_);
+      if (!Flush()) return false;
     }
   }
 
@@ -62,14 +77,14 @@ bool WriteDocument(const IniDocument* document, Output* out) {
   for (std::int32_t s = 0; s < document->count; ++s) {
     const IniSection* section = document->sections[s];
     // Section names are written as they are: the format has no escape for them.
-    if (!out->Put("[", 1) || !out->Put(section->name, std::strlen(section->name)) ||
+    if (!out->PutChar('[') || !out->Put(section->name, std::strlen(section->name)) ||
         !out->Put("]\n", 2)) {
       return false;
     }
     for (std::int32_t e = 0; e < section->count; ++e) {
       const IniEntry* entry = section->entries[e];
-      if (!out->PutEscaped(entry->key) || !out->Put("=", 1) ||
-          !out->PutEscaped(entry->value) || !out->Put("\n", 1)) {
+      if (!out->PutEscaped(entry->key) || !out->PutChar('=') ||
+          !out->PutEscaped(entry->value) || !out->PutChar('\n')) {
         return false;
       }
     }
