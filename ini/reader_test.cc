@@ -125,6 +125,8 @@ TEST(IniReader, RepeatedNamesFindTheFirst) {
 }
 
 TEST(IniReader, LongLinesSpanManyReads) {
+  std::string huge(200000, 'h');
+  EXPECT_EQ(Load("[s]\nk=" + huge + "   \nnext=1\n"), "[s]\n<k>=<" + huge + ">\n<next>=<1>\n");
   std::string value(5000, 'x');
   value[1023] = 'y';
   value[1024] = 'z';
@@ -205,6 +207,7 @@ TEST(IniReader, EveryAllocationFailureGivesNullAndLeaksNothing) {
   std::string bytes = "; header\n[a]\nk=1\n";
   for (int s = 0; s < 12; ++s) bytes += "[s" + std::to_string(s) + "]\nk=" + std::string(70, 'v') + "\n";
   for (int k = 0; k < 12; ++k) bytes += "key" + std::to_string(k) + "=v\n";
+  bytes += "long=" + std::string(70000, 'x') + "\nafter=1\n";  // a line handed over whole
   long total;
   {
     FailingAllocator counting;

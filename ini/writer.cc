@@ -35,24 +35,17 @@ class Output {
     return true;
   }
 
-  // Puts `text` with a backslash before each ';' and each backslash, straight into the
-  // block: one pass, no search ahead.
+  // Puts `text` with a backslash before each ';' and each backslash. The runs between them
+  // are found with strcspn and copied whole, which keeps long values at memcpy speed.
   bool PutEscaped(const char* text) {
     for (;;) {
-      char* out = block_ + used_;
-      char* const last = block_ + kOutputBlock - 1;  // leaves room for an escaped pair
-      while (out < last) {
-        const char c = *text;
-        if (c == '\0') {
-          used_ = static_cast<std::size_t>(out - block_);
-          return true;
-        }
-        if (c == ';' || c == '\\') *out++ = '\\';
-        *out++ = c;
-        ++text;
-      }
-      used_ = static_cast<std::size_t>(out - block_);
-      if (!Flush()) return false;
+      std::size_t plain = std::strcspn(text, ";\\");
+      if (!Put(text, plain)) return false;
+      text += plain;
+      if (*text == '\0') return true;
+      if (kOutputBlock - used_ < 2 && !Flush()) return false;
+      block_[used_++] = '\\';
+      block_[used_++] = *text++;
     }
   }
 
