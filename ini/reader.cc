@@ -69,28 +69,16 @@ bool Fill(IniLineReader* reader) {
   return true;
 }
 
-// Turns the gathered line into a heap block of its own: trailing spaces, escaped or not,
-// are removed, and a NUL ends it. Null when memory runs out. A long line is not copied:
-// the scratch block itself, cut to size, becomes the line, and the next line starts a new
-// one; a copy of tens of megabytes would cost more than the allocation it saves.
+// Turns the gathered line into a heap block of its own, of the exact size: trailing
+// spaces, escaped or not, are removed, and a NUL ends it. Null when memory runs out.
 char* FinishLine(IniLineReader* reader, std::size_t length) {
-  constexpr std::size_t kHandOver = 64 * 1024;
   while (length > 0 && reader->scratch[length - 1] == ' ') --length;
-  char* line = nullptr;
-  if (length >= kHandOver) {
-    line = static_cast<char*>(Reallocate(reader->scratch, length + 1));
-    if (line != nullptr) {
-      reader->scratch = nullptr;
-      reader->scratch_size = 0;
-    }
-  } else {
-    line = static_cast<char*>(Allocate(length + 1));
-    if (line != nullptr) std::memcpy(line, reader->scratch, length);
-  }
+  auto* line = static_cast<char*>(Allocate(length + 1));
   if (line == nullptr) {
     reader->failed = true;
     return nullptr;
   }
+  std::memcpy(line, reader->scratch, length);
   line[length] = '\0';
   return line;
 }

@@ -207,7 +207,7 @@ TEST(IniReader, EveryAllocationFailureGivesNullAndLeaksNothing) {
   std::string bytes = "; header\n[a]\nk=1\n";
   for (int s = 0; s < 12; ++s) bytes += "[s" + std::to_string(s) + "]\nk=" + std::string(70, 'v') + "\n";
   for (int k = 0; k < 12; ++k) bytes += "key" + std::to_string(k) + "=v\n";
-  bytes += "long=" + std::string(70000, 'x') + "\nafter=1\n";  // a line handed over whole
+  bytes += "long=" + std::string(70000, 'x') + "\nafter=1\n";  // a scratch grown many times
   long total;
   {
     FailingAllocator counting;
