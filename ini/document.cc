@@ -3,7 +3,6 @@
 
 #include "ini/internal.h"
 
-using ini_detail::Append;
 using ini_detail::Release;
 
 namespace ini_detail {
@@ -11,7 +10,7 @@ namespace ini_detail {
 IniDocument* NewDocument() {
   auto* document = static_cast<IniDocument*>(Allocate(sizeof(IniDocument)));
   if (document == nullptr) return nullptr;
-  document->sections = NewArray<IniSection>();
+  document->sections = static_cast<IniSection**>(Allocate(sizeof(IniSection*) * kInitialSlots));
   if (document->sections == nullptr) {
     Release(document);
     return nullptr;
@@ -22,13 +21,11 @@ IniDocument* NewDocument() {
 }
 
 IniSection* NewSectionNamed(char* name) {
-  auto* section = static_cast<IniSection*>(Allocate(sizeof(IniSection)));
+  static_assert(sizeof(IniSection) % alignof(IniEntry*) == 0, "entries follow the record");
+  auto* section = static_cast<IniSection*>(
+      Allocate(sizeof(IniSection) + sizeof(IniEntry*) * kInitialSlots));
   if (section == nullptr) return nullptr;
-  section->entries = NewArray<IniEntry>();
-  if (section->entries == nullptr) {
-    Release(section);
-    return nullptr;
-  }
+  section->entries = InlineEntries(section);
   section->count = 0;
   section->capacity = 10;
   section->name = name;
@@ -51,10 +48,6 @@ char* CopyOrDie(const char* text) {
   return copy;
 }
 
-template <typename T>
-void AppendOrDie(T*** items, std::int32_t* count, std::int32_t* capacity, T* item) {
-  if (!Append(items, count, capacity, item)) ini_detail::OutOfMemory();
-}
 
 std::int32_t FindSection(const IniDocument* document, const char* name) {
   for (std::int32_t i = 0; i < document->count; ++i) {
@@ -104,7 +97,7 @@ IniSection* ini_new_section(const char* name) {
 
 void ini_free_section(IniSection* section) {
   for (std::int32_t i = 0; i < section->count; ++i) ini_detail::FreeEntry(section->entries[i]);
-  Release(section->entries);
+  if (section->entries != ini_detail::InlineEntries(section)) Release(section->entries);
   Release(section->name);
   Release(section);
 }
@@ -122,7 +115,7 @@ int ini_add_section(IniDocument* document, IniSection* section) {
     ini_free_section(old);
     return 0;
   }
-  AppendOrDie(&document->sections, &document->count, &document->capacity, section);
+  if (!ini_detail::AppendSection(document, section)) ini_detail::OutOfMemory();
   return 1;
 }
 
@@ -164,7 +157,7 @@ int ini_set_value(IniSection* section, const char* key, const char* value) {
   auto* entry = static_cast<IniEntry*>(ini_detail::AllocateOrDie(sizeof(IniEntry)));
   entry->key = block;
   entry->value = block + key_size;
-  AppendOrDie(&section->entries, &section->count, &section->capacity, entry);
+  if (!ini_detail::AppendEntry(section, entry)) ini_detail::OutOfMemory();
   return 1;
 }
 

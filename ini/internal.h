@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "ini/ini.h"
 #include "platform/platform.h"
@@ -39,13 +40,23 @@ Allocator SetAllocatorForTesting(Allocator allocator);
 // it may be larger than the count asks for, which only means a later doubling is early.
 constexpr std::size_t kInitialSlots = 2;
 
-// Appends `item` at `*count`, growing `*capacity` by 10 when it is reached. Returns false,
-// changing nothing, when the array cannot grow.
+// Appends `item` at `*count`, growing `*capacity` by 10 when it is reached. `inline_items`
+// is the array's first room when that lies inside another block (a section's record): it
+// is never reallocated or released, but left behind when the array outgrows it. Returns
+// false, changing nothing, when the array cannot grow.
 template <typename T>
-bool Append(T*** items, std::int32_t* count, std::int32_t* capacity, T* item) {
+bool Append(T*** items, std::int32_t* count, std::int32_t* capacity, T* item,
+            T** inline_items = nullptr) {
   const std::int32_t n = *count;
   if (n >= static_cast<std::int32_t>(kInitialSlots) && (n & (n - 1)) == 0) {
-    void* block = Reallocate(*items, sizeof(T*) * 2 * static_cast<std::size_t>(n));
+    const std::size_t size = sizeof(T*) * 2 * static_cast<std::size_t>(n);
+    void* block;
+    if (*items == inline_items) {
+      block = Allocate(size);
+      if (block != nullptr) std::memcpy(block, *items, sizeof(T*) * static_cast<std::size_t>(n));
+    } else {
+      block = Reallocate(*items, size);
+    }
     if (block == nullptr) return false;
     *items = static_cast<T**>(block);
   }
@@ -55,10 +66,19 @@ bool Append(T*** items, std::int32_t* count, std::int32_t* capacity, T* item) {
   return true;
 }
 
-// A new array with its initial room, or null.
-template <typename T>
-T** NewArray() {
-  return static_cast<T**>(Allocate(sizeof(T*) * kInitialSlots));
+// A section's entries array starts inside the section's own block, right behind the
+// record, so a new section costs one allocation instead of two.
+inline IniEntry** InlineEntries(IniSection* section) {
+  return reinterpret_cast<IniEntry**>(section + 1);
+}
+
+inline bool AppendEntry(IniSection* section, IniEntry* entry) {
+  return Append(&section->entries, &section->count, &section->capacity, entry,
+                InlineEntries(section));
+}
+
+inline bool AppendSection(IniDocument* document, IniSection* section) {
+  return Append(&document->sections, &document->count, &document->capacity, section);
 }
 
 // Records made without going through the public operations, for the loader: null when

@@ -236,7 +236,7 @@ bool BuildInto(IniDocument* document, LineList* list, std::size_t* next) {
     if (section == nullptr) return false;
     ++i;
     StripBrackets(section->name);
-    if (!Append(&document->sections, &document->count, &document->capacity, section)) {
+    if (!AppendSection(document, section)) {
       ini_free_section(section);
       return false;
     }
@@ -244,7 +244,7 @@ bool BuildInto(IniDocument* document, LineList* list, std::size_t* next) {
       auto* entry = static_cast<IniEntry*>(Allocate(sizeof(IniEntry)));
       if (entry == nullptr) return false;
       SplitKeyValue(list->lines[i], &entry->key, &entry->value);
-      if (!Append(&section->entries, &section->count, &section->capacity, entry)) {
+      if (!AppendEntry(section, entry)) {
         FreeEntry(entry);
         ++i;
         return false;

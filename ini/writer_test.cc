@@ -31,9 +31,9 @@ IniDocument* MakeDocument(const std::vector<Section>& sections) {
       IniEntry* entry = holder->entries[0];
       holder->count = 0;
       ini_free_section(holder);
-      ini_detail::Append(&section->entries, &section->count, &section->capacity, entry);
+      ini_detail::AppendEntry(section, entry);
     }
-    ini_detail::Append(&document->sections, &document->count, &document->capacity, section);
+    ini_detail::AppendSection(document, section);
   }
   return document;
 }
