@@ -1,16 +1,19 @@
-# Load times per corpus from results.tsv, as a PNG: gnuplot -e "in='...';out='...'" plot.gp
+# Load times per corpus from the benchmark's results.tsv, as a PNG:
+#   gnuplot -e "in='results.tsv'; out='load.png'" bench/plot.gp
 set terminal pngcairo size 1000,520 font ",10"
 set output out
 set datafile separator "\t"
-set datafile missing "-1.00"
 set style data histograms
 set style histogram clustered gap 1
 set style fill solid 0.85 border -1
 set boxwidth 0.9
-set ylabel "load time, ms (median of 5)"
-set title "Loading a file into an ordered document"
+set ylabel "load time, ms (median of 5 fresh processes)"
+set title "Loading a file into an ordered document (inih cannot read the one-value corpora)"
 set key top left
 set grid ytics
+set yrange [0:*]
 set xtics rotate by -20
-plot in using 2:xtic(1) title "this library", '' using 3 title "document floor", \
-     '' using 4 title "inih (ordered document)", '' using 5 title "SimpleIni"
+# A time of -1 means the reader could not read the file: drawn as nothing.
+ms(c) = column(c) < 0 ? NaN : column(c)
+plot in every ::1 using (ms(2)):xtic(1) title "this library", '' every ::1 using (ms(3)) title "document floor", \
+     '' every ::1 using (ms(4)) title "inih (ordered document)", '' every ::1 using (ms(5)) title "SimpleIni"
