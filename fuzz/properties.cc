@@ -2,6 +2,8 @@
 #include "fuzz/properties.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -319,6 +321,12 @@ std::string Step(ByteSource& in, IniDocument* document, Model* model) {
 }
 
 }  // namespace
+
+int Enforce(const std::string& problem) {
+  if (problem.empty()) return 0;
+  std::fprintf(stderr, "property violated: %s\n", problem.c_str());
+  std::abort();
+}
 
 std::string CheckDocumentOperations(const std::uint8_t* data, std::size_t size) {
   ByteSource in(data, size);

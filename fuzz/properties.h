@@ -21,6 +21,9 @@ std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size);
 // simple model of sections and entries.
 std::string CheckDocumentOperations(const std::uint8_t* data, std::size_t size);
 
+// For the libFuzzer targets: a violated property is a finding, so it stops the run.
+int Enforce(const std::string& problem);
+
 }  // namespace fuzz
 
 #endif  // FUZZ_PROPERTIES_H_
