@@ -48,7 +48,6 @@ char* CopyOrDie(const char* text) {
   return copy;
 }
 
-
 std::int32_t FindSection(const IniDocument* document, const char* name) {
   for (std::int32_t i = 0; i < document->count; ++i) {
     if (std::strcmp(document->sections[i]->name, name) == 0) return i;
