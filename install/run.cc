@@ -1,6 +1,8 @@
 // The installation run of Install: launchers, boot files, the current boot file and the
 // runtime ini file, in that order. Nothing is undone on failure; a second run copies over.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ini/ini.h"
 #include "ini/internal.h"
@@ -61,23 +63,24 @@ bool WriteRuntimeIni(const InstallLayout& layout, platform::FileSystem& file_sys
 }  // namespace
 
 std::string FirstPathTooLong(const InstallLayout& layout) {
-  auto check = [](const std::string& directory, const char* name) {
-    std::string path = JoinPath(directory, name);
-    return path.size() > kMaxPath ? path : std::string();
-  };
-  std::string found;
+  // Every (directory, name) pair the run joins, in the order it joins them.
+  std::vector<std::pair<const std::string*, const char*>> paths;
   for (const char* name : kLaunchers) {
-    if (found.empty()) found = check(layout.runtime_bin_dir, name);
-    if (found.empty()) found = check(layout.root_bin_dir, name);
+    paths.push_back({&layout.runtime_bin_dir, name});
+    paths.push_back({&layout.root_bin_dir, name});
   }
   for (const char* name : kBootFiles) {
-    if (found.empty()) found = check(layout.release_dir, name);
-    if (found.empty()) found = check(layout.root_bin_dir, name);
+    paths.push_back({&layout.release_dir, name});
+    paths.push_back({&layout.root_bin_dir, name});
   }
-  if (found.empty()) found = check(layout.root_bin_dir, kCurrentBootFile);
-  if (found.empty()) found = check(layout.runtime_bin_dir, kRuntimeIni);
-  if (found.empty()) found = check(layout.root_bin_dir, kRuntimeIni);
-  return found;
+  paths.push_back({&layout.root_bin_dir, kCurrentBootFile});
+  paths.push_back({&layout.runtime_bin_dir, kRuntimeIni});
+  paths.push_back({&layout.root_bin_dir, kRuntimeIni});
+  for (const auto& [directory, name] : paths) {
+    std::string path = JoinPath(*directory, name);
+    if (path.size() > kMaxPath) return path;
+  }
+  return "";
 }
 
 int RunInstallation(const InstallLayout& layout, platform::FileSystem& file_system,
