@@ -43,7 +43,7 @@ class OneFile final : public platform::FileSystem {
     *written = size;
     return true;
   }
-  void Close(platform::File) override {}
+  bool Close(platform::File) override { return true; }
   bool MakeDirectory(const char*) override { return false; }
   bool Exists(const char*) override { return false; }
   bool CopyReplacing(const char*, const char*) override { return false; }
@@ -198,8 +198,10 @@ void GrowOnAppend(const std::vector<T>& items, int32_t* capacity) {
 std::string Compare(const IniDocument* document, const Model& model) {
   if (document->count != static_cast<int32_t>(model.sections.size())) return "section count";
   if (document->capacity != model.capacity) return "document capacity";
+  testing_support::UseEverySlot(document->sections, document->capacity);
   for (int32_t s = 0; s < document->count; ++s) {
     const IniSection* section = document->sections[s];
+    testing_support::UseEverySlot(section->entries, section->capacity);
     const ModelSection& expected = model.sections[static_cast<std::size_t>(s)];
     if (section->name != expected.name) return "section order or name";
     if (section->capacity != expected.capacity) return "section capacity";
@@ -253,7 +255,10 @@ std::string Step(ByteSource& in, IniDocument* document, Model* model) {
       if (section == nullptr) return "";
       std::string key = in.Name(), value = in.Value();
       int found = FindIn(target->entries, key);
+      IniEntry** kept = section->entries;
+      const bool full = section->count == section->capacity;
       int result = ini_set_value(section, key.c_str(), value.c_str());
+      if (!full && section->entries != kept) return "entries moved by a set below capacity";
       if (found >= 0) {
         target->entries[static_cast<std::size_t>(found)].second = value;
         return result == 0 ? "" : "set of a held key did not replace";
@@ -275,7 +280,9 @@ std::string Step(ByteSource& in, IniDocument* document, Model* model) {
       if (section == nullptr) return "";
       std::string key = in.Name();
       int found = FindIn(target->entries, key);
+      IniEntry** kept = section->entries;
       int result = ini_remove_key(section, key.c_str());
+      if (section->entries != kept) return "entries moved by a removal";
       if (found < 0) return result == 1 ? "" : "removed a key not held";
       target->entries[static_cast<std::size_t>(found)] = target->entries.back();
       target->entries.pop_back();
@@ -334,7 +341,12 @@ std::string CheckDocumentOperations(const std::uint8_t* data, std::size_t size) 
   Model model;
   std::string problem;
   while (problem.empty() && !in.empty()) {
+    IniSection** kept = document->sections;
+    const bool full = document->count == document->capacity;
     problem = Step(in, document, &model);
+    if (problem.empty() && !full && document->sections != kept) {
+      problem = "sections moved below capacity";
+    }
     if (problem.empty()) problem = Compare(document, model);
   }
   ini_free_document(document);

@@ -10,7 +10,7 @@ namespace ini_detail {
 IniDocument* NewDocument() {
   auto* document = static_cast<IniDocument*>(Allocate(sizeof(IniDocument)));
   if (document == nullptr) return nullptr;
-  document->sections = static_cast<IniSection**>(Allocate(sizeof(IniSection*) * kInitialSlots));
+  document->sections = static_cast<IniSection**>(Allocate(sizeof(IniSection*) * kCapacityStep));
   if (document->sections == nullptr) {
     Release(document);
     return nullptr;
@@ -23,7 +23,7 @@ IniDocument* NewDocument() {
 IniSection* NewSectionNamed(char* name) {
   static_assert(sizeof(IniSection) % alignof(IniEntry*) == 0, "entries follow the record");
   auto* section = static_cast<IniSection*>(
-      Allocate(sizeof(IniSection) + sizeof(IniEntry*) * kInitialSlots));
+      Allocate(sizeof(IniSection) + sizeof(IniEntry*) * kCapacityStep));
   if (section == nullptr) return nullptr;
   section->entries = InlineEntries(section);
   section->count = 0;
@@ -80,6 +80,7 @@ IniDocument* ini_new_document(void) {
 }
 
 void ini_free_document(IniDocument* document) {
+  if (document == nullptr) return;
   for (std::int32_t i = 0; i < document->count; ++i) ini_free_section(document->sections[i]);
   Release(document->sections);
   Release(document);
@@ -95,6 +96,7 @@ IniSection* ini_new_section(const char* name) {
 }
 
 void ini_free_section(IniSection* section) {
+  if (section == nullptr) return;
   for (std::int32_t i = 0; i < section->count; ++i) ini_detail::FreeEntry(section->entries[i]);
   if (section->entries != ini_detail::InlineEntries(section)) Release(section->entries);
   Release(section->name);
@@ -119,6 +121,7 @@ int ini_add_section(IniDocument* document, IniSection* section) {
 }
 
 IniSection* ini_find_section(const IniDocument* document, const char* name) {
+  if (document == nullptr) return nullptr;
   std::int32_t found = FindSection(document, name);
   return found < 0 ? nullptr : document->sections[found];
 }
@@ -132,7 +135,7 @@ int ini_remove_section(IniDocument* document, const char* name) {
 }
 
 const char* ini_section_name_at(const IniDocument* document, std::int32_t position) {
-  if (position < 0 || position >= document->count) return nullptr;
+  if (document == nullptr || position < 0 || position >= document->count) return nullptr;
   return document->sections[position]->name;
 }
 
@@ -161,12 +164,13 @@ int ini_set_value(IniSection* section, const char* key, const char* value) {
 }
 
 const char* ini_get_value(const IniSection* section, const char* key) {
+  if (section == nullptr) return nullptr;
   std::int32_t found = FindKey(section, key);
   return found < 0 ? nullptr : section->entries[found]->value;
 }
 
 const char* ini_key_at(const IniSection* section, std::int32_t position) {
-  if (position < 0 || position >= section->count) return nullptr;
+  if (section == nullptr || position < 0 || position >= section->count) return nullptr;
   return section->entries[position]->key;
 }
 

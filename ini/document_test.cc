@@ -6,10 +6,12 @@
 
 #include "ini/ini.h"
 #include "tests/failing_allocator.h"
+#include "tests/test_util.h"
 
 namespace {
 
 using testing_support::FailingAllocator;
+using testing_support::UseEverySlot;
 
 std::vector<std::string> SectionNames(const IniDocument* document) {
   std::vector<std::string> names;
@@ -53,24 +55,62 @@ TEST_F(IniDocumentTest, NewSectionCopiesItsName) {
   ini_free_section(section);
 }
 
-TEST_F(IniDocumentTest, CapacityStepsByTenAndKeepsOrder) {
+// `sections` and `entries` are public arrays of `capacity` slots: a caller may keep the
+// array and use every slot. Capacity steps by 10, and an array moves only in an append that
+// finds it full; removing never shrinks it.
+TEST_F(IniDocumentTest, ArraysHoldCapacitySlotsAndMoveOnlyWhenFull) {
   IniDocument* document = ini_new_document();
+  UseEverySlot(document->sections, document->capacity);
   std::vector<std::string> expected;
   for (int i = 0; i < 35; ++i) {
+    IniSection** kept = document->sections;
+    const bool full = document->count == document->capacity;
     expected.push_back("s" + std::to_string(i));
     EXPECT_EQ(ini_add_section(document, ini_new_section(expected.back().c_str())), 1);
     EXPECT_EQ(document->count, i + 1);
     EXPECT_EQ(document->capacity, (i / 10 + 1) * 10) << "after " << i + 1 << " sections";
+    if (!full) {
+      EXPECT_EQ(document->sections, kept) << "moved by append " << i + 1;
+    }
+    UseEverySlot(document->sections, document->capacity);
   }
   EXPECT_EQ(SectionNames(document), expected);
 
   IniSection* section = ini_find_section(document, "s34");
-  for (int i = 0; i < 21; ++i) ini_set_value(section, ("k" + std::to_string(i)).c_str(), "v");
+  UseEverySlot(section->entries, section->capacity);
+  for (int i = 0; i < 21; ++i) {
+    IniEntry** kept = section->entries;
+    const bool full = section->count == section->capacity;
+    ini_set_value(section, ("k" + std::to_string(i)).c_str(), "v");
+    if (!full) {
+      EXPECT_EQ(section->entries, kept) << "moved by append " << i + 1;
+    }
+    UseEverySlot(section->entries, section->capacity);
+  }
   EXPECT_EQ(section->capacity, 30);
-  for (int i = 0; i < 21; ++i) ini_remove_key(section, ("k" + std::to_string(i)).c_str());
-  EXPECT_EQ(section->count, 0);
-  EXPECT_EQ(section->capacity, 30) << "capacity never shrinks";
+  IniEntry** kept = section->entries;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 21; ++i) ini_remove_key(section, ("k" + std::to_string(i)).c_str());
+    EXPECT_EQ(section->count, 0);
+    EXPECT_EQ(section->capacity, 30) << "capacity never shrinks";
+    for (int i = 0; i < 30; ++i) ini_set_value(section, ("k" + std::to_string(i)).c_str(), "v");
+    EXPECT_EQ(section->entries, kept) << "removing and appending below capacity moved it";
+    UseEverySlot(section->entries, section->capacity);
+    for (int i = 21; i < 30; ++i) ini_remove_key(section, ("k" + std::to_string(i)).c_str());
+  }
   ini_free_document(document);
+}
+
+// The usual chain of lookups on a file that did not load gives null, and releasing null
+// does nothing, as free() does.
+TEST_F(IniDocumentTest, NullContainersAreForgiven) {
+  IniDocument* missing = ini_load_file("no such file.ini");
+  ASSERT_EQ(missing, nullptr);
+  EXPECT_EQ(ini_get_value(ini_find_section(missing, "Install"), "VSN"), nullptr);
+  EXPECT_EQ(ini_section_name_at(missing, 0), nullptr);
+  EXPECT_EQ(ini_key_at(nullptr, 0), nullptr);
+  ini_free_document(missing);
+  ini_free_section(nullptr);
 }
 
 TEST_F(IniDocumentTest, AddingSameNameReplacesInPlace) {

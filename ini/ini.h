@@ -25,9 +25,11 @@ typedef struct IniEntry {
   char *value;
 } IniEntry;
 
-/* A named section: `entries[0]` to `entries[count - 1]` in position order. `capacity` is
- * 10 for a new section and grows by 10 whenever an entry is appended to a full section; it
- * never shrinks. The section owns its name, the array and every entry. */
+/* A named section: `entries[0]` to `entries[count - 1]` in position order. `entries` is an
+ * array of `capacity` slots: 10 in a new section, 10 more whenever an entry is appended to
+ * a full section, never fewer. The array moves only in such an append (a kept `entries`
+ * stays the array until then) and never shrinks, also not when entries are removed. The
+ * section owns its name, the array and every entry. */
 typedef struct IniSection {
   int32_t count;
   int32_t capacity;
@@ -35,15 +37,22 @@ typedef struct IniSection {
   IniEntry **entries;
 } IniSection;
 
-/* A document: `sections[0]` to `sections[count - 1]` in position order, with `capacity`
- * growing as for IniSection. The document owns the array and every section in it. */
+/* A document: `sections[0]` to `sections[count - 1]` in position order. `sections` is an
+ * array of `capacity` slots that grows, moves and never shrinks as for IniSection. The
+ * document owns the array and every section in it. */
 typedef struct IniDocument {
   int32_t count;
   int32_t capacity;
   IniSection **sections;
 } IniDocument;
 
-/* Names and keys are not unique: a file may repeat them, and every lookup below finds the
+/* NULL: no document, section, name, key or value is ever NULL, with these exceptions, which
+ * make the lookups of a file that did not load safe to chain:
+ * ini_free_document(NULL) and ini_free_section(NULL) do nothing, as free(NULL) does;
+ * ini_find_section, ini_section_name_at, ini_get_value and ini_key_at given a NULL
+ * document or section return NULL; ini_store_file given a NULL document returns -1.
+ *
+ * Names and keys are not unique: a file may repeat them, and every lookup below finds the
  * first match in position order. A repeat behind it is held, reachable by position and
  * written out, but never found by name. */
 
@@ -51,14 +60,15 @@ typedef struct IniDocument {
 IniDocument *ini_new_document(void);
 
 /* Releases the document with all its sections, names, entries, keys and values. Every
- * reference lent from it becomes invalid. */
+ * reference lent from it becomes invalid. NULL: does nothing. */
 void ini_free_document(IniDocument *document);
 
 /* A new empty section (count 0, capacity 10) holding its own copy of `name`; owned by the
  * caller until it is given to ini_add_section. */
 IniSection *ini_new_section(const char *name);
 
-/* Releases a section that no document holds, with its name and entries. */
+/* Releases a section that no document holds, with its name and entries. NULL: does
+ * nothing. */
 void ini_free_section(IniSection *section);
 
 /* Gives `section` to the document, which owns it from now on.
@@ -67,16 +77,16 @@ void ini_free_section(IniSection *section);
  * already stands at that place changes nothing and returns 0. */
 int ini_add_section(IniDocument *document, IniSection *section);
 
-/* The first section named `name`, or NULL. Lent: valid until that section is replaced,
- * removed or released. */
+/* The first section named `name`, or NULL (also when `document` is NULL). Lent: valid
+ * until that section is replaced, removed or released. */
 IniSection *ini_find_section(const IniDocument *document, const char *name);
 
 /* Releases the first section named `name`, and moves the last section into its position.
  * Returns 0 when a section was removed, 1 when no section has that name. */
 int ini_remove_section(IniDocument *document, const char *name);
 
-/* The name of the section at `position`, or NULL when the position is not in 0..count-1.
- * Lent like the section itself. */
+/* The name of the section at `position`, or NULL when the position is not in 0..count-1
+ * or `document` is NULL. Lent like the section itself. */
 const char *ini_section_name_at(const IniDocument *document, int32_t position);
 
 /* Stores copies of `key` and `value`. Returns 1 when a new entry was appended; 0 when the
@@ -84,12 +94,12 @@ const char *ini_section_name_at(const IniDocument *document, int32_t position);
  * very entry being replaced. */
 int ini_set_value(IniSection *section, const char *key, const char *value);
 
-/* The value of the first entry with `key`, or NULL. Lent: valid until that entry receives a
- * new value or is removed, or the section is released. */
+/* The value of the first entry with `key`, or NULL (also when `section` is NULL). Lent:
+ * valid until that entry receives a new value or is removed, or the section is released. */
 const char *ini_get_value(const IniSection *section, const char *key);
 
-/* The key of the entry at `position`, or NULL when the position is not in 0..count-1.
- * Lent like ini_get_value's result. */
+/* The key of the entry at `position`, or NULL when the position is not in 0..count-1 or
+ * `section` is NULL. Lent like ini_get_value's result. */
 const char *ini_key_at(const IniSection *section, int32_t position);
 
 /* Releases the first entry with `key`, and moves the last entry into its position.
@@ -116,9 +126,11 @@ IniDocument *ini_load_file(const char *path);
 /* Writes the document to `path`, replacing any file there: "[name]\n" per section, then
  * "key=value\n" per entry, with every ';' and '\' in keys and values preceded by '\'.
  * Section names are written as they are.
- * Returns 0 on success; -1 when the file cannot be created (nothing was written); -2 when a
- * write failed or was short (the file is closed and holds exactly the bytes written before
- * the failure). */
+ * Returns 0 on success; -1 when `document` is NULL or the file cannot be created (no file
+ * was created or emptied); -2 when a write failed or was short, or closing the file
+ * reported a late write error. After -2 the file is closed and holds a prefix of the
+ * output, exactly the bytes written before the failure: not necessarily whole lines.
+ * Storing never fails for lack of memory, and needs little stack. */
 int ini_store_file(const IniDocument *document, const char *path);
 
 #ifdef __cplusplus

@@ -32,41 +32,51 @@ void* AllocateOrDie(std::size_t size);
 // Test hook: installs `allocator` and returns the one it replaces.
 Allocator SetAllocatorForTesting(Allocator allocator);
 
-// The arrays of sections and entries show a `capacity` of 10, 20, 30, ... as items are
-// appended, but the memory behind them is sized apart from it: it starts with room for 2
-// and doubles whenever `count` reaches a power of two, so a file of a million small
-// sections does not pay for ten slots each, and appending n items costs O(n) in all. The
-// room is a function of the count alone, so it needs no field of its own; after removals
-// it may be larger than the count asks for, which only means a later doubling is early.
-constexpr std::size_t kInitialSlots = 2;
+// `sections` and `entries` are public: a caller may keep the array pointer and use every
+// slot below `capacity`, so the memory behind an array always has at least `capacity`
+// slots, moves only inside an append that finds `count` equal to `capacity`, and never
+// shrinks. `capacity` itself shows 10, 20, 30, ... as items are appended. The room behind
+// it grows geometrically (10, 20, 40, 80, ... slots), so appending n items costs O(n) in
+// all; it is a function of `capacity` alone and needs no field of its own.
+constexpr std::int32_t kCapacityStep = 10;
 
-// Appends `item` at `*count`, growing `*capacity` by 10 when it is reached. `inline_items`
-// is the array's first room when that lies inside another block (a section's record): it
-// is never reallocated or released, but left behind when the array outgrows it. Returns
-// false, changing nothing, when the array cannot grow.
+inline std::size_t RoomFor(std::int32_t capacity) {
+  std::size_t room = kCapacityStep;
+  while (room < static_cast<std::size_t>(capacity)) room *= 2;
+  return room;
+}
+
+// Appends `item` at `*count`. An array found full gets `capacity` 10 larger, and new room
+// when its present room is smaller than that. `inline_items` is the array's first room
+// when that lies inside another block (a section's record): it is never reallocated or
+// released, but left behind when the array outgrows it. Returns false, changing nothing,
+// when the array cannot grow.
 template <typename T>
 bool Append(T*** items, std::int32_t* count, std::int32_t* capacity, T* item,
             T** inline_items = nullptr) {
   const std::int32_t n = *count;
-  if (n >= static_cast<std::int32_t>(kInitialSlots) && (n & (n - 1)) == 0) {
-    const std::size_t size = sizeof(T*) * 2 * static_cast<std::size_t>(n);
-    void* block;
-    if (*items == inline_items) {
-      block = Allocate(size);
-      if (block != nullptr) std::memcpy(block, *items, sizeof(T*) * static_cast<std::size_t>(n));
-    } else {
-      block = Reallocate(*items, size);
+  if (n == *capacity) {
+    if (n > INT32_MAX - kCapacityStep) return false;
+    const std::size_t room = RoomFor(n + kCapacityStep);
+    if (room > RoomFor(n)) {
+      void* block;
+      if (*items == inline_items) {
+        block = Allocate(sizeof(T*) * room);
+        if (block != nullptr) std::memcpy(block, *items, sizeof(T*) * static_cast<std::size_t>(n));
+      } else {
+        block = Reallocate(*items, sizeof(T*) * room);
+      }
+      if (block == nullptr) return false;
+      *items = static_cast<T**>(block);
     }
-    if (block == nullptr) return false;
-    *items = static_cast<T**>(block);
+    *capacity = n + kCapacityStep;
   }
-  if (n == *capacity) *capacity += 10;
   (*items)[n] = item;
   *count = n + 1;
   return true;
 }
 
-// A section's entries array starts inside the section's own block, right behind the
+// A section's first 10 entry slots lie inside the section's own block, right behind the
 // record, so a new section costs one allocation instead of two.
 inline IniEntry** InlineEntries(IniSection* section) {
   return reinterpret_cast<IniEntry**>(section + 1);

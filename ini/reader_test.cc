@@ -175,6 +175,11 @@ TEST(IniReader, ManySectionsAndEntriesGrowByTen) {
   EXPECT_EQ(document->sections[24]->capacity, 30);
   EXPECT_EQ(document->sections[0]->capacity, 10);
   EXPECT_STREQ(ini_get_value(document->sections[24], "k23"), "24");
+  // Every slot below `capacity` is there, in the loaded arrays as in made ones.
+  testing_support::UseEverySlot(document->sections, document->capacity);
+  for (int32_t s = 0; s < document->count; ++s) {
+    testing_support::UseEverySlot(document->sections[s]->entries, document->sections[s]->capacity);
+  }
   ini_free_document(document);
 }
 

@@ -12,6 +12,14 @@ namespace testing_support {
 // compare a whole document, spaces and all, with one string.
 std::string Dump(const IniDocument* document);
 
+// Reads and writes back every slot below `capacity`, as a caller of the public arrays may:
+// under AddressSanitizer a slot that the memory behind the array does not hold is an error.
+template <typename T>
+void UseEverySlot(T** items, int32_t capacity) {
+  T* volatile* slots = items;  // volatile: the compiler may not drop the round trip
+  for (int32_t i = 0; i < capacity; ++i) slots[i] = slots[i];
+}
+
 // `text` with a backslash before each ';' and '\', as the writer puts it.
 std::string Escaped(const std::string& text);
 
