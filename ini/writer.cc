@@ -8,19 +8,36 @@ namespace ini_detail {
 namespace {
 
 constexpr std::size_t kOutputBlock = 64 * 1024;
+constexpr std::size_t kFallbackBlock = 512;
 
 // Gathers the output and writes it in blocks. Lines are not written one call each: a
 // document of many short lines would otherwise cost one system call per line. The file
 // always holds exactly the bytes that were written successfully, in order.
+//
+// The block comes from the heap, not the stack, so that storing is safe on threads with
+// small stacks. When the heap has no room for it, a small block inside the object serves
+// instead: storing then takes more writes, but it never fails for lack of memory.
 class Output {
  public:
   Output(platform::FileSystem& file_system, platform::File file)
-      : file_system_(file_system), file_(file) {}
+      : file_system_(file_system), file_(file) {
+    block_ = static_cast<char*>(Allocate(kOutputBlock));
+    size_ = kOutputBlock;
+    if (block_ == nullptr) {
+      block_ = fallback_;
+      size_ = kFallbackBlock;
+    }
+  }
+  ~Output() {
+    if (block_ != fallback_) Release(block_);
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
 
   bool Put(const char* data, std::size_t size) {
     while (size > 0) {
-      if (used_ == kOutputBlock && !Flush()) return false;
-      std::size_t n = std::min(size, kOutputBlock - used_);
+      if (used_ == size_ && !Flush()) return false;
+      std::size_t n = std::min(size, size_ - used_);
       std::memcpy(block_ + used_, data, n);
       used_ += n;
       data += n;
@@ -30,7 +47,7 @@ class Output {
   }
 
   bool PutChar(char c) {
-    if (used_ == kOutputBlock && !Flush()) return false;
+    if (used_ == size_ && !Flush()) return false;
     block_[used_++] = c;
     return true;
   }
@@ -43,7 +60,7 @@ class Output {
       if (!Put(text, plain)) return false;
       text += plain;
       if (*text == '\0') return true;
-      if (kOutputBlock - used_ < 2 && !Flush()) return false;
+      if (size_ - used_ < 2 && !Flush()) return false;
       block_[used_++] = '\\';
       block_[used_++] = *text++;
     }
@@ -62,8 +79,10 @@ class Output {
  private:
   platform::FileSystem& file_system_;
   platform::File file_;
+  char* block_;
+  std::size_t size_;
   std::size_t used_ = 0;
-  char block_[kOutputBlock];
+  char fallback_[kFallbackBlock];
 };
 
 bool WriteDocument(const IniDocument* document, Output* out) {
@@ -89,11 +108,17 @@ bool WriteDocument(const IniDocument* document, Output* out) {
 
 int StoreFile(platform::FileSystem& file_system, const IniDocument* document,
               const char* path) {
+  if (document == nullptr) return -1;
   platform::File file;
   if (!file_system.CreateForWriting(path, &file)) return -1;
-  Output out(file_system, file);
-  bool ok = WriteDocument(document, &out);
-  file_system.Close(file);
+  bool ok;
+  {
+    Output out(file_system, file);
+    ok = WriteDocument(document, &out);
+  }
+  // Where the system reports a delayed write error only when the file is closed, the
+  // close decides too.
+  ok = file_system.Close(file) && ok;
   return ok ? 0 : -2;
 }
 

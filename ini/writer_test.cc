@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "ini/internal.h"
+#include "tests/failing_allocator.h"
 #include "tests/fake_file_system.h"
 #include "tests/test_util.h"
 
 namespace {
 
 using testing_support::Dump;
+using testing_support::FailingAllocator;
 using testing_support::FakeFileSystem;
 using testing_support::Op;
 
@@ -38,12 +40,19 @@ IniDocument* MakeDocument(const std::vector<Section>& sections) {
   return document;
 }
 
+// The bytes stored for `sections`. Storing never fails for lack of memory: with no heap
+// block for its output the writer uses a small one of its own, and writes the same bytes.
 std::string Store(const std::vector<Section>& sections) {
   IniDocument* document = MakeDocument(sections);
-  FakeFileSystem disk;
+  FakeFileSystem disk, without_heap;
   EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), 0);
+  {
+    FailingAllocator no_memory(0);
+    EXPECT_EQ(ini_detail::StoreFile(without_heap, document, "out.ini"), 0);
+  }
   ini_free_document(document);
   EXPECT_EQ(disk.OpenFiles(), 0u);
+  EXPECT_EQ(without_heap.files["out.ini"], disk.files["out.ini"]);
   return disk.files["out.ini"];
 }
 
@@ -88,6 +97,12 @@ TEST(IniWriter, FileThatCannotBeCreatedGivesMinusOne) {
   EXPECT_EQ(disk.Count(Op::kWrite), 0u);
   EXPECT_EQ(disk.Count(Op::kClose), 0u);
   ini_free_document(document);
+
+  // No document: nothing is created, and a file already there keeps its bytes.
+  disk.files["kept.ini"] = "kept";
+  EXPECT_EQ(ini_detail::StoreFile(disk, nullptr, "kept.ini"), -1);
+  EXPECT_EQ(disk.files["kept.ini"], "kept");
+  EXPECT_EQ(disk.Count(Op::kCreate), 1u);
 }
 
 // A document large enough for several writes; each write in turn fails outright or writes
@@ -106,6 +121,12 @@ TEST(IniWriter, FailedOrShortWriteGivesMinusTwo) {
   ASSERT_EQ(ini_detail::StoreFile(counting, document, "out.ini"), 0);
   const std::size_t writes = counting.Count(Op::kWrite);
   ASSERT_GT(writes, 2u);
+
+  // A close that reports a late write error fails the store, with every byte written.
+  FakeFileSystem late;
+  late.fail_if = [](const testing_support::Call& call, std::size_t) { return call.op == Op::kClose; };
+  EXPECT_EQ(ini_detail::StoreFile(late, document, "out.ini"), -2);
+  EXPECT_EQ(late.files["out.ini"], whole);
 
   for (bool short_write : {false, true}) {
     for (std::size_t failing = 1; failing <= writes; ++failing) {

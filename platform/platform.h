@@ -28,7 +28,10 @@ class FileSystem {
   // Writes up to `size` bytes and reports how many were written.
   virtual bool Write(File file, const void* data, std::uint32_t size,
                      std::uint32_t* written) = 0;
-  virtual void Close(File file) = 0;
+  // Closes a file. False when the system reports that bytes written earlier may not have
+  // reached the disk (a delayed write error, as NFS or a full quota give it on POSIX).
+  // Windows reports no such thing here: its backend always returns true.
+  virtual bool Close(File file) = 0;
 
   // Creates one directory. False when it could not be created, an existing one included.
   virtual bool MakeDirectory(const char* path) = 0;

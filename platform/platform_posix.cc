@@ -40,7 +40,10 @@ bool CopyContents(int from_fd, int to_fd) {
       copied_any = true;
       continue;
     }
-    if (n == 0) return true;
+    // A first call that copies nothing may be a pseudo-file or a file system that does not
+    // copy this way, not an empty source: the plain loop below tells the two apart.
+    if (n == 0 && copied_any) return true;
+    if (n == 0) break;
     if (errno == EINTR) continue;
     if (copied_any) return false;
     break;  // not supported between these files: fall back to reading and writing
@@ -99,7 +102,9 @@ class PosixFileSystem final : public FileSystem {
     }
   }
 
-  void Close(File file) override { close(Fd(file)); }
+  // close() may report a write that failed late. EINTR is no such report: the descriptor is
+  // released all the same on Linux, and retrying could close another file.
+  bool Close(File file) override { return close(Fd(file)) == 0 || errno == EINTR; }
 
   bool MakeDirectory(const char* path) override { return mkdir(path, 0777) == 0; }
 

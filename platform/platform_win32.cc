@@ -48,7 +48,12 @@ class Win32FileSystem final : public FileSystem {
     return true;
   }
 
-  void Close(File file) override { CloseHandle(Handle(file)); }
+  // The result of CloseHandle is not looked at: once the handle is closed there is nothing
+  // left to retry or to report, and every write has already been checked.
+  bool Close(File file) override {
+    CloseHandle(Handle(file));
+    return true;
+  }
 
   bool MakeDirectory(const char* path) override {
     return CreateDirectoryA(path, nullptr) != 0;

@@ -59,9 +59,10 @@ bool FakeFileSystem::Write(platform::File file, const void* data, std::uint32_t 
   return true;
 }
 
-void FakeFileSystem::Close(platform::File file) {
-  Record(Op::kClose, open_.at(file.value).path);
-  open_.erase(file.value);
+bool FakeFileSystem::Close(platform::File file) {
+  bool ok = Record(Op::kClose, open_.at(file.value).path);
+  open_.erase(file.value);  // closed even when the close reports a failure
+  return ok;
 }
 
 bool FakeFileSystem::MakeDirectory(const char* path) {

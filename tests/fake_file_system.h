@@ -46,7 +46,7 @@ class FakeFileSystem final : public platform::FileSystem {
             std::uint32_t* got) override;
   bool Write(platform::File file, const void* data, std::uint32_t size,
              std::uint32_t* written) override;
-  void Close(platform::File file) override;
+  bool Close(platform::File file) override;
   bool MakeDirectory(const char* path) override;
   bool Exists(const char* path) override;
   bool CopyReplacing(const char* from, const char* to) override;
