@@ -107,6 +107,7 @@ TEST(InstallCommand, RootFromProgramPath) {
       {JoinPath("", "Install.exe"), false,
        "Cannot open init file " + JoinPath("", "Install.ini") + "\n"},
       {long_path, false, "Path too long: " + long_path + "\n"},
+      {JoinPath("a\nb", "Install.exe"), false, "Line break in root directory a\nb is illegal\n"},
   };
   for (const Case& c : cases) {
     FakeFileSystem failing;

@@ -69,14 +69,16 @@ bool ParseCommandLine(int argc, const char* const* argv, const Console& console,
       *has_root = true;
     }
   }
-  // A line break in the root would be written into the runtime ini file unescaped and
-  // start lines of its own there; no Windows path can hold one anyway.
-  if (*has_root && layout->root.find_first_of("\r\n") != std::string::npos) {
-    std::fprintf(console.err, "Line break in root directory %s is illegal\n",
-                 layout->root.c_str());
-    return false;
-  }
   return true;
+}
+
+// A line break in the root would be written into the runtime ini file unescaped and start
+// lines of its own there. No Windows path can hold one, but a POSIX directory name can,
+// whether it was given or is the program's own directory.
+bool RootHasNoLineBreak(const std::string& root, const Console& console) {
+  if (root.find_first_of("\r\n") == std::string::npos) return true;
+  std::fprintf(console.err, "Line break in root directory %s is illegal\n", root.c_str());
+  return false;
 }
 
 // The root when none is given: the directory that holds the program's own file.
@@ -164,6 +166,7 @@ bool PrepareInstall(int argc, const char* const* argv, platform::FileSystem& fil
   bool has_root = false;
   if (!ParseCommandLine(argc, argv, console, layout, &has_root)) return false;
   if (!has_root && !RootFromProgramPath(file_system, console, &layout->root)) return false;
+  if (!RootHasNoLineBreak(layout->root, console)) return false;
   // Silent mode takes the minimal profile; an empty answer to the question means full.
   layout->profile = StartupProfile::kMinimal;
   if (!layout->silent && !AskForProfile(console, &layout->profile)) return false;
