@@ -16,4 +16,5 @@ set xtics rotate by -20
 # A time of -1 means the reader could not read the file: drawn as nothing.
 ms(c) = column(c) < 0 ? NaN : column(c)
 plot in every ::1 using (ms(2)):xtic(1) title "this library", '' every ::1 using (ms(3)) title "document floor", \
+     '' every ::1 using (ms(6)) title "model floor (+ record and 10 slots per section)", \
      '' every ::1 using (ms(4)) title "inih (ordered document)", '' every ::1 using (ms(5)) title "SimpleIni"
