@@ -1,5 +1,5 @@
 // Load and store benchmarks: this library against inih, SimpleIni and the two floors, each
-// run in fresh child processes for its time (min and median of 5) and its peak memory.
+// run in fresh child processes for its time (median of 7, interleaved) and its peak memory.
 // Also times Install copying a large tree against cp doing the same copies.
 //
 // Usage: ini_bench CORPUS_DIR [INSTALL_PROGRAM|-] [ONLY_CORPORA_CONTAINING]
@@ -269,26 +269,38 @@ bool Spawn(const std::vector<std::string>& args, std::string* output) {
   return ok;
 }
 
-// Runs `what` in `runs` fresh child processes, one run each: a program loads its
-// configuration once, into fresh memory, and that is what is measured.
-Measure Measured(const std::string& self, const std::string& what, const std::string& path,
-                 const std::string& out, int runs) {
-  Measure m;
-  std::vector<double> times;
+// Runs each of `whats` in `runs` fresh child processes, one run each: a program loads its
+// configuration once, into fresh memory, and that is what is measured. The runs are
+// interleaved (one of each, then again), so that a slow spell of the machine, and fresh
+// memory costs here wander by tens of percent, falls on all of them alike.
+std::vector<Measure> Measured(const std::string& self, const std::vector<std::string>& whats,
+                              const std::string& path, const std::string& out, int runs) {
+  std::vector<Measure> measures(whats.size());
+  std::vector<std::vector<double>> times(whats.size());
+  std::vector<bool> failed(whats.size(), false);
   for (int i = 0; i < runs; ++i) {
-    std::string line;
-    double seconds = 0;
-    long peak = 0;
-    if (!Spawn({self, "--child", what, path, out, "1"}, &line)) return m;
-    if (std::sscanf(line.c_str(), "%lf %*f %zu %ld", &seconds, &m.entries, &peak) != 3) return m;
-    times.push_back(seconds);
-    m.peak_kib = std::max(m.peak_kib, peak);
+    for (std::size_t w = 0; w < whats.size(); ++w) {
+      Measure& m = measures[w];
+      std::string line;
+      double seconds = 0;
+      long peak = 0;
+      if (failed[w] || !Spawn({self, "--child", whats[w], path, out, "1"}, &line) ||
+          std::sscanf(line.c_str(), "%lf %*f %zu %ld", &seconds, &m.entries, &peak) != 3) {
+        failed[w] = true;
+        continue;
+      }
+      times[w].push_back(seconds);
+      m.peak_kib = std::max(m.peak_kib, peak);
+    }
   }
-  std::sort(times.begin(), times.end());
-  m.min = times.front();
-  m.median = times[times.size() / 2];
-  m.ok = m.entries > 0;
-  return m;
+  for (std::size_t w = 0; w < whats.size(); ++w) {
+    if (failed[w]) continue;
+    std::sort(times[w].begin(), times[w].end());
+    measures[w].min = times[w].front();
+    measures[w].median = times[w][times[w].size() / 2];
+    measures[w].ok = measures[w].entries > 0;
+  }
+  return measures;
 }
 
 std::string Cell(const Measure& m) {
@@ -368,7 +380,7 @@ int main(int argc, char** argv) {
   const std::string dir = argv[1];
   std::filesystem::create_directories(dir);
   const std::string out = dir + "/stored.ini";
-  Measure idle = Measured(self, "none", "", out, 1);
+  Measure idle = Measured(self, {"none"}, "", out, 1)[0];
   idle.ok = true;
   const std::string only = argc >= 4 ? argv[3] : "";
   // The load times again, in milliseconds (-1: could not read the file), for plotting.
@@ -383,18 +395,17 @@ int main(int argc, char** argv) {
     if (corpus.name.find(only) == std::string::npos) continue;
     const std::string path = dir + "/" + corpus.name + ".ini";
     bench::MakeCorpus(corpus.name, path);
-    const int runs = 5;
-    Measure ours = Measured(self, "load:ours", path, out, runs);
-    Measure floor = Measured(self, "load:floor", path, out, runs);
-    Measure model_floor = Measured(self, "load:model-floor", path, out, runs);
-    Measure inih = Measured(self, "load:inih", path, out, runs);
-    Measure simple = Measured(self, "load:simpleini", path, out, runs);
+    const int runs = 7;
+    const std::vector<Measure> m =
+        Measured(self, {"load:ours", "load:floor", "load:model-floor", "load:inih", "load:simpleini",
+                        "store:ours", "store:floor", "store:simpleini"},
+                 path, out, runs);
+    const Measure &ours = m[0], &floor = m[1], &model_floor = m[2], &store = m[5],
+                  &store_floor = m[6], &store_simple = m[7];
+    Measure inih = m[3], simple = m[4];
     // A peer that saw fewer entries than we did did not read the file whole.
     if (inih.entries != ours.entries) inih.ok = false;
     if (simple.entries != ours.entries) simple.ok = false;
-    Measure store = Measured(self, "store:ours", path, out, runs);
-    Measure store_floor = Measured(self, "store:floor", path, out, runs);
-    Measure store_simple = Measured(self, "store:simpleini", path, out, runs);
     double mib = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);
     std::printf("%-14s %8.1f | %10s %10s %11s %10s %10s | %6s %7s %6s %6s | %9.1f %9.1f %6.2f | %10s %10s %10s %6s\n",
                 corpus.name.c_str(), mib, Cell(ours).c_str(), Cell(floor).c_str(), Cell(model_floor).c_str(),

@@ -53,11 +53,17 @@ class OneFile final : public platform::FileSystem {
   std::size_t offset_ = 0;
 };
 
-IniDocument* LoadBytes(const std::string& bytes, std::uint32_t read_limit = UINT32_MAX) {
+IniDocument* LoadBytes(const std::string& bytes, std::uint32_t read_limit = UINT32_MAX,
+                       IniLoadReport* report = nullptr) {
   OneFile file;
   file.bytes = bytes;
   file.read_limit = read_limit;
-  return ini_detail::LoadFile(file, "f.ini");
+  return ini_detail::LoadFile(file, "f.ini", report);
+}
+
+std::string DumpOrReport(const IniDocument* document, const IniLoadReport& report) {
+  return (document != nullptr ? Dump(document) : "") + std::to_string(report.outcome) + ":" +
+         std::to_string(report.line) + ":" + report.reason;
 }
 
 std::string StoreBytes(const IniDocument* document) {
@@ -98,18 +104,23 @@ std::string CheckGuarantees(const IniDocument* document, bool has_nul) {
 std::string CheckReader(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   // The second load takes the file in small reads, so that the document must not depend on
-  // where reads end.
-  IniDocument* first = LoadBytes(bytes);
-  IniDocument* second = LoadBytes(bytes, static_cast<std::uint32_t>(size % 13 + 1));
+  // where reads end; the third takes the bytes from memory, which must give the same.
+  IniLoadReport first_report, second_report, memory_report;
+  IniDocument* first = LoadBytes(bytes, UINT32_MAX, &first_report);
+  IniDocument* second = LoadBytes(bytes, static_cast<std::uint32_t>(size % 13 + 1), &second_report);
+  IniDocument* memory = ini_load_memory(data, size, &memory_report);
+  const std::string expected = DumpOrReport(first, first_report);
   std::string problem;
-  if ((first == nullptr) != (second == nullptr) ||
-      (first != nullptr && Dump(first) != Dump(second))) {
+  if (DumpOrReport(second, second_report) != expected) {
     problem = "the same bytes gave different documents";
+  } else if (DumpOrReport(memory, memory_report) != expected) {
+    problem = "the bytes loaded from memory gave another result than from a file";
   } else if (first != nullptr) {
     problem = CheckGuarantees(first, bytes.find('\0') != std::string::npos);
   }
-  if (first != nullptr) ini_free_document(first);
-  if (second != nullptr) ini_free_document(second);
+  ini_free_document(first);
+  ini_free_document(second);
+  ini_free_document(memory);
   return problem;
 }
 

@@ -9,8 +9,9 @@
 
 namespace fuzz {
 
-// Any bytes load without a crash, the same bytes give the same document however the
-// reads are cut, and every entry keeps the reader's guarantees.
+// Any bytes load without a crash, the same bytes give the same document or rejection
+// however the reads are cut and whether they come from a file or from memory, and every
+// entry keeps the reader's guarantees.
 std::string CheckReader(const std::uint8_t* data, std::size_t size);
 
 // A document the reader accepted is written and read back unchanged, and writing it again

@@ -3,6 +3,7 @@
 #ifndef INI_INI_H_
 #define INI_INI_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -123,6 +124,40 @@ IniSection *ini_copy_section(const IniSection *section, const char *new_name);
  * skipped; an empty file gives a document without sections. */
 IniDocument *ini_load_file(const char *path);
 
+/* Why a load gave no document. */
+enum IniLoadOutcome {
+  INI_LOADED = 0,         /* a document was returned */
+  INI_CANNOT_OPEN = 1,    /* the file is missing, not readable, a directory, or locked */
+  INI_READ_FAILED = 2,    /* a read failed part-way; the part read is not used */
+  INI_SYNTAX_ERROR = 3,   /* a line breaks the structure of a file; see `line`, `reason` */
+  INI_OUT_OF_MEMORY = 4
+};
+
+/* What a load reports besides its document, filled by ini_load_file_report and
+ * ini_load_memory. */
+typedef struct IniLoadReport {
+  int32_t outcome; /* an IniLoadOutcome */
+  /* INI_SYNTAX_ERROR: the 1-based number of the physical line (line feeds counted) that
+   * holds the first character of the first offending logical line; a line continued with
+   * '\' is counted where it begins. 0 for every other outcome. */
+  int64_t line;
+  /* A short fixed English text saying what went wrong, such as "expected a section header
+   * '[name]' on the first line"; "" for INI_LOADED. Static: never released, never NULL. */
+  const char *reason;
+} IniLoadReport;
+
+/* ini_load_file, telling why it gave NULL: fills `*report` (which may be NULL) and returns
+ * exactly what ini_load_file returns. The file is still accepted or rejected whole: the
+ * first offending line is reported and no document is made. */
+IniDocument *ini_load_file_report(const char *path, IniLoadReport *report);
+
+/* Reads `size` bytes at `bytes` (NUL bytes included, no terminator needed) as if they were
+ * the whole contents of a file given to ini_load_file, with the same syntax and the same
+ * result; `*report` (which may be NULL) as for ini_load_file_report, whose outcome is never
+ * INI_CANNOT_OPEN or INI_READ_FAILED. The bytes are only read, and may be released once the
+ * call returns. */
+IniDocument *ini_load_memory(const void *bytes, size_t size, IniLoadReport *report);
+
 /* Writes the document to `path`, replacing any file there: "[name]\n" per section, then
  * "key=value\n" per entry, with every ';' and '\' in keys and values preceded by '\'.
  * Section names are written as they are.
@@ -132,6 +167,15 @@ IniDocument *ini_load_file(const char *path);
  * output, exactly the bytes written before the failure: not necessarily whole lines.
  * Storing never fails for lack of memory, and needs little stack. */
 int ini_store_file(const IniDocument *document, const char *path);
+
+/* The bytes ini_store_file would write for the document, in a new heap block owned by the
+ * caller and released with ini_free_memory. `*size` receives their number; a NUL follows
+ * them (not counted), so the block can also be used as a string. NULL, with `*size` 0,
+ * when `document` is NULL or memory runs out. */
+char *ini_store_memory(const IniDocument *document, size_t *size);
+
+/* Releases a block returned by ini_store_memory. NULL: does nothing. */
+void ini_free_memory(char *bytes);
 
 #ifdef __cplusplus
 }

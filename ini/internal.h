@@ -97,8 +97,34 @@ IniDocument* NewDocument();
 IniSection* NewSectionNamed(char* name);
 void FreeEntry(IniEntry* entry);
 
-// ini_load_file and ini_store_file over any file system.
-IniDocument* LoadFile(platform::FileSystem& file_system, const char* path);
+// Where the reader takes its bytes from: an open file, or bytes in memory.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to `size` bytes into `buffer`. False when the read failed; a successful read
+  // of 0 bytes is the end.
+  virtual bool Read(char* buffer, std::uint32_t size, std::uint32_t* got) = 0;
+  // Called once, when the reader needs no more bytes: a file is closed here, before the
+  // document is built.
+  virtual void Finish() {}
+};
+
+// Where the writer puts its bytes: a file, or a growing block in memory.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Takes all `size` bytes, or fails.
+  virtual bool Write(const char* data, std::size_t size) = 0;
+};
+
+// The reader and the writer, over any source or sink. `report` may be null.
+IniDocument* Load(ByteSource& source, IniLoadReport* report);
+// False when a write failed.
+bool Store(const IniDocument* document, ByteSink& sink);
+
+// ini_load_file_report and ini_store_file over any file system.
+IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
+                      IniLoadReport* report = nullptr);
 int StoreFile(platform::FileSystem& file_system, const IniDocument* document,
               const char* path);
 

@@ -10,12 +10,16 @@ constexpr std::uint32_t kReadBlock = 1024;
 
 // The state of one file being read. It lives on the loader's stack for one load.
 struct IniLineReader {
-  platform::FileSystem* file_system;
-  platform::File handle;
+  ByteSource* source;
   std::int32_t at_end = 0;    // 1 once a read delivered nothing or failed
   std::uint32_t filled = 0;   // bytes the last read placed in `buffer`
   std::int32_t position = 0;  // index in `buffer` of the next byte to take
-  bool failed = false;        // a read or an allocation failed: the load is refused
+  // INI_LOADED until a read or an allocation fails, which refuses the load.
+  IniLoadOutcome failure = INI_LOADED;
+  // Line feeds taken so far, and the physical line that holds the first character of the
+  // line being gathered: what a rejection reports.
+  std::int64_t line_feeds = 0;
+  std::int64_t line_start = 0;
   char buffer[kReadBlock];
   // The line being gathered. It is reused for every line and copied into a block of the
   // exact size once the line is complete, so a long line costs amortised linear time and
@@ -56,8 +60,8 @@ bool Reserve(IniLineReader* reader, std::size_t length, std::size_t extra) {
 // good after a failed read, which also marks the load as failed.
 bool Fill(IniLineReader* reader) {
   std::uint32_t got = 0;
-  if (!reader->file_system->Read(reader->handle, reader->buffer, kReadBlock, &got)) {
-    reader->failed = true;
+  if (!reader->source->Read(reader->buffer, kReadBlock, &got)) {
+    reader->failure = INI_READ_FAILED;
     got = 0;
   }
   if (got == 0) {
@@ -75,7 +79,7 @@ char* FinishLine(IniLineReader* reader, std::size_t length) {
   while (length > 0 && reader->scratch[length - 1] == ' ') --length;
   auto* line = static_cast<char*>(Allocate(length + 1));
   if (line == nullptr) {
-    reader->failed = true;
+    reader->failure = INI_OUT_OF_MEMORY;
     return nullptr;
   }
   std::memcpy(line, reader->scratch, length);
@@ -85,7 +89,7 @@ char* FinishLine(IniLineReader* reader, std::size_t length) {
 
 // The next logical line, owned by the caller, or null when there is none. Every line
 // delivered is at least one byte long, does not begin or end with a space and holds no LF
-// and no CR. After a failed read or allocation, `failed` is set and the line is dropped.
+// and no CR. After a failed read or allocation, `failure` is set and the line is dropped.
 char* ReadLine(IniLineReader* reader) {
   if (reader->at_end) return nullptr;
   std::size_t length = 0;
@@ -114,6 +118,7 @@ char* ReadLine(IniLineReader* reader) {
     unsigned char kind = kClass.of[byte];
 
     if (kind == kCarriageReturn) continue;  // ignored everywhere, even between '\' and LF
+    if (kind == kLineFeed) ++reader->line_feeds;
     if (escape) {
       escape = false;
       // A backslash before LF joins the next physical line; before ';' or '\' it makes an
@@ -148,16 +153,17 @@ char* ReadLine(IniLineReader* reader) {
     }
     std::size_t run = end - position + 1;
     if (!Reserve(reader, length, run)) {
-      reader->failed = true;
+      reader->failure = INI_OUT_OF_MEMORY;
       reader->at_end = 1;
       return nullptr;
     }
+    if (length == 0) reader->line_start = reader->line_feeds + 1;
     std::memcpy(reader->scratch + length, buffer + position - 1, run);
     length += run;
     reader->position = static_cast<std::int32_t>(end);
   }
   // The end of the file ends the last line; a pending escape or open comment goes with it.
-  if (length == 0 || reader->failed) return nullptr;
+  if (length == 0 || reader->failure != INI_LOADED) return nullptr;
   return FinishLine(reader, length);
 }
 
@@ -215,18 +221,6 @@ struct LineList {
   }
 };
 
-// The first line must be a header; each later line is tested as a key line first, and only
-// a line that is no key line may be a header.
-bool Valid(const LineList& list) {
-  std::size_t i = 0;
-  while (i < list.count) {
-    if (!IsSectionHeader(list.lines[i])) return false;
-    ++i;
-    while (i < list.count && IsKeyLine(list.lines[i])) ++i;
-  }
-  return true;
-}
-
 // Hands each validated line block over to `document`, as a section name or an entry's
 // block. `*next` is the first line not yet handed over. False when memory runs out.
 bool BuildInto(IniDocument* document, LineList* list, std::size_t* next) {
@@ -268,33 +262,111 @@ IniDocument* Build(LineList* list) {
   return nullptr;
 }
 
+// What a load reports for each outcome but a syntax error.
+const char* const kReasons[] = {"", "cannot open the file", "a read from the file failed", "",
+                                "out of memory"};
+constexpr char kNoHeaderFirst[] = "expected a section header '[name]' on the first line";
+constexpr char kNeitherKeyNorHeader[] =
+    "expected a key line 'key = value' or a section header '[name]'";
+
+IniDocument* Fail(IniLoadReport* report, IniLoadOutcome outcome, std::int64_t line = 0,
+                  const char* reason = nullptr) {
+  if (report != nullptr) *report = {outcome, line, reason != nullptr ? reason : kReasons[outcome]};
+  return nullptr;
+}
+
+// A source over bytes in memory, served in reads as a file would serve them.
+class MemorySource final : public ByteSource {
+ public:
+  MemorySource(const void* bytes, std::size_t size)
+      : bytes_(static_cast<const char*>(bytes)), left_(size) {}
+  bool Read(char* buffer, std::uint32_t size, std::uint32_t* got) override {
+    std::size_t n = size < left_ ? size : left_;
+    if (n > 0) std::memcpy(buffer, bytes_, n);
+    bytes_ += n;
+    left_ -= n;
+    *got = static_cast<std::uint32_t>(n);
+    return true;
+  }
+
+ private:
+  const char* bytes_;
+  std::size_t left_;
+};
+
+class FileSource final : public ByteSource {
+ public:
+  FileSource(platform::FileSystem& file_system, platform::File file)
+      : file_system_(file_system), file_(file) {}
+  bool Read(char* buffer, std::uint32_t size, std::uint32_t* got) override {
+    return file_system_.Read(file_, buffer, size, got);
+  }
+  void Finish() override { file_system_.Close(file_); }
+
+ private:
+  platform::FileSystem& file_system_;
+  platform::File file_;
+};
+
 }  // namespace
 
-IniDocument* LoadFile(platform::FileSystem& file_system, const char* path) {
+IniDocument* Load(ByteSource& source, IniLoadReport* report) {
   IniLineReader reader;
-  reader.file_system = &file_system;
-  if (!file_system.OpenForReading(path, &reader.handle)) return nullptr;
-
+  reader.source = &source;
   LineList list;
+  // The structure is checked as the lines arrive, so the first offending line is known by
+  // its place in the file: the first line must be a header, and each later line is tested
+  // as a key line first, and only a line that is no key line may be a header.
+  const char* offence = nullptr;
   while (char* line = ReadLine(&reader)) {
+    if (list.count == 0 ? !IsSectionHeader(line) : !IsKeyLine(line) && !IsSectionHeader(line)) {
+      offence = list.count == 0 ? kNoHeaderFirst : kNeitherKeyNorHeader;
+      Release(line);
+      break;
+    }
     if (!list.Add(line)) {
       Release(line);
-      reader.failed = true;
+      reader.failure = INI_OUT_OF_MEMORY;
       break;
     }
   }
   Release(reader.scratch);
-  file_system.Close(reader.handle);
+  source.Finish();
 
-  if (reader.failed || !Valid(list)) {
+  if (offence != nullptr || reader.failure != INI_LOADED) {
     list.ReleaseFrom(0);
-    return nullptr;
+    if (offence != nullptr) return Fail(report, INI_SYNTAX_ERROR, reader.line_start, offence);
+    return Fail(report, reader.failure);
   }
-  return Build(&list);
+  IniDocument* document = Build(&list);
+  if (document == nullptr) return Fail(report, INI_OUT_OF_MEMORY);
+  if (report != nullptr) *report = {INI_LOADED, 0, kReasons[INI_LOADED]};
+  return document;
+}
+
+IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
+                      IniLoadReport* report) {
+  platform::File file;
+  if (!file_system.OpenForReading(path, &file)) return Fail(report, INI_CANNOT_OPEN);
+  FileSource source(file_system, file);
+  return Load(source, report);
 }
 
 }  // namespace ini_detail
 
-extern "C" IniDocument* ini_load_file(const char* path) {
+extern "C" {
+
+IniDocument* ini_load_file(const char* path) {
   return ini_detail::LoadFile(platform::RealFileSystem(), path);
 }
+
+IniDocument* ini_load_file_report(const char* path, IniLoadReport* report) {
+  return ini_detail::LoadFile(platform::RealFileSystem(), path, report);
+}
+
+IniDocument* ini_load_memory(const void* bytes, size_t size, IniLoadReport* report) {
+  ini_detail::MemorySource source(bytes, size);
+  return ini_detail::Load(source, report);
+}
+
+}  // extern "C"

@@ -16,19 +16,31 @@ using testing_support::FailingAllocator;
 using testing_support::FakeFileSystem;
 using testing_support::Op;
 
-constexpr char kRejected[] = "(rejected)";
+// How a rejection shows in the table: the physical line and which rule the line broke.
+std::string NoHeaderAt(int line) {
+  return "(line " + std::to_string(line) + ": expected a section header '[name]' on the first line)";
+}
+std::string RejectedAt(int line) {
+  return "(line " + std::to_string(line) +
+         ": expected a key line 'key = value' or a section header '[name]')";
+}
 
 // Loads `bytes` through the fake disk, delivering at most `read_limit` bytes per read, and
-// dumps the document. Also checks that the file was closed and nothing leaked.
+// dumps the document, or the rejection. Also checks that the file was closed, nothing
+// leaked, and loading the same bytes from memory gives the same.
 std::string Load(const std::string& bytes, std::uint32_t read_limit = UINT32_MAX) {
   FailingAllocator allocator;
   FakeFileSystem disk;
   disk.files["t.ini"] = bytes;
   disk.read_limit = read_limit;
-  IniDocument* document = ini_detail::LoadFile(disk, "t.ini");
+  IniLoadReport report;
+  IniDocument* document = ini_detail::LoadFile(disk, "t.ini", &report);
   EXPECT_EQ(disk.OpenFiles(), 0u);
-  std::string dump = document == nullptr ? kRejected : Dump(document);
-  if (document != nullptr) ini_free_document(document);
+  EXPECT_EQ(report.outcome, document == nullptr ? INI_SYNTAX_ERROR : INI_LOADED);
+  std::string dump = document != nullptr
+                         ? Dump(document)
+                         : "(line " + std::to_string(report.line) + ": " + report.reason + ")";
+  ini_free_document(document);
   EXPECT_EQ(allocator.LiveBlocks(), 0u);
   return dump;
 }
@@ -36,7 +48,7 @@ std::string Load(const std::string& bytes, std::uint32_t read_limit = UINT32_MAX
 struct ReaderCase {
   const char* name;
   std::string bytes;
-  std::string expected;  // Dump() of the document, or kRejected
+  std::string expected;  // Dump() of the document, or the rejection
 };
 
 // `name` with a section header in front, for cases about one line.
@@ -65,39 +77,47 @@ const ReaderCase kCases[] = {
     {"cr_ignored_anywhere", InSection("k\r=\rv\r\n"), Entries("<k>=<v>\n")},
     {"skipped_lines", InSection("\n   \n\r\n; only a comment\n; comment \\\nk=v\n\\\n"),
      Entries("<k>=<v>\n")},
-    {"empty_key_rejects", InSection("=v\n"), kRejected},
-    {"first_equals_opens_line_rejects", InSection("=a=b\n"), kRejected},
-    {"no_equals_rejects", InSection("k\n"), kRejected},
+    {"empty_key_rejects", InSection("=v\n"), RejectedAt(2)},
+    {"first_equals_opens_line_rejects", InSection("=a=b\n"), RejectedAt(2)},
+    {"no_equals_rejects", InSection("k\n"), RejectedAt(2)},
     {"equals_in_value", InSection("k==v\np = q = r\n"), Entries("<k>=<=v>\n<p>=<q = r>\n")},
     {"empty_value", InSection("k =   \n"), Entries("<k>=<>\n")},
     {"number_sign_is_ordinary", InSection("#x=1\n"), Entries("<#x>=<1>\n")},
-    {"number_sign_comment_rejects", InSection("# note\n"), kRejected},
+    {"number_sign_comment_rejects", InSection("# note\n"), RejectedAt(2)},
     {"tabs_are_ordinary", InSection("\tk\t=v\t\n"), Entries("<\tk\t>=<v\t>\n")},
     {"last_line_without_lf", InSection("k=v"), Entries("<k>=<v>\n")},
     {"last_line_ends_in_comment", InSection("k=v ;c"), Entries("<k>=<v>\n")},
     {"last_line_ends_in_backslash", InSection("k=v\\"), Entries("<k>=<v>\n")},
     // Section headers.
-    {"two_characters_too_short", "[]\n", kRejected},
+    {"two_characters_too_short", "[]\n", NoHeaderAt(1)},
     {"section_without_entries", "[a]\n", "[a]\n"},
     {"spaces_inside_brackets_kept", "[ a ]\n", "[ a ]\n"},
     {"spaces_around_header", "  [a]   ; remark\n", "[a]\n"},
     {"nested_brackets", "[[a]]\n", "[[a]]\n"},
     {"bracket_inside_name", "[a]b]\n", "[a]b]\n"},
-    {"text_after_header_rejects", "[a] x\n", kRejected},
-    {"semicolon_cuts_header", "[a;b]\n", kRejected},
+    {"text_after_header_rejects", "[a] x\n", NoHeaderAt(1)},
+    {"semicolon_cuts_header", "[a;b]\n", NoHeaderAt(1)},
     {"escaped_semicolon_in_header", "[a\\;b]\n", "[a;b]\n"},
-    {"key_before_first_header_rejects", "k=v\n[a]\n", kRejected},
+    {"key_before_first_header_rejects", "k=v\n[a]\n", NoHeaderAt(1)},
     {"later_bracket_line_with_equals_is_key", "[a]\n[b=c]\n", "[a]\n<[b>=<c]>\n"},
     {"first_bracket_line_with_equals_is_header", "[b=c]\n", "[b=c]\n"},
-    {"cr_alone_is_no_line_end", "[a]\rk=v\r", kRejected},
-    {"byte_order_mark_rejects", "\xEF\xBB\xBF[a]\n", kRejected},
+    {"cr_alone_is_no_line_end", "[a]\rk=v\r", NoHeaderAt(1)},
+    {"byte_order_mark_rejects", "\xEF\xBB\xBF[a]\n", NoHeaderAt(1)},
     {"nul_ends_the_string", InSection(std::string("k=v\0x\n", 6)), Entries("<k>=<v>\n")},
-    {"nul_at_start_rejects", InSection(std::string("\0k=v\n", 5)), kRejected},
+    {"nul_at_start_rejects", InSection(std::string("\0k=v\n", 5)), RejectedAt(2)},
     {"high_bytes_ordinary", "[\xE4]\n\xFC=\xDF\n", "[\xE4]\n<\xFC>=<\xDF>\n"},
     // Whole files.
     {"repeats_kept_in_order", "[a]\nk=1\n[a]\nk=2\nk=3\n", "[a]\n<k>=<1>\n[a]\n<k>=<2>\n<k>=<3>\n"},
     {"empty_file", "", ""},
     {"only_comments_and_blanks", "; c\n\n   \n;x\\\n", ""},
+    // The line of a rejection: where the offending logical line's first character stands.
+    {"line_after_continuations", "[s]\nk=a\\\nb\n\\\n\nbad\n", RejectedAt(6)},
+    {"line_where_continued_line_begins", "[s]\nba\\\r\nd\nx=1\n", RejectedAt(2)},
+    {"line_of_first_character_after_empty_continuation", "[s]\n\\\n  bad\n", RejectedAt(3)},
+    {"line_after_comments_and_cr", "; c\n[a]\n; d \\\n \r\r\n  ;e\nbad ; f\n", RejectedAt(6)},
+    {"line_after_many_reads", "[a]\n;" + std::string(1500, 'c') + "\n" + std::string(3000, '\n') + "bad",
+     RejectedAt(3003)},
+    {"first_offence_counts", "[a]\nbad\n[b]\nworse\n", RejectedAt(2)},
     {"written_form_reads_back", "[quorva]\nBindir=C:\\\\r\\\\qcore-4.0.1\\\\bin\n",
      "[quorva]\n<Bindir>=<C:\\r\\qcore-4.0.1\\bin>\n"},
 };
@@ -186,8 +206,12 @@ TEST(IniReader, ManySectionsAndEntriesGrowByTen) {
 TEST(IniReader, MissingFileGivesNullWithoutAllocating) {
   FailingAllocator allocator;
   FakeFileSystem disk;
-  EXPECT_EQ(ini_detail::LoadFile(disk, "missing.ini"), nullptr);
+  IniLoadReport report;
+  EXPECT_EQ(ini_detail::LoadFile(disk, "missing.ini", &report), nullptr);
   EXPECT_EQ(allocator.Allocations(), 0);
+  EXPECT_EQ(report.outcome, INI_CANNOT_OPEN);
+  EXPECT_EQ(report.line, 0);
+  EXPECT_STREQ(report.reason, "cannot open the file");
 }
 
 // A read that fails part-way must not pass off the part read so far as the whole file.
@@ -200,7 +224,10 @@ TEST(IniReader, FailedReadRejectsTheWholeFile) {
     disk.fail_if = [&](const testing_support::Call& call, std::size_t) {
       return call.op == Op::kRead && disk.Count(Op::kRead) == failing;
     };
-    EXPECT_EQ(ini_detail::LoadFile(disk, "t.ini"), nullptr) << "read " << failing;
+    IniLoadReport report;
+    EXPECT_EQ(ini_detail::LoadFile(disk, "t.ini", &report), nullptr) << "read " << failing;
+    EXPECT_EQ(report.outcome, INI_READ_FAILED);
+    EXPECT_STREQ(report.reason, "a read from the file failed");
     EXPECT_EQ(disk.OpenFiles(), 0u);
     EXPECT_EQ(allocator.LiveBlocks(), 0u);
   }
@@ -228,7 +255,9 @@ TEST(IniReader, EveryAllocationFailureGivesNullAndLeaksNothing) {
     FailingAllocator allocator(fail_at);
     FakeFileSystem disk;
     disk.files["t.ini"] = bytes;
-    EXPECT_EQ(ini_detail::LoadFile(disk, "t.ini"), nullptr) << "allocation " << fail_at;
+    IniLoadReport report;
+    EXPECT_EQ(ini_detail::LoadFile(disk, "t.ini", &report), nullptr) << "allocation " << fail_at;
+    EXPECT_EQ(report.outcome, INI_OUT_OF_MEMORY);
     EXPECT_EQ(allocator.LiveBlocks(), 0u) << "allocation " << fail_at;
     EXPECT_EQ(disk.OpenFiles(), 0u);
   }

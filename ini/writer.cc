@@ -19,8 +19,7 @@ constexpr std::size_t kFallbackBlock = 512;
 // instead: storing then takes more writes, but it never fails for lack of memory.
 class Output {
  public:
-  Output(platform::FileSystem& file_system, platform::File file)
-      : file_system_(file_system), file_(file) {
+  explicit Output(ByteSink& sink) : sink_(sink) {
     block_ = static_cast<char*>(Allocate(kOutputBlock));
     size_ = kOutputBlock;
     if (block_ == nullptr) {
@@ -66,19 +65,16 @@ class Output {
     }
   }
 
-  // Writes what is gathered. A write that fails or writes fewer bytes than asked fails.
+  // Hands what is gathered to the sink.
   bool Flush() {
     if (used_ == 0) return true;
-    std::uint32_t written = 0;
-    bool ok = file_system_.Write(file_, block_, static_cast<std::uint32_t>(used_), &written) &&
-              written == used_;
+    bool ok = sink_.Write(block_, used_);
     used_ = 0;
     return ok;
   }
 
  private:
-  platform::FileSystem& file_system_;
-  platform::File file_;
+  ByteSink& sink_;
   char* block_;
   std::size_t size_;
   std::size_t used_ = 0;
@@ -104,18 +100,69 @@ bool WriteDocument(const IniDocument* document, Output* out) {
   return out->Flush();
 }
 
+// A file: a write that fails or writes fewer bytes than asked fails.
+class FileSink final : public ByteSink {
+ public:
+  FileSink(platform::FileSystem& file_system, platform::File file)
+      : file_system_(file_system), file_(file) {}
+  bool Write(const char* data, std::size_t size) override {
+    std::uint32_t written = 0;
+    return file_system_.Write(file_, data, static_cast<std::uint32_t>(size), &written) &&
+           written == size;
+  }
+
+ private:
+  platform::FileSystem& file_system_;
+  platform::File file_;
+};
+
+// A heap block that doubles as it fills, with room for a NUL behind the bytes.
+class MemorySink final : public ByteSink {
+ public:
+  ~MemorySink() { Release(bytes_); }
+  bool Write(const char* data, std::size_t size) override {
+    if (size_ + size + 1 > room_) {
+      std::size_t room = room_ == 0 ? 256 : room_;
+      while (room < size_ + size + 1) room *= 2;
+      void* grown = Reallocate(bytes_, room);
+      if (grown == nullptr) return false;
+      bytes_ = static_cast<char*>(grown);
+      room_ = room;
+    }
+    std::memcpy(bytes_ + size_, data, size);
+    size_ += size;
+    return true;
+  }
+  // The bytes with a NUL behind them, now owned by the caller; null when memory ran out.
+  char* Take(std::size_t* size) {
+    if (bytes_ == nullptr && !Write("", 0)) return nullptr;
+    bytes_[size_] = '\0';
+    *size = size_;
+    char* bytes = bytes_;
+    bytes_ = nullptr;
+    return bytes;
+  }
+
+ private:
+  char* bytes_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t room_ = 0;
+};
+
 }  // namespace
+
+bool Store(const IniDocument* document, ByteSink& sink) {
+  Output out(sink);
+  return WriteDocument(document, &out);
+}
 
 int StoreFile(platform::FileSystem& file_system, const IniDocument* document,
               const char* path) {
   if (document == nullptr) return -1;
   platform::File file;
   if (!file_system.CreateForWriting(path, &file)) return -1;
-  bool ok;
-  {
-    Output out(file_system, file);
-    ok = WriteDocument(document, &out);
-  }
+  FileSink sink(file_system, file);
+  bool ok = Store(document, sink);
   // Where the system reports a delayed write error only when the file is closed, the
   // close decides too.
   ok = file_system.Close(file) && ok;
@@ -124,6 +171,20 @@ int StoreFile(platform::FileSystem& file_system, const IniDocument* document,
 
 }  // namespace ini_detail
 
-extern "C" int ini_store_file(const IniDocument* document, const char* path) {
+extern "C" {
+
+int ini_store_file(const IniDocument* document, const char* path) {
   return ini_detail::StoreFile(platform::RealFileSystem(), document, path);
 }
+
+char* ini_store_memory(const IniDocument* document, size_t* size) {
+  *size = 0;
+  if (document == nullptr) return nullptr;
+  ini_detail::MemorySink sink;
+  if (!ini_detail::Store(document, sink)) return nullptr;
+  return sink.Take(size);
+}
+
+void ini_free_memory(char* bytes) { ini_detail::Release(bytes); }
+
+}  // extern "C"

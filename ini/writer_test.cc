@@ -40,8 +40,9 @@ IniDocument* MakeDocument(const std::vector<Section>& sections) {
   return document;
 }
 
-// The bytes stored for `sections`. Storing never fails for lack of memory: with no heap
-// block for its output the writer uses a small one of its own, and writes the same bytes.
+// The bytes stored for `sections`. Storing to memory gives the same bytes. Storing never
+// fails for lack of memory: with no heap block for its output the writer uses a small one
+// of its own, and writes the same bytes.
 std::string Store(const std::vector<Section>& sections) {
   IniDocument* document = MakeDocument(sections);
   FakeFileSystem disk, without_heap;
@@ -50,6 +51,11 @@ std::string Store(const std::vector<Section>& sections) {
     FailingAllocator no_memory(0);
     EXPECT_EQ(ini_detail::StoreFile(without_heap, document, "out.ini"), 0);
   }
+  std::size_t size = 1;
+  char* bytes = ini_store_memory(document, &size);
+  EXPECT_EQ(std::string(bytes, size), disk.files["out.ini"]);
+  EXPECT_EQ(bytes[size], '\0');
+  ini_free_memory(bytes);
   ini_free_document(document);
   EXPECT_EQ(disk.OpenFiles(), 0u);
   EXPECT_EQ(without_heap.files["out.ini"], disk.files["out.ini"]);
@@ -103,6 +109,9 @@ TEST(IniWriter, FileThatCannotBeCreatedGivesMinusOne) {
   EXPECT_EQ(ini_detail::StoreFile(disk, nullptr, "kept.ini"), -1);
   EXPECT_EQ(disk.files["kept.ini"], "kept");
   EXPECT_EQ(disk.Count(Op::kCreate), 1u);
+  std::size_t size = 1;
+  EXPECT_EQ(ini_store_memory(nullptr, &size), nullptr);
+  EXPECT_EQ(size, 0u);
 }
 
 // A document large enough for several writes; each write in turn fails outright or writes
