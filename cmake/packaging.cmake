@@ -1,13 +1,14 @@
-# Installing: the Install program, and the library with its header, a CMake package
+# Installing: the Install and ini-check programs, and the library with its header, a CMake package
 # (find_package(ini) gives the target ini::ini) and a pkg-config file.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS Install RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS Install ini-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS ini ini_platform EXPORT iniTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/ini/ini.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ini)
+install(FILES ${PROJECT_SOURCE_DIR}/ini/ini.h ${PROJECT_SOURCE_DIR}/ini/ini.hpp
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ini)
 
 set(ini_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/ini)
 install(EXPORT iniTargets NAMESPACE ini:: DESTINATION ${ini_cmake_dir})

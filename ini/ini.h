@@ -15,7 +15,7 @@ extern "C" {
  *
  * Memory: everything a document holds comes from malloc/realloc and is released by
  * ini_free_document or ini_free_section; callers never free a name, key or value.
- * An operation that has no failure result (every one but ini_load_file and ini_store_file)
+ * An operation that has no failure result (every one but the loaders and the stores)
  * prints "ini: out of memory" on standard error and calls abort() when an allocation fails:
  * it has no way to report the failure and must not go on with a half-made change. */
 

@@ -22,7 +22,7 @@ fi
 # (bench/ is a Linux program by design and is not checked.)
 echo "== lint: only platform backends may know the operating system"
 if grep -rnE '_WIN32|<windows\.h>|<unistd\.h>|<fcntl\.h>|<sys/' \
-     --include='*.h' --include='*.cc' ini install platform tests fuzz 2>/dev/null |
+     --include='*.h' --include='*.hpp' --include='*.cc' ini install platform tools tests fuzz 2>/dev/null |
    grep -vE '^[^:]*_(win32|posix)\.cc:'; then
   echo "lint: system-specific code outside a backend file" >&2
   exit 1

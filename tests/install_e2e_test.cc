@@ -80,12 +80,7 @@ Tree Read(const std::string& root) {
   return tree;
 }
 
-std::string InstallProgram() {
-  std::string own;
-  platform::RealFileSystem().OwnProgramPath(&own);
-  return own.substr(0, own.rfind(platform::kSeparator) + 1) + "Install" +
-         testing_support::kProgramSuffix;
-}
+std::string InstallProgram() { return testing_support::ProgramBesideTests("Install"); }
 
 class InstallEndToEnd : public ::testing::Test {
  protected:

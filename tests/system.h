@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace testing_support {
 
 struct ProcessResult {
@@ -21,6 +23,13 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
 // The ending of program files: ".exe" on Windows, nothing elsewhere.
 extern const char kProgramSuffix[];
+
+// The program `name` (without its ending) built beside the running test program.
+inline std::string ProgramBesideTests(const std::string& name) {
+  std::string own;
+  platform::RealFileSystem().OwnProgramPath(&own);
+  return own.substr(0, own.rfind(platform::kSeparator) + 1) + name + kProgramSuffix;
+}
 
 // Holds a file open, the way a running program holds its own file, so that nobody may
 // write to it or copy over it. `held()` is false where the system has no such lock.

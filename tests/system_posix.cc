@@ -1,13 +1,10 @@
-// Running programs for the end-to-end tests on POSIX systems, and the POSIX backend's odd case.
+// Running programs for the end-to-end tests on POSIX systems.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 
-#include "platform/platform.h"
 #include "tests/system.h"
 #include "tests/test_util.h"
 
@@ -50,20 +47,3 @@ HeldFile::HeldFile(const std::string&) {}
 HeldFile::~HeldFile() {}
 
 }  // namespace testing_support
-
-// The POSIX backend's own odd case, tested here because only this file is POSIX-only: the
-// kernel's copy_file_range may copy nothing from a pseudo-file that holds bytes (some
-// kernels answer 0 rather than an error), and the copy must not come out empty.
-namespace {
-
-TEST(PosixFileSystem, CopiesAPseudoFileWhole) {
-  const std::string source = "/proc/self/cmdline";  // this process's arguments: stable
-  testing_support::TempDir dir;
-  const std::string target = dir / "copy";
-  ASSERT_TRUE(platform::RealFileSystem().CopyReplacing(source.c_str(), target.c_str()));
-  const std::string expected = testing_support::ReadFileBytes(source);
-  ASSERT_FALSE(expected.empty());
-  EXPECT_EQ(testing_support::ReadFileBytes(target), expected);
-}
-
-}  // namespace

@@ -1,0 +1,252 @@
+// INI configuration files from C++17: owners that free themselves, views for lent text,
+// range-for over sections and entries. A thin layer over ini.h: no behaviour of its own, no
+// exceptions thrown by it.
+//
+//   ini::LoadResult loaded = ini::Document::LoadFile("Install.ini");
+//   if (!loaded) std::fprintf(stderr, "line %lld: %s\n", (long long)loaded.report.line,
+//                             loaded.report.reason);
+//   for (ini::SectionView section : loaded.document)
+//     for (ini::Entry entry : section) use(section.Name(), entry.key, entry.value);
+//
+// Lifetimes follow ini.h: a view (SectionView, Entry, a std::string_view) is lent. A section
+// view and its name are valid until that section is replaced, removed or released; an
+// entry's key and value until that entry receives a new value or is removed, or its section
+// is released. Releasing the document releases all of them. Keys, names and values handed
+// in are NUL-terminated (const char*) and copied where they are kept.
+#ifndef INI_INI_HPP_
+#define INI_INI_HPP_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "ini/ini.h"
+
+namespace ini {
+
+// One entry, lent: valid until the entry receives a new value or is removed, or its
+// section is released.
+struct Entry {
+  std::string_view key;
+  std::string_view value;
+};
+
+// Positions 0 to count-1 of a document or section, for range-for. `Container` is
+// IniDocument or IniSection; `Traits::At` gives what one position holds.
+template <typename Container, typename Traits>
+class PositionIterator {
+ public:
+  PositionIterator(Container* container, std::int32_t position)
+      : container_(container), position_(position) {}
+  typename Traits::Value operator*() const { return Traits::At(container_, position_); }
+  PositionIterator& operator++() {
+    ++position_;
+    return *this;
+  }
+  bool operator==(const PositionIterator& other) const { return position_ == other.position_; }
+  bool operator!=(const PositionIterator& other) const { return position_ != other.position_; }
+
+ private:
+  Container* container_;
+  std::int32_t position_;
+};
+
+struct EntryAt {
+  using Value = Entry;
+  static Entry At(IniSection* section, std::int32_t position) {
+    const IniEntry* entry = section->entries[position];
+    return {entry->key, entry->value};
+  }
+};
+
+// A section held elsewhere (by a document, or by a Section): lent, valid until that
+// section is replaced, removed or released. May be null (from a lookup that found
+// nothing): then it tests false, and only Get and Size may be used, giving nothing and 0.
+class SectionView {
+ public:
+  SectionView() = default;
+  explicit SectionView(IniSection* section) : section_(section) {}
+  explicit operator bool() const { return section_ != nullptr; }
+  IniSection* get() const { return section_; }
+
+  // Lent like the section.
+  std::string_view Name() const { return section_->name; }
+  std::int32_t Size() const { return section_ == nullptr ? 0 : section_->count; }
+
+  // The value of the first entry with `key`; lent like an Entry.
+  std::optional<std::string_view> Get(const char* key) const {
+    const char* value = ini_get_value(section_, key);
+    if (value == nullptr) return std::nullopt;
+    return std::string_view(value);
+  }
+  // Stores copies of `key` and `value`: true when a new entry was appended, false when the
+  // first entry with `key` received the new value.
+  bool Set(const char* key, const char* value) const {
+    return ini_set_value(section_, key, value) == 1;
+  }
+  // True when the first entry with `key` was removed, false when there was none.
+  bool Remove(const char* key) const { return ini_remove_key(section_, key) == 0; }
+
+  // The entries in position order.
+  PositionIterator<IniSection, EntryAt> begin() const { return {section_, 0}; }
+  PositionIterator<IniSection, EntryAt> end() const { return {section_, Size()}; }
+
+ private:
+  IniSection* section_ = nullptr;
+};
+
+struct SectionAt {
+  using Value = SectionView;
+  static SectionView At(IniDocument* document, std::int32_t position) {
+    return SectionView(document->sections[position]);
+  }
+};
+
+// A section that no document holds yet, owned: released with it unless given to a
+// document with Document::Add. Move-only.
+class Section {
+ public:
+  // A new empty section with its own copy of `name`.
+  explicit Section(const char* name) : section_(ini_new_section(name)) {}
+  // Takes over a section that no document holds (from ini_new_section or
+  // ini_copy_section); null gives an empty owner.
+  static Section Adopt(IniSection* section) { return Section(section, 0); }
+  // A new section named `new_name` with one copy of each distinct key of `source`, with the
+  // value of its first occurrence, in the order of first occurrences.
+  static Section Copy(SectionView source, const char* new_name) {
+    return Adopt(ini_copy_section(source.get(), new_name));
+  }
+
+  Section(Section&& other) noexcept : section_(std::exchange(other.section_, nullptr)) {}
+  Section& operator=(Section&& other) noexcept {
+    std::swap(section_, other.section_);
+    return *this;
+  }
+  Section(const Section&) = delete;
+  Section& operator=(const Section&) = delete;
+  ~Section() { ini_free_section(section_); }
+
+  // Lent: valid while this owner holds the section (and, once it is added, as long as
+  // the document holds it).
+  SectionView View() const { return SectionView(section_); }
+  IniSection* get() const { return section_; }
+  // Gives up ownership: the caller releases the section or hands it to a document.
+  IniSection* release() { return std::exchange(section_, nullptr); }
+
+ private:
+  Section(IniSection* section, int) : section_(section) {}
+  IniSection* section_;
+};
+
+// Bytes written by Document::StoreMemory, owned and released with the object. Move-only.
+class Bytes {
+ public:
+  Bytes() = default;
+  Bytes(char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+  Bytes(Bytes&& other) noexcept
+      : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+  Bytes& operator=(Bytes&& other) noexcept {
+    std::swap(bytes_, other.bytes_);
+    std::swap(size_, other.size_);
+    return *this;
+  }
+  Bytes(const Bytes&) = delete;
+  Bytes& operator=(const Bytes&) = delete;
+  ~Bytes() { ini_free_memory(bytes_); }
+
+  // False when storing failed (no document, or no memory).
+  explicit operator bool() const { return bytes_ != nullptr; }
+  // Lent: valid as long as this object.
+  std::string_view View() const { return {bytes_, size_}; }
+
+ private:
+  char* bytes_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+struct LoadResult;
+
+// A document, owned: released with the object. Move-only; a moved-from or failed-to-load
+// document is empty (tests false) and may only be assigned to or destroyed.
+class Document {
+ public:
+  // A new empty document.
+  Document() : document_(ini_new_document()) {}
+  // Takes over a document from the C functions; null gives an empty owner.
+  static Document Adopt(IniDocument* document) { return Document(document, 0); }
+
+  // ini_load_file_report and ini_load_memory: the document, or the report of why not.
+  static LoadResult LoadFile(const char* path);
+  static LoadResult LoadMemory(std::string_view bytes);
+
+  Document(Document&& other) noexcept : document_(std::exchange(other.document_, nullptr)) {}
+  Document& operator=(Document&& other) noexcept {
+    std::swap(document_, other.document_);
+    return *this;
+  }
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+  ~Document() { ini_free_document(document_); }
+
+  explicit operator bool() const { return document_ != nullptr; }
+  IniDocument* get() const { return document_; }
+  // Gives up ownership: the caller releases the document with ini_free_document.
+  IniDocument* release() { return std::exchange(document_, nullptr); }
+
+  std::int32_t Size() const { return document_ == nullptr ? 0 : document_->count; }
+  // The sections in position order, as SectionViews.
+  PositionIterator<IniDocument, SectionAt> begin() const { return {document_, 0}; }
+  PositionIterator<IniDocument, SectionAt> end() const { return {document_, Size()}; }
+
+  // The first section named `name`; a null view when there is none.
+  SectionView Find(const char* name) const {
+    return SectionView(ini_find_section(document_, name));
+  }
+  // The value of `key` in the first section named `section`.
+  std::optional<std::string_view> Get(const char* section, const char* key) const {
+    return Find(section).Get(key);
+  }
+  // Takes `section` over: true when it was appended, false when it took the place of the
+  // first section of the same name, which is released.
+  bool Add(Section section) { return ini_add_section(document_, section.release()) == 1; }
+  // True when the first section named `name` was removed (and released).
+  bool Remove(const char* name) { return ini_remove_section(document_, name) == 0; }
+
+  // ini_store_file: 0, or -1 (the file cannot be created), or -2 (a write failed).
+  int Store(const char* path) const { return ini_store_file(document_, path); }
+  // The bytes Store would write; tests false when memory ran out.
+  Bytes StoreMemory() const {
+    std::size_t size = 0;
+    char* bytes = ini_store_memory(document_, &size);
+    return Bytes(bytes, size);
+  }
+
+ private:
+  Document(IniDocument* document, int) : document_(document) {}
+  IniDocument* document_;
+};
+
+// What a load gives: the document, or an empty one and the report of why.
+struct LoadResult {
+  Document document;
+  IniLoadReport report;
+  explicit operator bool() const { return static_cast<bool>(document); }
+};
+
+inline LoadResult Document::LoadFile(const char* path) {
+  LoadResult result{Adopt(nullptr), {}};
+  result.document = Adopt(ini_load_file_report(path, &result.report));
+  return result;
+}
+
+inline LoadResult Document::LoadMemory(std::string_view bytes) {
+  LoadResult result{Adopt(nullptr), {}};
+  result.document = Adopt(ini_load_memory(bytes.data(), bytes.size(), &result.report));
+  return result;
+}
+
+}  // namespace ini
+
+#endif  // INI_INI_HPP_

@@ -1,0 +1,99 @@
+// Tests of the C++ interface as a user writes it: owners that free, views, range-for.
+#include "ini/ini.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/failing_allocator.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using testing_support::FailingAllocator;
+
+class IniCpp : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(allocator_.LiveBlocks(), 0u) << "an owner leaked"; }
+  FailingAllocator allocator_;
+};
+
+TEST_F(IniCpp, LoadWalkAndLookUp) {
+  ini::LoadResult loaded = ini::Document::LoadMemory("[a]\nk = 1\nk = 2\n[b]\nx = y ; c\n");
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(loaded.report.outcome, INI_LOADED);
+  std::string walked;
+  for (ini::SectionView section : loaded.document) {
+    walked += "[" + std::string(section.Name()) + "]";
+    for (ini::Entry entry : section) walked += std::string(entry.key) + "=" + std::string(entry.value) + ";";
+  }
+  EXPECT_EQ(walked, "[a]k=1;k=2;[b]x=y;");
+  EXPECT_EQ(loaded.document.Get("a", "k"), "1");
+  EXPECT_EQ(loaded.document.Get("a", "missing"), std::nullopt);
+  EXPECT_EQ(loaded.document.Get("missing", "k"), std::nullopt) << "a null view looks nothing up";
+  EXPECT_FALSE(loaded.document.Find("missing"));
+  EXPECT_EQ(loaded.document.Find("missing").Size(), 0);
+}
+
+TEST_F(IniCpp, RejectionCarriesLineAndReason) {
+  ini::LoadResult loaded = ini::Document::LoadMemory(std::string("[a]\n\nk=v") + '\0' + "x\nbad\n");
+  EXPECT_FALSE(loaded);
+  EXPECT_FALSE(loaded.document);
+  EXPECT_EQ(loaded.document.Size(), 0);
+  EXPECT_EQ(loaded.report.outcome, INI_SYNTAX_ERROR);
+  EXPECT_EQ(loaded.report.line, 4);
+  EXPECT_STREQ(loaded.report.reason, "expected a key line 'key = value' or a section header '[name]'");
+
+  ini::LoadResult missing = ini::Document::LoadFile("no such file.ini");
+  EXPECT_EQ(missing.report.outcome, INI_CANNOT_OPEN);
+}
+
+TEST_F(IniCpp, BuildChangeAndStore) {
+  ini::Document document;
+  ini::Section quorva("quorva");
+  ini::SectionView view = quorva.View();
+  EXPECT_TRUE(view.Set("Bindir", "C:\\r\\bin"));
+  EXPECT_TRUE(document.Add(std::move(quorva)));
+  EXPECT_TRUE(view.Set("Progname", "qrv")) << "the view outlives the owner's move";
+  EXPECT_FALSE(view.Set("Progname", "qrv2"));
+  EXPECT_TRUE(document.Add(ini::Section::Copy(view, "copy")));
+  EXPECT_TRUE(view.Remove("Bindir"));
+  EXPECT_FALSE(view.Remove("Bindir"));
+  EXPECT_FALSE(document.Add(ini::Section("copy"))) << "replaces the copy";
+  EXPECT_EQ(document.Size(), 2);
+
+  ini::Bytes bytes = document.StoreMemory();
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(bytes.View(), "[quorva]\nProgname=qrv2\n[copy]\n");
+  EXPECT_TRUE(document.Remove("copy"));
+  EXPECT_FALSE(document.Remove("copy"));
+
+  testing_support::TempDir dir;
+  const std::string path = dir / "out.ini";
+  ASSERT_EQ(document.Store(path.c_str()), 0);
+  ini::LoadResult back = ini::Document::LoadFile(path.c_str());
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back.document.Get("quorva", "Progname"), "qrv2");
+}
+
+TEST_F(IniCpp, OwnersMoveAndRelease) {
+  ini::Document first;
+  first.Add(ini::Section("a"));
+  ini::Document second = std::move(first);
+  EXPECT_FALSE(first);  // NOLINT(bugprone-use-after-move): a moved-from owner is empty
+  EXPECT_TRUE(second.Find("a"));
+  first = std::move(second);  // the owners swap; each releases what it holds at the end
+  EXPECT_TRUE(first.Find("a"));
+
+  IniDocument* raw = first.release();
+  ini::Document adopted = ini::Document::Adopt(raw);
+  EXPECT_EQ(adopted.get(), raw);
+  ini::Section loose("loose");
+  loose.View().Set("k", "v");
+  ini::Section kept = std::move(loose);
+  EXPECT_EQ(kept.View().Get("k"), "v");
+}
+
+}  // namespace
