@@ -2,6 +2,7 @@
 #ifndef PLATFORM_PLATFORM_H_
 #define PLATFORM_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,9 @@ class FileSystem {
   virtual bool OpenForReading(const char* path, File* file) = 0;
   // Creates a file, or empties an existing one, for writing; others may write but not read.
   virtual bool CreateForWriting(const char* path, File* file) = 0;
+  // The size of an open file, as the system knows it now: a hint, since a file may grow
+  // or shrink while it is read, and pseudo-files say 0. False when it is not known.
+  virtual bool SizeOf(File file, std::uint64_t* size) = 0;
   // Reads up to `size` bytes. A successful read of 0 bytes means the end of the file.
   virtual bool Read(File file, void* buffer, std::uint32_t size, std::uint32_t* got) = 0;
   // Writes up to `size` bytes and reports how many were written.
@@ -48,6 +52,21 @@ FileSystem& RealFileSystem();
 
 // The separator between the parts of a path: '\' on Windows, '/' elsewhere.
 extern const char kSeparator;
+
+// Large blocks of fresh memory straight from the system, for blocks of kLargeBlock bytes
+// or more: `size` is rounded up to a multiple of kLargeBlock. On Linux they are aligned to
+// kLargeBlock and asked to be backed by transparent huge pages, which halves the cost of
+// faulting fresh memory in; elsewhere they are the system's ordinary page allocation. Pages
+// are only paid for when first touched, and come filled with zeros. Null when the system
+// has no memory to give.
+constexpr std::size_t kLargeBlock = std::size_t{2} << 20;
+void* AllocateLarge(std::size_t size);
+// Returns a block of AllocateLarge, with the `size` it was asked for.
+void ReleaseLarge(void* block, std::size_t size);
+
+inline std::size_t LargeBlockSize(std::size_t size) {
+  return (size + kLargeBlock - 1) / kLargeBlock * kLargeBlock;
+}
 
 }  // namespace platform
 

@@ -1,5 +1,6 @@
 // The file system on POSIX systems: open/read/write/close, mkdir, stat, copy by rename.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +82,13 @@ class PosixFileSystem final : public FileSystem {
     return true;
   }
 
+  bool SizeOf(File file, std::uint64_t* size) override {
+    struct stat st;
+    if (fstat(Fd(file), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    *size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+  }
+
   bool Read(File file, void* buffer, std::uint32_t size, std::uint32_t* got) override {
     for (;;) {
       ssize_t n = read(Fd(file), buffer, size);
@@ -158,6 +166,29 @@ class PosixFileSystem final : public FileSystem {
 FileSystem& RealFileSystem() {
   static PosixFileSystem file_system;
   return file_system;
+}
+
+void* AllocateLarge(std::size_t size) {
+  // Maps one large block more than asked, so that an aligned block can be cut out of it;
+  // the unaligned ends go back at once.
+  size = LargeBlockSize(size);
+  void* mapped = mmap(nullptr, size + kLargeBlock, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = (start + kLargeBlock - 1) & ~(std::uintptr_t{kLargeBlock} - 1);
+  if (aligned > start) munmap(mapped, aligned - start);
+  const std::uintptr_t end = start + size + kLargeBlock;
+  if (end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), end - aligned - size);
+  void* block = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+  madvise(block, size, MADV_HUGEPAGE);  // a hint: where huge pages are off, nothing changes
+#endif
+  return block;
+}
+
+void ReleaseLarge(void* block, std::size_t size) {
+  if (block != nullptr) munmap(block, LargeBlockSize(size));
 }
 
 }  // namespace platform

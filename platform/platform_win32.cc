@@ -33,6 +33,13 @@ class Win32FileSystem final : public FileSystem {
                 file);
   }
 
+  bool SizeOf(File file, std::uint64_t* size) override {
+    LARGE_INTEGER n;
+    if (!GetFileSizeEx(Handle(file), &n)) return false;
+    *size = static_cast<std::uint64_t>(n.QuadPart);
+    return true;
+  }
+
   bool Read(File file, void* buffer, std::uint32_t size, std::uint32_t* got) override {
     DWORD n = 0;
     if (!ReadFile(Handle(file), buffer, size, &n, nullptr)) return false;
@@ -89,6 +96,16 @@ class Win32FileSystem final : public FileSystem {
 FileSystem& RealFileSystem() {
   static Win32FileSystem file_system;
   return file_system;
+}
+
+// Committed pages are zero and backed only once touched; no privilege is needed, unlike
+// large pages.
+void* AllocateLarge(std::size_t size) {
+  return VirtualAlloc(nullptr, LargeBlockSize(size), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void ReleaseLarge(void* block, std::size_t) {
+  if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 #include "tests/failing_allocator.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
 namespace testing_support {
@@ -39,13 +40,23 @@ void Release(void* block) {
   std::free(block);
 }
 
+// Large blocks come from the heap here too, so that the sanitizers watch them; zeroed, as
+// the system's are.
+void* AllocateLarge(std::size_t size) {
+  void* block = Allocate(size);
+  if (block != nullptr) std::memset(block, 0, size);
+  return block;
+}
+void ReleaseLarge(void* block, std::size_t) { Release(block); }
+
 }  // namespace
 
 FailingAllocator::FailingAllocator(long fail_at) {
   g_fail_at = fail_at;
   g_allocations = 0;
   g_live = new std::set<void*>;
-  previous_ = ini_detail::SetAllocatorForTesting({Allocate, Reallocate, Release});
+  previous_ = ini_detail::SetAllocatorForTesting(
+      {Allocate, Reallocate, Release, AllocateLarge, ReleaseLarge});
 }
 
 FailingAllocator::~FailingAllocator() {

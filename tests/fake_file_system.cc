@@ -36,6 +36,13 @@ bool FakeFileSystem::CreateForWriting(const char* path, platform::File* file) {
   return true;
 }
 
+bool FakeFileSystem::SizeOf(platform::File file, std::uint64_t* size) {
+  const std::string& path = open_.at(file.value).path;
+  if (!Record(Op::kSize, path)) return false;
+  *size = files.at(path).size();
+  return true;
+}
+
 bool FakeFileSystem::Read(platform::File file, void* buffer, std::uint32_t size,
                           std::uint32_t* got) {
   OpenFile& open = open_.at(file.value);

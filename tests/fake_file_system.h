@@ -13,7 +13,7 @@
 
 namespace testing_support {
 
-enum class Op { kOpenRead, kCreate, kRead, kWrite, kClose, kMakeDirectory, kExists, kCopy,
+enum class Op { kOpenRead, kCreate, kSize, kRead, kWrite, kClose, kMakeDirectory, kExists, kCopy,
                 kOwnPath };
 
 struct Call {
@@ -42,6 +42,7 @@ class FakeFileSystem final : public platform::FileSystem {
 
   bool OpenForReading(const char* path, platform::File* file) override;
   bool CreateForWriting(const char* path, platform::File* file) override;
+  bool SizeOf(platform::File file, std::uint64_t* size) override;
   bool Read(platform::File file, void* buffer, std::uint32_t size,
             std::uint32_t* got) override;
   bool Write(platform::File file, const void* data, std::uint32_t size,
