@@ -30,6 +30,10 @@ class OneFile final : public platform::FileSystem {
     bytes.clear();
     return true;
   }
+  bool SizeOf(platform::File, std::uint64_t* size) override {
+    *size = bytes.size();
+    return true;
+  }
   bool Read(platform::File, void* buffer, std::uint32_t size, std::uint32_t* got) override {
     std::size_t n = std::min<std::size_t>({size, read_limit, bytes.size() - offset_});
     std::memcpy(buffer, bytes.data() + offset_, n);
@@ -348,8 +352,17 @@ int Enforce(const std::string& problem) {
 
 std::string CheckDocumentOperations(const std::uint8_t* data, std::size_t size) {
   ByteSource in(data, size);
+  // Half the runs start from a loaded document, whose pieces live in its own blocks, so
+  // that the operations meet loaded and own pieces side by side.
   IniDocument* document = ini_new_document();
   Model model;
+  if (in.Next() % 2 == 1) {
+    static const char kLoaded[] = "[a]\nk=1\nab=2\n[b]\na=3\n[a]\nk=4\n";
+    ini_free_document(document);
+    document = ini_load_memory(kLoaded, sizeof kLoaded - 1, nullptr);
+    model.sections = {{"a", {{"k", "1"}, {"ab", "2"}}, 10}, {"b", {{"a", "3"}}, 10},
+                      {"a", {{"k", "4"}}, 10}};
+  }
   std::string problem;
   while (problem.empty() && !in.empty()) {
     IniSection** kept = document->sections;

@@ -7,7 +7,8 @@
 namespace ini_detail {
 namespace {
 
-Allocator g_allocator = {std::malloc, std::realloc, std::free};
+Allocator g_allocator = {std::malloc, std::realloc, std::free, platform::AllocateLarge,
+                         platform::ReleaseLarge};
 
 }  // namespace
 
@@ -19,6 +20,8 @@ void OutOfMemory() {
 void* Allocate(std::size_t size) { return g_allocator.allocate(size); }
 void* Reallocate(void* block, std::size_t size) { return g_allocator.reallocate(block, size); }
 void Release(void* block) { g_allocator.release(block); }
+void* AllocateLarge(std::size_t size) { return g_allocator.allocate_large(size); }
+void ReleaseLarge(void* block, std::size_t size) { g_allocator.release_large(block, size); }
 
 void* AllocateOrDie(std::size_t size) {
   void* block = Allocate(size);

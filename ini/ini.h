@@ -13,8 +13,14 @@ extern "C" {
 /* Names, keys and values are NUL-terminated byte strings. The library gives their bytes no
  * meaning: they are stored and compared byte for byte, case-sensitively, untrimmed.
  *
- * Memory: everything a document holds comes from malloc/realloc and is released by
- * ini_free_document or ini_free_section; callers never free a name, key or value.
+ * Memory: everything a document holds is released by ini_free_document or
+ * ini_free_section; callers never free a name, key or value. A loaded document keeps the
+ * text and the records of what it read in a few large blocks of its own, sized from the
+ * file (on Linux, large ones are backed by transparent huge pages). Removing or replacing
+ * a loaded section or entry, or giving a loaded entry a new value, therefore releases
+ * nothing at once: that memory returns when the document is released. Sections, entries
+ * and values made by the operations have heap blocks of their own, released as soon as
+ * they are removed or replaced.
  * An operation that has no failure result (every one but the loaders and the stores)
  * prints "ini: out of memory" on standard error and calls abort() when an allocation fails:
  * it has no way to report the failure and must not go on with a half-made change. */

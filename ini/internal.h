@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ini/arena.h"
 #include "ini/ini.h"
 #include "platform/platform.h"
 
@@ -18,11 +19,16 @@ struct Allocator {
   void* (*allocate)(std::size_t size);
   void* (*reallocate)(void* block, std::size_t size);
   void (*release)(void* block);
+  // Large blocks for the arenas of loaded documents (platform::AllocateLarge).
+  void* (*allocate_large)(std::size_t size);
+  void (*release_large)(void* block, std::size_t size);
 };
 
 void* Allocate(std::size_t size);
 void* Reallocate(void* block, std::size_t size);
 void Release(void* block);
+void* AllocateLarge(std::size_t size);
+void ReleaseLarge(void* block, std::size_t size);
 
 // The same for the operations that have no failure result: on failure they report and
 // abort rather than go on with a half-made change.
@@ -76,10 +82,32 @@ bool Append(T*** items, std::int32_t* count, std::int32_t* capacity, T* item,
   return true;
 }
 
-// A section's first 10 entry slots lie inside the section's own block, right behind the
-// record, so a new section costs one allocation instead of two.
-inline IniEntry** InlineEntries(IniSection* section) {
-  return reinterpret_cast<IniEntry**>(section + 1);
+// Behind a section's record, in the same block: its first 10 entry slots, so a new section
+// costs one allocation instead of two, and where its pieces live. A section of a loaded
+// document is carved from the document's arena together with its name and the records and
+// text of the entries it was loaded with; later operations give it heap blocks of their own
+// (`touched`), and its release paths ask the arena which pieces are whose.
+struct SectionBlock {
+  IniSection section;
+  IniEntry* slots[kCapacityStep];
+  const Arena* arena;  // the arena the section was carved from, or null for a heap section
+  bool touched;        // it holds pieces of the heap beside carved ones
+};
+
+inline SectionBlock* BlockOf(const IniSection* section) {
+  return reinterpret_cast<SectionBlock*>(const_cast<IniSection*>(section));
+}
+
+inline IniEntry** InlineEntries(IniSection* section) { return BlockOf(section)->slots; }
+
+// A document's record and the arena of a loaded document (empty for a new one).
+struct DocumentBlock {
+  IniDocument document;
+  Arena arena;
+};
+
+inline Arena* ArenaOf(IniDocument* document) {
+  return &reinterpret_cast<DocumentBlock*>(document)->arena;
 }
 
 inline bool AppendEntry(IniSection* section, IniEntry* entry) {
@@ -92,10 +120,12 @@ inline bool AppendSection(IniDocument* document, IniSection* section) {
 }
 
 // Records made without going through the public operations, for the loader: null when
-// memory runs out. A new section takes over `name`, a heap block, only on success.
-IniDocument* NewDocument();
+// memory runs out. `arena_block` is the first block size of the document's arena. A new
+// heap section takes over `name`, a heap block, only on success.
+IniDocument* NewDocument(std::size_t arena_block = 0);
 IniSection* NewSectionNamed(char* name);
-void FreeEntry(IniEntry* entry);
+// A section carved from `arena`, named by `name`, which lies in the arena too.
+IniSection* NewCarvedSection(Arena* arena, char* name);
 
 // Where the reader takes its bytes from: an open file, or bytes in memory.
 class ByteSource {
@@ -104,6 +134,9 @@ class ByteSource {
   // Reads up to `size` bytes into `buffer`. False when the read failed; a successful read
   // of 0 bytes is the end.
   virtual bool Read(char* buffer, std::uint32_t size, std::uint32_t* got) = 0;
+  // How many bytes the source holds, as far as it knows; 0 when it does not know. Only a
+  // hint for sizing memory: reading goes on until a read delivers nothing.
+  virtual std::uint64_t SizeHint() { return 0; }
   // Called once, when the reader needs no more bytes: a file is closed here, before the
   // document is built.
   virtual void Finish() {}

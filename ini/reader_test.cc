@@ -155,13 +155,13 @@ TEST(IniReader, LongLinesSpanManyReads) {
   EXPECT_EQ(Load("[" + name + "]"), "[" + name + "]\n");
 }
 
-TEST(IniReader, ReadsInBlocksOf1024Bytes) {
+TEST(IniReader, ReadsInBlocksOf64KiB) {
   FakeFileSystem disk;
-  disk.files["t.ini"] = "[s]\n" + std::string(3000, ';');
+  disk.files["t.ini"] = "[s]\n" + std::string(200000, ';');
   IniDocument* document = ini_detail::LoadFile(disk, "t.ini");
   ASSERT_NE(document, nullptr);
-  // 3004 bytes: three reads that deliver bytes, one that finds the end.
-  EXPECT_EQ(disk.Count(Op::kRead), 4u);
+  // 200,004 bytes: four reads that deliver bytes, one that finds the end.
+  EXPECT_EQ(disk.Count(Op::kRead), 5u);
   ini_free_document(document);
 }
 
@@ -216,8 +216,8 @@ TEST(IniReader, MissingFileGivesNullWithoutAllocating) {
 
 // A read that fails part-way must not pass off the part read so far as the whole file.
 TEST(IniReader, FailedReadRejectsTheWholeFile) {
-  std::string bytes = "[s]\n" + std::string(2000, 'k') + "=v\n";
-  for (std::size_t failing = 1; failing <= 3; ++failing) {
+  std::string bytes = "[s]\n" + std::string(150000, 'k') + "=v\n";  // three reads and the end
+  for (std::size_t failing = 1; failing <= 4; ++failing) {
     FailingAllocator allocator;
     FakeFileSystem disk;
     disk.files["t.ini"] = bytes;
@@ -234,32 +234,38 @@ TEST(IniReader, FailedReadRejectsTheWholeFile) {
 }
 
 // Every allocation of a load is made to fail in turn: the load gives null, releases all it
-// held and closes the file.
+// held and closes the file. Once with the file's size known, once not: then the first
+// blocks are small, and every way of growing them is met.
 TEST(IniReader, EveryAllocationFailureGivesNullAndLeaksNothing) {
   std::string bytes = "; header\n[a]\nk=1\n";
   for (int s = 0; s < 12; ++s) bytes += "[s" + std::to_string(s) + "]\nk=" + std::string(70, 'v') + "\n";
   for (int k = 0; k < 12; ++k) bytes += "key" + std::to_string(k) + "=v\n";
-  bytes += "long=" + std::string(70000, 'x') + "\nafter=1\n";  // a scratch grown many times
-  long total;
-  {
-    FailingAllocator counting;
-    FakeFileSystem disk;
-    disk.files["t.ini"] = bytes;
-    IniDocument* document = ini_detail::LoadFile(disk, "t.ini");
-    ASSERT_NE(document, nullptr);
-    ini_free_document(document);
-    total = counting.Allocations();
-  }
-  ASSERT_GT(total, 40);
-  for (long fail_at = 0; fail_at < total; ++fail_at) {
-    FailingAllocator allocator(fail_at);
-    FakeFileSystem disk;
-    disk.files["t.ini"] = bytes;
-    IniLoadReport report;
-    EXPECT_EQ(ini_detail::LoadFile(disk, "t.ini", &report), nullptr) << "allocation " << fail_at;
-    EXPECT_EQ(report.outcome, INI_OUT_OF_MEMORY);
-    EXPECT_EQ(allocator.LiveBlocks(), 0u) << "allocation " << fail_at;
-    EXPECT_EQ(disk.OpenFiles(), 0u);
+  bytes += "long=" + std::string(70000, 'x') + "\nafter=1\n";  // longer than a first block
+  for (bool size_known : {true, false}) {
+    auto load = [&](IniLoadReport* report) {
+      FakeFileSystem disk;
+      disk.files["t.ini"] = bytes;
+      if (!size_known) disk.fail_if = [](const testing_support::Call& call, std::size_t) { return call.op == Op::kSize; };
+      IniDocument* document = ini_detail::LoadFile(disk, "t.ini", report);
+      EXPECT_EQ(disk.OpenFiles(), 0u);
+      return document;
+    };
+    long total;
+    {
+      FailingAllocator counting;
+      IniDocument* document = load(nullptr);
+      ASSERT_NE(document, nullptr);
+      ini_free_document(document);
+      total = counting.Allocations();
+    }
+    ASSERT_GT(total, size_known ? 4 : 8);
+    for (long fail_at = 0; fail_at < total; ++fail_at) {
+      FailingAllocator allocator(fail_at);
+      IniLoadReport report;
+      EXPECT_EQ(load(&report), nullptr) << "allocation " << fail_at;
+      EXPECT_EQ(report.outcome, INI_OUT_OF_MEMORY);
+      EXPECT_EQ(allocator.LiveBlocks(), 0u) << "allocation " << fail_at;
+    }
   }
 }
 
