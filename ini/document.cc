@@ -1,5 +1,6 @@
 // Sections and entries: their order, ownership, lookups and changes.
 #include <cstring>
+#include <new>
 
 #include "ini/internal.h"
 
@@ -7,39 +8,51 @@ using ini_detail::Release;
 
 namespace ini_detail {
 
-IniDocument* NewDocument() {
-  auto* document = static_cast<IniDocument*>(Allocate(sizeof(IniDocument)));
-  if (document == nullptr) return nullptr;
+IniDocument* NewDocument(std::size_t arena_block) {
+  auto* block = static_cast<DocumentBlock*>(Allocate(sizeof(DocumentBlock)));
+  if (block == nullptr) return nullptr;
+  IniDocument* document = &block->document;
   document->sections = static_cast<IniSection**>(Allocate(sizeof(IniSection*) * kCapacityStep));
   if (document->sections == nullptr) {
-    Release(document);
+    Release(block);
     return nullptr;
   }
   document->count = 0;
   document->capacity = 10;
+  new (&block->arena) Arena(arena_block);
   return document;
 }
 
-IniSection* NewSectionNamed(char* name) {
-  static_assert(sizeof(IniSection) % alignof(IniEntry*) == 0, "entries follow the record");
-  auto* section = static_cast<IniSection*>(
-      Allocate(sizeof(IniSection) + sizeof(IniEntry*) * kCapacityStep));
-  if (section == nullptr) return nullptr;
-  section->entries = InlineEntries(section);
+namespace {
+
+IniSection* InitSection(SectionBlock* block, char* name, const Arena* arena) {
+  IniSection* section = &block->section;
+  section->entries = block->slots;
   section->count = 0;
   section->capacity = 10;
   section->name = name;
+  block->arena = arena;
+  block->touched = false;
   return section;
 }
 
-void FreeEntry(IniEntry* entry) {
-  Release(entry->key);
-  Release(entry);
+}  // namespace
+
+IniSection* NewSectionNamed(char* name) {
+  auto* block = static_cast<SectionBlock*>(Allocate(sizeof(SectionBlock)));
+  return block == nullptr ? nullptr : InitSection(block, name, nullptr);
+}
+
+IniSection* NewCarvedSection(Arena* arena, char* name) {
+  auto* block = static_cast<SectionBlock*>(arena->Allocate(sizeof(SectionBlock)));
+  return block == nullptr ? nullptr : InitSection(block, name, arena);
 }
 
 }  // namespace ini_detail
 
 namespace {
+
+using ini_detail::BlockOf;
 
 char* CopyOrDie(const char* text) {
   std::size_t size = std::strlen(text) + 1;
@@ -69,6 +82,149 @@ void RemoveSlot(T** items, std::int32_t* count, std::int32_t position) {
   items[position] = items[*count];
 }
 
+// Releases `piece` of `section` unless it was carved from the section's arena: carved
+// pieces return with the document. A section with no heap pieces beside carved ones
+// (never `touched`) holds carved pieces only.
+void ReleasePiece(const IniSection* section, void* piece) {
+  const ini_detail::SectionBlock* block = BlockOf(section);
+  if (block->arena == nullptr || (block->touched && !block->arena->Owns(piece))) {
+    Release(piece);
+  }
+}
+
+// An entry made by the operations holds its key and value in the record's own block, right
+// behind it: one allocation instead of two. When the entry receives a new value, that goes
+// to a block of its own, and the first text stays behind until the entry is released.
+char* InlineText(IniEntry* entry) { return reinterpret_cast<char*>(entry + 1); }
+
+// Releases the block holding `entry`'s key and value, unless it is the record's own.
+void ReleaseText(const IniSection* section, IniEntry* entry) {
+  if (entry->key != InlineText(entry)) ReleasePiece(section, entry->key);
+}
+
+void ReleaseEntry(const IniSection* section, IniEntry* entry) {
+  ReleaseText(section, entry);
+  ReleasePiece(section, entry);
+}
+
+// Copies `key`, a NUL, `value` and a NUL to `text`; the sizes count the NULs.
+void PutText(IniEntry* entry, char* text, const char* key, std::size_t key_size,
+             const char* value, std::size_t value_size) {
+  std::memcpy(text, key, key_size);
+  std::memcpy(text + key_size, value, value_size);
+  entry->key = text;
+  entry->value = text + key_size;
+}
+
+void AppendNewEntry(IniSection* section, const char* key, std::size_t key_size,
+                    const char* value, std::size_t value_size) {
+  auto* entry = static_cast<IniEntry*>(
+      ini_detail::AllocateOrDie(sizeof(IniEntry) + key_size + value_size));
+  PutText(entry, InlineText(entry), key, key_size, value, value_size);
+  BlockOf(section)->touched = true;
+  if (!ini_detail::AppendEntry(section, entry)) ini_detail::OutOfMemory();
+}
+
+// Scratch memory for one call: from the system for large sizes (huge pages where it has
+// them), from the heap otherwise. Aborts when there is none, as the operations do.
+class Scratch {
+ public:
+  explicit Scratch(std::size_t size) : size_(size), large_(size >= platform::kLargeBlock) {
+    block_ = large_ ? ini_detail::AllocateLarge(size) : ini_detail::Allocate(size);
+    if (block_ == nullptr) ini_detail::OutOfMemory();
+  }
+  ~Scratch() {
+    if (large_) {
+      ini_detail::ReleaseLarge(block_, size_);
+    } else {
+      Release(block_);
+    }
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  template <typename T>
+  T* As() const {
+    return static_cast<T*>(block_);
+  }
+
+ private:
+  void* block_;
+  std::size_t size_;
+  bool large_;
+};
+
+std::uint64_t Hash(const char* key) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (const char* p = key; *p != '\0'; ++p) {
+    hash = (hash ^ static_cast<unsigned char>(*p)) * 1099511628211ull;
+  }
+  return hash;
+}
+
+// Marks in `repeat` every entry whose key an earlier entry of the section already has, in
+// O(n): the entries are first sorted by the top bits of their key's hash into buckets
+// small enough for the processor's cache, and a small hash table finds the repeats in
+// each bucket. One table over all the keys would be faster to write but, for a large
+// section, pays a cache miss for nearly every key.
+void MarkRepeats(const IniSection* section, unsigned char* repeat) {
+  struct Keyed {
+    std::uint64_t hash;
+    std::int32_t entry;
+  };
+  const auto n = static_cast<std::size_t>(section->count);
+  int bits = 0;  // buckets of about 2,048 entries, told apart by the hash's top bits
+  while ((std::size_t{2048} << bits) < n) ++bits;
+  const std::size_t buckets = std::size_t{1} << bits;
+  auto bucket_of = [bits](std::uint64_t hash) {
+    return bits == 0 ? std::size_t{0} : static_cast<std::size_t>(hash >> (64 - bits));
+  };
+
+  Scratch hashes_scratch(sizeof(std::uint64_t) * n), keyed_scratch(sizeof(Keyed) * n),
+      starts_scratch(sizeof(std::size_t) * (buckets + 1));
+  auto* hashes = hashes_scratch.As<std::uint64_t>();
+  auto* keyed = keyed_scratch.As<Keyed>();
+  auto* starts = starts_scratch.As<std::size_t>();
+  for (std::size_t b = 0; b <= buckets; ++b) starts[b] = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    hashes[i] = Hash(section->entries[i]->key);
+    ++starts[bucket_of(hashes[i]) + 1];
+  }
+  for (std::size_t b = 0; b < buckets; ++b) starts[b + 1] += starts[b];
+  // Within a bucket the entries keep their order, so the first of a key comes first.
+  for (std::size_t i = 0; i < n; ++i) {
+    keyed[starts[bucket_of(hashes[i])]++] = {hashes[i], static_cast<std::int32_t>(i)};
+  }
+
+  std::size_t largest = 0;
+  for (std::size_t b = 0, begin = 0; b < buckets; begin = starts[b++]) {
+    largest = starts[b] - begin > largest ? starts[b] - begin : largest;
+  }
+  std::size_t slots = 16;
+  while (slots < 2 * largest) slots *= 2;
+  Scratch table_scratch(sizeof(std::int32_t) * slots);
+  auto* table = table_scratch.As<std::int32_t>();  // positions in `keyed`, or -1
+  for (std::size_t b = 0, begin = 0; b < buckets; begin = starts[b++]) {
+    for (std::size_t i = 0; i < slots; ++i) table[i] = -1;
+    for (std::size_t k = begin; k < starts[b]; ++k) {
+      const std::uint64_t hash = keyed[k].hash;
+      const char* key = section->entries[keyed[k].entry]->key;
+      for (std::size_t t = hash & (slots - 1);; t = (t + 1) & (slots - 1)) {
+        const std::int32_t other = table[t];
+        if (other < 0) {
+          table[t] = static_cast<std::int32_t>(k);
+          repeat[keyed[k].entry] = 0;
+          break;
+        }
+        if (keyed[other].hash == hash &&
+            std::strcmp(section->entries[keyed[other].entry]->key, key) == 0) {
+          repeat[keyed[k].entry] = 1;
+          break;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -83,6 +239,7 @@ void ini_free_document(IniDocument* document) {
   if (document == nullptr) return;
   for (std::int32_t i = 0; i < document->count; ++i) ini_free_section(document->sections[i]);
   Release(document->sections);
+  ini_detail::ArenaOf(document)->Release();
   Release(document);
 }
 
@@ -97,10 +254,16 @@ IniSection* ini_new_section(const char* name) {
 
 void ini_free_section(IniSection* section) {
   if (section == nullptr) return;
-  for (std::int32_t i = 0; i < section->count; ++i) ini_detail::FreeEntry(section->entries[i]);
+  const ini_detail::SectionBlock* block = BlockOf(section);
+  // A carved section's pieces return with its arena, unless operations gave it heap ones.
+  if (block->arena == nullptr || block->touched) {
+    for (std::int32_t i = 0; i < section->count; ++i) ReleaseEntry(section, section->entries[i]);
+  }
   if (section->entries != ini_detail::InlineEntries(section)) Release(section->entries);
-  Release(section->name);
-  Release(section);
+  if (block->arena == nullptr) {
+    Release(section->name);
+    Release(section);
+  }
 }
 
 int ini_add_section(IniDocument* document, IniSection* section) {
@@ -140,27 +303,23 @@ const char* ini_section_name_at(const IniDocument* document, std::int32_t positi
 }
 
 int ini_set_value(IniSection* section, const char* key, const char* value) {
-  // The new block is made before anything is looked up or released, since key and value
-  // may point into the entry that is about to be replaced.
-  std::size_t key_size = std::strlen(key) + 1;
-  std::size_t value_size = std::strlen(value) + 1;
-  auto* block = static_cast<char*>(ini_detail::AllocateOrDie(key_size + value_size));
-  std::memcpy(block, key, key_size);
-  std::memcpy(block + key_size, value, value_size);
-
-  std::int32_t found = FindKey(section, block);
-  if (found >= 0) {
-    IniEntry* entry = section->entries[found];
-    Release(entry->key);
-    entry->key = block;
-    entry->value = block + key_size;
-    return 0;
+  const std::size_t key_size = std::strlen(key) + 1;
+  const std::size_t value_size = std::strlen(value) + 1;
+  std::int32_t found = FindKey(section, key);
+  if (found < 0) {
+    AppendNewEntry(section, key, key_size, value, value_size);
+    return 1;
   }
-  auto* entry = static_cast<IniEntry*>(ini_detail::AllocateOrDie(sizeof(IniEntry)));
-  entry->key = block;
-  entry->value = block + key_size;
-  if (!ini_detail::AppendEntry(section, entry)) ini_detail::OutOfMemory();
-  return 1;
+  // The new text is copied before the old is released, since key and value may point into
+  // the very entry that receives them.
+  IniEntry* entry = section->entries[found];
+  auto* text = static_cast<char*>(ini_detail::AllocateOrDie(key_size + value_size));
+  char* old = entry->key;
+  const bool old_inline = old == InlineText(entry);
+  PutText(entry, text, key, key_size, value, value_size);
+  if (!old_inline) ReleasePiece(section, old);
+  BlockOf(section)->touched = true;
+  return 0;
 }
 
 const char* ini_get_value(const IniSection* section, const char* key) {
@@ -177,16 +336,22 @@ const char* ini_key_at(const IniSection* section, std::int32_t position) {
 int ini_remove_key(IniSection* section, const char* key) {
   std::int32_t found = FindKey(section, key);
   if (found < 0) return 1;
-  ini_detail::FreeEntry(section->entries[found]);
+  ReleaseEntry(section, section->entries[found]);
   RemoveSlot(section->entries, &section->count, found);
   return 0;
 }
 
 IniSection* ini_copy_section(const IniSection* section, const char* new_name) {
   IniSection* copy = ini_new_section(new_name);
+  Scratch repeat_scratch(static_cast<std::size_t>(section->count) + 1);
+  auto* repeat = repeat_scratch.As<unsigned char>();
+  MarkRepeats(section, repeat);
   for (std::int32_t i = 0; i < section->count; ++i) {
-    const char* key = section->entries[i]->key;
-    ini_set_value(copy, key, ini_get_value(section, key));
+    // A later repeat of a key is left out: the copy keeps the first one's value.
+    if (repeat[i]) continue;
+    const IniEntry* entry = section->entries[i];
+    AppendNewEntry(copy, entry->key, std::strlen(entry->key) + 1, entry->value,
+                   std::strlen(entry->value) + 1);
   }
   return copy;
 }
