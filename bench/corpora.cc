@@ -71,8 +71,15 @@ std::string ManyKeys(std::size_t keys) {
   return out;
 }
 
+// The typical shape, cut at the last whole line within `bytes`: a release description.
+std::string Small(std::size_t bytes) {
+  std::string out = Typical(bytes / 100 + 1);
+  return out.substr(0, out.rfind('\n', bytes - 1) + 1);
+}
+
 std::string Generate(const std::string& name) {
   if (name == "typical") return Typical(130000);
+  if (name == "small-1K") return Small(1024);
   if (name == "one-value-16M") return OneValue(16u << 20);
   if (name == "one-value-32M") return OneValue(32u << 20);
   if (name == "sections-1M") return ManySections(1000000);

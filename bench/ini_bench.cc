@@ -4,6 +4,7 @@
 //
 // Usage: ini_bench CORPUS_DIR [INSTALL_PROGRAM|-] [ONLY_CORPORA_CONTAINING]
 #include <fcntl.h>
+#include <malloc.h>
 #include <ini.h>  // inih
 #include <spawn.h>
 #include <sys/wait.h>
@@ -213,6 +214,37 @@ double RunOnce(const std::string& what, const std::string& path, const std::stri
     if (ini.SaveFile(out.c_str(), false) == SI_OK) *entries = 1;
     return std::chrono::duration<double>(Clock::now() - start).count();
   }
+  if (what == "load:read-floor") {
+    // The machine's floor: the file read whole into one fresh block in 64 KiB reads.
+    auto start = Clock::now();
+    platform::FileSystem& disk = platform::RealFileSystem();
+    platform::File file;
+    const std::uint64_t size = std::filesystem::file_size(path);
+    if (disk.OpenForReading(path.c_str(), &file)) {
+      auto* block = static_cast<char*>(std::malloc(size + 1));
+      std::uint64_t filled = 0;
+      std::uint32_t got = 0;
+      while (disk.Read(file, block + filled, static_cast<std::uint32_t>(std::min<std::uint64_t>(65536, size + 1 - filled)), &got) && got > 0) {
+        filled += got;
+      }
+      disk.Close(file);
+      *entries = filled;
+      std::free(block);
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  if (what == "copy:ours") {
+    // Copying the first section, against loading it: the load is done before the clock.
+    IniDocument* document = ini_load_file(path.c_str());
+    if (document == nullptr || document->count == 0) return 0;
+    auto start = Clock::now();
+    IniSection* copy = ini_copy_section(document->sections[0], "copy");
+    *entries = static_cast<std::size_t>(copy->count);
+    ini_free_section(copy);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    ini_free_document(document);
+    return seconds;
+  }
   return 0;  // "none": the memory of an idle child
 }
 
@@ -226,6 +258,28 @@ long PeakKib() {
   }
   if (status != nullptr) std::fclose(status);
   return kib;
+}
+
+// A small file, loaded again and again: prints the time of one load and free (the median of
+// 15 rounds of 2,000 loads) and the heap bytes one loaded document holds.
+int SmallChild(const std::string& path) {
+  // The heap one document holds, measured first, while no freed block can be reused.
+  const std::size_t before = mallinfo2().uordblks;
+  IniDocument* document = ini_load_file(path.c_str());
+  const std::size_t held = mallinfo2().uordblks - before;
+  if (document == nullptr) return 1;
+  const std::size_t entries = Entries(document);
+  ini_free_document(document);
+  std::vector<double> per_load;
+  for (int round = 0; round < 15; ++round) {
+    auto start = Clock::now();
+    for (int i = 0; i < 2000; ++i) ini_free_document(ini_load_file(path.c_str()));
+    per_load.push_back(std::chrono::duration<double>(Clock::now() - start).count() / 2000);
+  }
+  std::sort(per_load.begin(), per_load.end());
+  std::printf("%.2f us per load; %zu heap bytes held by the document; %zu entries\n",
+              per_load[per_load.size() / 2] * 1e6, held, entries);
+  return 0;
 }
 
 // The child: runs `what` `runs` times and prints "min median entries peak_kib".
@@ -372,6 +426,7 @@ int main(int argc, char** argv) {
   if (argc == 6 && std::strcmp(argv[1], "--child") == 0) {
     return Child(argv[2], argv[3], argv[4], std::atoi(argv[5]));
   }
+  if (argc == 3 && std::strcmp(argv[1], "--small") == 0) return SmallChild(argv[2]);
   if (argc < 2) {
     std::fprintf(stderr, "usage: %s CORPUS_DIR [INSTALL_PROGRAM]\n", argv[0]);
     return 2;
@@ -388,29 +443,37 @@ int main(int argc, char** argv) {
   std::fprintf(tsv, "corpus\tours\tfloor\tinih\tSimpleIni\tmodel floor\n");
   auto ms = [](const Measure& m) { return m.ok ? m.median * 1000 : -1.0; };
 
-  std::printf("%-14s %8s | %10s %10s %11s %10s %10s | %6s %7s %6s %6s | %9s %9s %6s | %10s %10s %10s %6s\n",
-              "corpus", "MB", "ours", "floor", "model floor", "inih", "SimpleIni", "ours/f", "ours/mf", "inih/f", "SI/f",
-              "ours MiB", "floor MiB", "mem/f", "store", "st.floor", "SI store", "st/f");
+  std::printf("%-14s %8s | %10s %10s %11s %10s %10s %10s | %6s %7s %7s %6s %6s | %9s %9s %6s | %10s %10s %10s %6s\n",
+              "corpus", "MB", "ours", "floor", "model floor", "read floor", "inih", "SimpleIni", "ours/f",
+              "ours/mf", "ours/rf", "inih/f", "SI/f", "ours MiB", "floor MiB", "mem/f", "store", "st.floor",
+              "SI store", "st/f");
+  std::string copy_line;
   for (const bench::Corpus& corpus : bench::Corpora()) {
     if (corpus.name.find(only) == std::string::npos) continue;
     const std::string path = dir + "/" + corpus.name + ".ini";
     bench::MakeCorpus(corpus.name, path);
     const int runs = 7;
-    const std::vector<Measure> m =
-        Measured(self, {"load:ours", "load:floor", "load:model-floor", "load:inih", "load:simpleini",
-                        "store:ours", "store:floor", "store:simpleini"},
-                 path, out, runs);
+    std::vector<std::string> whats = {"load:ours", "load:floor", "load:model-floor", "load:inih",
+                                      "load:simpleini", "store:ours", "store:floor",
+                                      "store:simpleini", "load:read-floor"};
+    const bool copy = corpus.name == "keys-1M";  // one section of a million keys
+    if (copy) whats.push_back("copy:ours");
+    const std::vector<Measure> m = Measured(self, whats, path, out, runs);
     const Measure &ours = m[0], &floor = m[1], &model_floor = m[2], &store = m[5],
-                  &store_floor = m[6], &store_simple = m[7];
+                  &store_floor = m[6], &store_simple = m[7], &read_floor = m[8];
+    if (copy) {
+      copy_line = "Copying the section of " + corpus.name + ": " + Cell(m[9]) + "; loading it: " +
+                  Cell(ours) + "; ratio " + Ratio(m[9], ours) + "\n";
+    }
     Measure inih = m[3], simple = m[4];
     // A peer that saw fewer entries than we did did not read the file whole.
     if (inih.entries != ours.entries) inih.ok = false;
     if (simple.entries != ours.entries) simple.ok = false;
     double mib = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);
-    std::printf("%-14s %8.1f | %10s %10s %11s %10s %10s | %6s %7s %6s %6s | %9.1f %9.1f %6.2f | %10s %10s %10s %6s\n",
+    std::printf("%-14s %8.1f | %10s %10s %11s %10s %10s %10s | %6s %7s %7s %6s %6s | %9.1f %9.1f %6.2f | %10s %10s %10s %6s\n",
                 corpus.name.c_str(), mib, Cell(ours).c_str(), Cell(floor).c_str(), Cell(model_floor).c_str(),
-                Cell(inih).c_str(), Cell(simple).c_str(), Ratio(ours, floor).c_str(),
-                Ratio(ours, model_floor).c_str(), Ratio(inih, floor).c_str(),
+                Cell(read_floor).c_str(), Cell(inih).c_str(), Cell(simple).c_str(), Ratio(ours, floor).c_str(),
+                Ratio(ours, model_floor).c_str(), Ratio(ours, read_floor).c_str(), Ratio(inih, floor).c_str(),
                 Ratio(simple, floor).c_str(), (ours.peak_kib - idle.peak_kib) / 1024.0,
                 (floor.peak_kib - idle.peak_kib) / 1024.0,
                 static_cast<double>(ours.peak_kib - idle.peak_kib) / static_cast<double>(floor.peak_kib - idle.peak_kib),
@@ -421,6 +484,15 @@ int main(int argc, char** argv) {
                  ms(inih), ms(simple), ms(model_floor));
   }
   std::fclose(tsv);
+  std::printf("\n%s", copy_line.c_str());
+  if (only.empty() || std::string("small-1K").find(only) != std::string::npos) {
+    // A small file: the time of one load and the heap it holds, from a child of its own.
+    const std::string small = dir + "/small-1K.ini";
+    bench::MakeCorpus("small-1K", small);
+    std::string line;
+    Spawn({self, "--small", small}, &line);
+    std::printf("A 1 KiB file: %s", line.c_str());
+  }
   if (argc >= 3 && std::strcmp(argv[2], "-") != 0) BenchInstall(dir, argv[2]);
   return 0;
 }
