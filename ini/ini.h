@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* INI configuration files: an in-memory document of ordered sections and entries, a reader
  * and a writer. Usable from C and C++. */
 #ifndef INI_INI_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // INI configuration files from C++17: owners that free themselves, views for lent text,
 // range-for over sections and entries. A thin layer over ini.h: no behaviour of its own, no
 // exceptions thrown by it.

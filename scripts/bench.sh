@@ -5,14 +5,8 @@
 # Corpora (about 400 MB) are generated once under build/bench-corpora.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-missing=()
-for p in cmake ninja-build g++ pkg-config libinih-dev libsimpleini-dev libicu-dev gnuplot-nox; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+. scripts/ensure-packages.sh
+ensure_packages cmake ninja-build g++ pkg-config libinih-dev libsimpleini-dev libicu-dev gnuplot-nox
 cmake --preset bench >/dev/null
 cmake --build --preset bench >/dev/null
 build/bench/bench/ini_bench build/bench-corpora build/bench/install/Install

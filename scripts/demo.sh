@@ -4,14 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-missing=()
-for p in cmake ninja-build g++; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+. scripts/ensure-packages.sh
+ensure_packages cmake ninja-build g++
 
 cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build/demo --target Install >/dev/null

@@ -9,15 +9,8 @@ root=$(pwd)
 packages=(cmake ninja-build g++ libgtest-dev googletest pkg-config
           g++-mingw-w64-x86-64-posix wine64 wine clang-14 libclang-rt-14-dev
           libinih-dev libsimpleini-dev libicu-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "== installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+. scripts/ensure-packages.sh
+ensure_packages "${packages[@]}"
 
 # (bench/ is a Linux program by design and is not checked.)
 echo "== lint: only platform backends may know the operating system"

@@ -1,15 +1,57 @@
 #!/usr/bin/env bash
 # Installs the build into a staged prefix, then builds and runs a small C consumer against
 # it twice, through find_package and through pkg-config, and a C++ one through
-# find_package; the C and C++ examples of docs/library.md against it; and the C consumer
-# once more building the library from source inside its project through add_subdirectory.
+# find_package; the C and C++ examples of docs/library.md against it; the C consumer once
+# more building the library from source inside its project through add_subdirectory; and
+# makes the release packages, unpacks each, checks what it holds and builds the C consumer
+# against it.
 # Usage: packaging_test.sh BUILD_DIR SOURCE_DIR WORK_DIR [COMPILER_FLAGS]
+#        packaging_test.sh --windows BUILD_DIR SOURCE_DIR WORK_DIR EMULATOR...
 # COMPILER_FLAGS are those the library was built with (sanitizers, say); the consumer
-# needs them too.
+# needs them too. With --windows only the Windows zip is checked, and its consumer runs
+# under EMULATOR.
 set -euo pipefail
-build=$1 source=$2 work=$3 flags=${4:-}
+windows=false
+if [ "$1" = --windows ]; then
+  windows=true
+  shift
+fi
+build=$1 source=$2 work=$3
+shift 3
 rm -rf "$work"
 mkdir -p "$work"
+
+# Makes the packages of the build into $work/packages.
+make_packages() {
+  cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >/dev/null
+  rm -rf "$work/packages/_CPack_Packages"
+}
+
+# Fails unless the files (not directories) listed on standard input, made relative, are
+# exactly the arguments; the build type in the name of a CMake file shows as CONFIG.
+expect_files() {
+  diff <(sed -e 's|^\./||' -e 's|^usr/||' -e 's|iniTargets-[a-z]*\.cmake|iniTargets-CONFIG.cmake|' |
+           grep -v -e '/$' -e '^$' | sort) \
+       <(printf '%s\n' "$@" | sort) >&2
+}
+
+dev_files=(include/ini/ini.h include/ini/ini.hpp lib/libini.a lib/pkgconfig/ini.pc
+           lib/cmake/ini/iniConfig.cmake lib/cmake/ini/iniConfigVersion.cmake
+           lib/cmake/ini/iniTargets.cmake lib/cmake/ini/iniTargets-CONFIG.cmake)
+
+if $windows; then
+  make_packages
+  zip=$(echo "$work"/packages/*-win64.zip)
+  cmake -E tar tf "$zip" | expect_files "${dev_files[@]}" bin/Install.exe bin/ini-check.exe \
+    README.md LICENSE
+  mkdir -p "$work/zip" && (cd "$work/zip" && cmake -E tar xf "$zip")
+  cmp "$work/zip/LICENSE" "$source/LICENSE"
+  x86_64-w64-mingw32-gcc-posix -I"$work/zip/include" "$source/tests/consumer/consumer.c" \
+    -L"$work/zip/lib" -lini -lstdc++ -static -o "$work/consumer.exe"
+  (cd "$work" && "$@" ./consumer.exe a.ini) | tr -d '\r' | grep -qx 'consumer ok'
+  exit 0
+fi
+flags=${1:-}
 prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -57,3 +99,24 @@ if [ -e "$work/subdir-consumer/ini/ini/ini_test" ]; then
   exit 1
 fi
 "$work/subdir-consumer/consumer" "$work/c.ini"
+
+# The release packages: a .tar.gz and a Debian package of the library and its licence.
+make_packages
+deb=$(echo "$work"/packages/*.deb)
+tgz=$(echo "$work"/packages/*.tar.gz)
+licence=(share/doc/libquorva-ini-dev/copyright share/doc/libquorva-ini-dev/README.md)
+dpkg-deb -c "$deb" | awk '{print $6}' | expect_files "${dev_files[@]}" "${licence[@]}"
+tar tzf "$tgz" | expect_files "${dev_files[@]}" "${licence[@]}"
+version=$(sed -n 's/^project(quorva_install VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")
+test "$(dpkg-deb -f "$deb" Package Version Section)" = "$(printf 'Package: libquorva-ini-dev\nVersion: %s\nSection: libdevel' "$version")"
+dpkg-deb -f "$deb" Maintainer Description | grep -q '^Maintainer: .* <.*@.*>$'
+mkdir -p "$work/deb" "$work/tgz"
+dpkg-deb -x "$deb" "$work/deb"
+tar xzf "$tgz" -C "$work/tgz"
+for root in "$work/deb/usr" "$work/tgz"; do
+  cmp "$root/share/doc/libquorva-ini-dev/copyright" "$source/LICENSE"
+  export PKG_CONFIG_PATH=$root/lib/pkgconfig
+  cc $flags $(pkg-config --cflags ini) "$source/tests/consumer/consumer.c" \
+    -o "$work/package-consumer" $(pkg-config --libs ini)
+  "$work/package-consumer" "$work/d.ini"
+done

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds and makes the release packages into build/packages:
+#   scripts/package.sh linux     libquorva-ini-dev-VERSION-Linux.tar.gz and
+#                                libquorva-ini-dev_VERSION_ARCH.deb (the library, its headers,
+#                                the CMake package, ini.pc and the licence)
+#   scripts/package.sh windows   quorva-install-VERSION-win64.zip (Install.exe, ini-check.exe,
+#                                the library and its headers, the README and the licence)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/ensure-packages.sh
+case "${1:-}" in
+  linux) preset=release; ensure_packages cmake ninja-build g++ ;;
+  windows) preset=windows; ensure_packages cmake ninja-build g++-mingw-w64-x86-64-posix ;;
+  *) echo "usage: scripts/package.sh linux|windows" >&2; exit 2 ;;
+esac
+# The packages need no tests; a build of the tests may already be there and is kept.
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target Install ini-check ini >/dev/null
+mkdir -p build/packages
+cpack --config "build/$preset/CPackConfig.cmake" -B build/packages | grep 'package:'
+rm -rf build/packages/_CPack_Packages
