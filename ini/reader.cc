@@ -1,6 +1,7 @@
 // Reading a configuration file: bytes -> logical lines -> a document built in place.
 #include <cstring>
 
+#include "ini/byte_scan.h"
 #include "ini/internal.h"
 
 namespace ini_detail {
@@ -32,43 +33,16 @@ struct ByteTable {
 };
 constexpr ByteTable kClass;
 
-// Flags the bytes of `word` equal to `byte` (at least the first of them exactly: a flag may
-// spill into higher bytes behind a true one, never before it).
-constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-inline std::uint64_t Flag(std::uint64_t word, unsigned char byte) {
-  const std::uint64_t x = word ^ (kOnes * byte);
-  return (x - kOnes) & ~x & (kOnes << 7);
-}
-
-bool LittleEndian() {
-  const std::uint16_t one = 1;
-  unsigned char first;
-  std::memcpy(&first, &one, 1);
-  return first == 1;
-}
-
 // The end of the run of ordinary bytes and spaces that starts at `p`: the first byte in
-// [p, end) that is LF, CR, ';', '\' or NUL, or `end`. Eight bytes are tested at a time.
+// [p, end) that is LF, CR, ';', '\' or NUL, or `end`.
 const char* RunEnd(const char* p, const char* end) {
-  while (end - p >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    const std::uint64_t flags = Flag(word, '\n') | Flag(word, '\r') | Flag(word, ';') |
-                                Flag(word, '\\') | Flag(word, '\0');
-    if (flags != 0) {
-      if (!LittleEndian()) break;  // the byte loop below finds which
-      // Byte k of memory is byte k of the word: count the whole bytes below the first flag.
-      const std::uint64_t below = ((flags & (~flags + 1)) - 1) >> 7;
-      return p + (((below & kOnes) * kOnes) >> 56);
-    }
-    p += 8;
-  }
-  while (p < end) {
-    const unsigned char kind = kClass.of[static_cast<unsigned char>(*p)];
-    if (kind != kOrdinary && kind != kSpace) break;
-    ++p;
-  }
-  return p;
+  return FindSpecial(
+      p, end,
+      [](std::uint64_t word) {
+        return Flag(word, '\n') | Flag(word, '\r') | Flag(word, ';') | Flag(word, '\\') |
+               Flag(word, '\0');
+      },
+      [](unsigned char byte) { return kClass.of[byte] != kOrdinary && kClass.of[byte] != kSpace; });
 }
 
 bool IsSectionHeader(const char* line, std::size_t length) {
