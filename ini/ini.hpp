@@ -19,9 +19,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
-#include <utility>
 
 #include "ini/ini.h"
 
@@ -98,6 +98,17 @@ class SectionView {
   IniSection* section_ = nullptr;
 };
 
+// What the owners below release their pointers with.
+struct FreeDocument {
+  void operator()(IniDocument* document) const { ini_free_document(document); }
+};
+struct FreeSection {
+  void operator()(IniSection* section) const { ini_free_section(section); }
+};
+struct FreeMemory {
+  void operator()(char* bytes) const { ini_free_memory(bytes); }
+};
+
 struct SectionAt {
   using Value = SectionView;
   static SectionView At(IniDocument* document, std::int32_t position) {
@@ -113,32 +124,27 @@ class Section {
   explicit Section(const char* name) : section_(ini_new_section(name)) {}
   // Takes over a section that no document holds (from ini_new_section or
   // ini_copy_section); null gives an empty owner.
-  static Section Adopt(IniSection* section) { return Section(section, 0); }
+  static Section Adopt(IniSection* section) {
+    Section owner;
+    owner.section_.reset(section);
+    return owner;
+  }
   // A new section named `new_name` with one copy of each distinct key of `source`, with the
   // value of its first occurrence, in the order of first occurrences.
   static Section Copy(SectionView source, const char* new_name) {
     return Adopt(ini_copy_section(source.get(), new_name));
   }
 
-  Section(Section&& other) noexcept : section_(std::exchange(other.section_, nullptr)) {}
-  Section& operator=(Section&& other) noexcept {
-    std::swap(section_, other.section_);
-    return *this;
-  }
-  Section(const Section&) = delete;
-  Section& operator=(const Section&) = delete;
-  ~Section() { ini_free_section(section_); }
-
   // Lent: valid while this owner holds the section (and, once it is added, as long as
   // the document holds it).
-  SectionView View() const { return SectionView(section_); }
-  IniSection* get() const { return section_; }
+  SectionView View() const { return SectionView(section_.get()); }
+  IniSection* get() const { return section_.get(); }
   // Gives up ownership: the caller releases the section or hands it to a document.
-  IniSection* release() { return std::exchange(section_, nullptr); }
+  IniSection* release() { return section_.release(); }
 
  private:
-  Section(IniSection* section, int) : section_(section) {}
-  IniSection* section_;
+  Section() = default;
+  std::unique_ptr<IniSection, FreeSection> section_;
 };
 
 // Bytes written by Document::StoreMemory, owned and released with the object. Move-only.
@@ -146,24 +152,16 @@ class Bytes {
  public:
   Bytes() = default;
   Bytes(char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
-  Bytes(Bytes&& other) noexcept
-      : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-  Bytes& operator=(Bytes&& other) noexcept {
-    std::swap(bytes_, other.bytes_);
-    std::swap(size_, other.size_);
-    return *this;
-  }
-  Bytes(const Bytes&) = delete;
-  Bytes& operator=(const Bytes&) = delete;
-  ~Bytes() { ini_free_memory(bytes_); }
 
   // False when storing failed (no document, or no memory).
   explicit operator bool() const { return bytes_ != nullptr; }
-  // Lent: valid as long as this object.
-  std::string_view View() const { return {bytes_, size_}; }
+  // Lent: valid as long as this object holds the bytes.
+  std::string_view View() const {
+    return bytes_ ? std::string_view(bytes_.get(), size_) : std::string_view();
+  }
 
  private:
-  char* bytes_ = nullptr;
+  std::unique_ptr<char, FreeMemory> bytes_;
   std::size_t size_ = 0;
 };
 
@@ -176,34 +174,25 @@ class Document {
   // A new empty document.
   Document() : document_(ini_new_document()) {}
   // Takes over a document from the C functions; null gives an empty owner.
-  static Document Adopt(IniDocument* document) { return Document(document, 0); }
+  static Document Adopt(IniDocument* document) { return Document(document); }
 
   // ini_load_file_report and ini_load_memory: the document, or the report of why not.
   static LoadResult LoadFile(const char* path);
   static LoadResult LoadMemory(std::string_view bytes);
 
-  Document(Document&& other) noexcept : document_(std::exchange(other.document_, nullptr)) {}
-  Document& operator=(Document&& other) noexcept {
-    std::swap(document_, other.document_);
-    return *this;
-  }
-  Document(const Document&) = delete;
-  Document& operator=(const Document&) = delete;
-  ~Document() { ini_free_document(document_); }
-
   explicit operator bool() const { return document_ != nullptr; }
-  IniDocument* get() const { return document_; }
+  IniDocument* get() const { return document_.get(); }
   // Gives up ownership: the caller releases the document with ini_free_document.
-  IniDocument* release() { return std::exchange(document_, nullptr); }
+  IniDocument* release() { return document_.release(); }
 
   std::int32_t Size() const { return document_ == nullptr ? 0 : document_->count; }
   // The sections in position order, as SectionViews.
-  PositionIterator<IniDocument, SectionAt> begin() const { return {document_, 0}; }
-  PositionIterator<IniDocument, SectionAt> end() const { return {document_, Size()}; }
+  PositionIterator<IniDocument, SectionAt> begin() const { return {get(), 0}; }
+  PositionIterator<IniDocument, SectionAt> end() const { return {get(), Size()}; }
 
   // The first section named `name`; a null view when there is none.
   SectionView Find(const char* name) const {
-    return SectionView(ini_find_section(document_, name));
+    return SectionView(ini_find_section(get(), name));
   }
   // The value of `key` in the first section named `section`.
   std::optional<std::string_view> Get(const char* section, const char* key) const {
@@ -211,22 +200,22 @@ class Document {
   }
   // Takes `section` over: true when it was appended, false when it took the place of the
   // first section of the same name, which is released.
-  bool Add(Section section) { return ini_add_section(document_, section.release()) == 1; }
+  bool Add(Section section) { return ini_add_section(get(), section.release()) == 1; }
   // True when the first section named `name` was removed (and released).
-  bool Remove(const char* name) { return ini_remove_section(document_, name) == 0; }
+  bool Remove(const char* name) { return ini_remove_section(get(), name) == 0; }
 
   // ini_store_file: 0, or -1 (the file cannot be created), or -2 (a write failed).
-  int Store(const char* path) const { return ini_store_file(document_, path); }
+  int Store(const char* path) const { return ini_store_file(get(), path); }
   // The bytes Store would write; tests false when memory ran out.
   Bytes StoreMemory() const {
     std::size_t size = 0;
-    char* bytes = ini_store_memory(document_, &size);
+    char* bytes = ini_store_memory(get(), &size);
     return Bytes(bytes, size);
   }
 
  private:
-  Document(IniDocument* document, int) : document_(document) {}
-  IniDocument* document_;
+  explicit Document(IniDocument* document) : document_(document) {}
+  std::unique_ptr<IniDocument, FreeDocument> document_;
 };
 
 // What a load gives: the document, or an empty one and the report of why.
