@@ -134,9 +134,9 @@ class ByteSource {
   // Reads up to `size` bytes into `buffer`. False when the read failed; a successful read
   // of 0 bytes is the end.
   virtual bool Read(char* buffer, std::uint32_t size, std::uint32_t* got) = 0;
-  // How many bytes the source holds, as far as it knows; 0 when it does not know. Only a
-  // hint for sizing memory: reading goes on until a read delivers nothing.
-  virtual std::uint64_t SizeHint() { return 0; }
+  // How many bytes the source holds, as far as it knows; false when it does not know.
+  // Only a hint for sizing memory: reading goes on until a read delivers nothing.
+  virtual bool SizeHint(std::uint64_t*) { return false; }
   // Called once, when the reader needs no more bytes: a file is closed here, before the
   // document is built.
   virtual void Finish() {}

@@ -91,13 +91,11 @@ class Loader {
   Loader(ByteSource& source, IniDocument* document)
       : source_(source), document_(document), arena_(ArenaOf(document)) {}
 
-  // Reads and builds. False when the load failed: `failure_` says why, and for a syntax
-  // error `offence_` and `line_start_` say what and where.
-  bool Run() {
-    const std::uint64_t hint = source_.SizeHint();
-    if (!NewTextBlock(hint > 0 ? static_cast<std::size_t>(hint) + 2 : kUnknownSizeBlock)) {
-      return false;
-    }
+  // Reads and builds, with a first block of text of `first_block` bytes. False when the
+  // load failed: `failure_` says why, and for a syntax error `offence_` and `line_start_`
+  // say what and where.
+  bool Run(std::size_t first_block) {
+    if (!NewTextBlock(first_block)) return false;
     for (;;) {
       std::size_t space = static_cast<std::size_t>(end_ - write_) - 1;  // one kept free
       if (space == 0) {
@@ -270,7 +268,10 @@ class MemorySource final : public ByteSource {
     *got = static_cast<std::uint32_t>(n);
     return true;
   }
-  std::uint64_t SizeHint() override { return size_; }
+  bool SizeHint(std::uint64_t* size) override {
+    *size = size_;
+    return true;
+  }
 
  private:
   const char* bytes_;
@@ -285,10 +286,7 @@ class FileSource final : public ByteSource {
   bool Read(char* buffer, std::uint32_t size, std::uint32_t* got) override {
     return file_system_.Read(file_, buffer, size, got);
   }
-  std::uint64_t SizeHint() override {
-    std::uint64_t size = 0;
-    return file_system_.SizeOf(file_, &size) ? size : 0;
-  }
+  bool SizeHint(std::uint64_t* size) override { return file_system_.SizeOf(file_, size); }
   void Finish() override { file_system_.Close(file_); }
 
  private:
@@ -299,10 +297,14 @@ class FileSource final : public ByteSource {
 }  // namespace
 
 IniDocument* Load(ByteSource& source, IniLoadReport* report) {
-  // The first block of records is as large as the file, which holds all of them for most
-  // files; later blocks double. Large blocks are paid for only as far as they are used.
-  const std::uint64_t hint = source.SizeHint();
-  auto record_block = static_cast<std::size_t>(hint);
+  // The text takes at most the file's bytes and one NUL more, and a read needs a byte of
+  // room to find the end. The first block of records is as large as the file, which holds
+  // all of them for most files, and small when the size is not known; later blocks double.
+  // Large blocks are paid for only as far as they are used.
+  std::uint64_t size = 0;
+  const bool size_known = source.SizeHint(&size);
+  const std::size_t text_block = size_known ? static_cast<std::size_t>(size) + 2 : kUnknownSizeBlock;
+  std::size_t record_block = static_cast<std::size_t>(size);
   if (record_block < kSmallestRecordBlock) record_block = kSmallestRecordBlock;
   IniDocument* document = NewDocument(record_block);
   if (document == nullptr) {
@@ -310,7 +312,7 @@ IniDocument* Load(ByteSource& source, IniLoadReport* report) {
     return Fail(report, INI_OUT_OF_MEMORY);
   }
   Loader loader(source, document);
-  const bool loaded = loader.Run();
+  const bool loaded = loader.Run(text_block);
   source.Finish();
   if (!loaded) {
     ini_free_document(document);
