@@ -7,7 +7,7 @@ set style data histograms
 set style histogram clustered gap 1
 set style fill solid 0.85 border -1
 set boxwidth 0.9
-set ylabel "load time, ms (median of 5 fresh processes)"
+set ylabel "load time, ms (least of 7 fresh processes)"
 set title "Loading a file into an ordered document (inih cannot read the one-value corpora)"
 set key top left
 set grid ytics

@@ -213,9 +213,11 @@ void FindFirstKeys(const IniSection* section, std::uint32_t* key_size) {
   std::size_t slots = 16;
   while (slots < 2 * largest) slots *= 2;
   Scratch table_scratch(sizeof(std::int32_t) * slots);
-  auto* table = table_scratch.As<std::int32_t>();  // positions in `keyed`, or -1
+  // Positions in `keyed`. A slot holding a position before the bucket's first is empty:
+  // it belongs to an earlier bucket, so the table is cleared once, not for each bucket.
+  auto* table = table_scratch.As<std::int32_t>();
+  for (std::size_t i = 0; i < slots; ++i) table[i] = -1;
   for (std::size_t b = 0, begin = 0; b < buckets; begin = starts[b++]) {
-    for (std::size_t i = 0; i < slots; ++i) table[i] = -1;
     for (std::size_t k = begin; k < starts[b]; ++k) {
       const std::uint64_t hash = keyed[k].hash;
       // The key itself is fetched only when the hashes agree: it lies anywhere in memory.
@@ -224,7 +226,7 @@ void FindFirstKeys(const IniSection* section, std::uint32_t* key_size) {
       };
       for (std::size_t t = hash & (slots - 1);; t = (t + 1) & (slots - 1)) {
         const std::int32_t other = table[t];
-        if (other < 0) {
+        if (other < static_cast<std::int32_t>(begin)) {
           table[t] = static_cast<std::int32_t>(k);
           break;
         }
