@@ -145,8 +145,10 @@ enum IniLoadOutcome {
 typedef struct IniLoadReport {
   int32_t outcome; /* an IniLoadOutcome */
   /* INI_SYNTAX_ERROR: the 1-based number of the physical line (line feeds counted) that
-   * holds the first character of the first offending logical line; a line continued with
-   * '\' is counted where it begins. 0 for every other outcome. */
+   * holds the first character of the first offending logical line, so a line continued
+   * with '\' over several physical lines counts where its text begins (skipped blank,
+   * comment and continuation-only lines before it do not count). 0 for every other
+   * outcome. */
   int64_t line;
   /* A short fixed English text saying what went wrong, such as "expected a section header
    * '[name]' on the first line"; "" for INI_LOADED. Static: never released, never NULL. */
