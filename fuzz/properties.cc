@@ -22,12 +22,8 @@ class OneFile final : public platform::FileSystem {
   std::string bytes;
   std::uint32_t read_limit = UINT32_MAX;  // the most bytes one read delivers
 
-  bool OpenForReading(const char*, platform::File*) override {
+  bool OpenForReading(const char*, platform::Accept, platform::File*) override {
     offset_ = 0;
-    return true;
-  }
-  bool CreateForWriting(const char*, platform::File*) override {
-    bytes.clear();
     return true;
   }
   bool SizeOf(platform::File, std::uint64_t* size) override {
@@ -48,10 +44,18 @@ class OneFile final : public platform::FileSystem {
     return true;
   }
   bool Close(platform::File) override { return true; }
+  bool BeginReplacing(const char*, platform::AtLink, platform::Replacement*) override {
+    bytes.clear();
+    return true;
+  }
+  bool FinishReplacing(platform::Replacement*) override { return true; }
+  void AbandonReplacing(platform::Replacement*) override {}
   bool MakeDirectory(const char*) override { return false; }
   bool Exists(const char*) override { return false; }
   bool CopyReplacing(const char*, const char*) override { return false; }
   bool OwnProgramPath(std::string*) override { return false; }
+  bool ArgumentIsExact(int) override { return true; }
+  bool OwnProgramPathIsExact() override { return true; }
 
  private:
   std::size_t offset_ = 0;
@@ -133,8 +137,9 @@ std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
   if (bytes.find('\0') != std::string::npos) return "";
   IniDocument* document = LoadBytes(bytes);
   if (document == nullptr) return "";
-  // Section names are written unescaped: ';' and '\' do not survive, nor '=' in a name
-  // that is not the first (its header would read as an entry).
+  // Section names are written unescaped: ';' and '\' cannot be carried, nor '=' in a name
+  // that is not the first (its header would read as an entry). Such a document is refused
+  // and never written; every other reads back the same.
   bool carried = true;
   for (int32_t s = 0; s < document->count; ++s) {
     const char* name = document->sections[s]->name;
@@ -143,8 +148,10 @@ std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
     }
   }
   std::string problem;
-  if (carried) {
-    const std::string written = StoreBytes(document);
+  const std::string written = StoreBytes(document);
+  if (!carried) {
+    if (written != "-3") problem = "a document the format cannot carry was not refused";
+  } else {
     IniDocument* back = LoadBytes(written);
     if (back == nullptr) {
       problem = "a written document was rejected";
@@ -208,6 +215,42 @@ int FindSection(const Model& model, const std::string& name) {
 template <typename T>
 void GrowOnAppend(const std::vector<T>& items, int32_t* capacity) {
   if (static_cast<int32_t>(items.size()) == *capacity) *capacity += 10;
+}
+
+// Whether the format can carry the model, stated apart from the library's own check:
+// names non-empty, without CR, LF, ';' or '\', and without '=' but in the first section;
+// keys not of spaces only, without outer spaces, '=', CR or LF; values without LF.
+bool Writable(const Model& model) {
+  for (std::size_t s = 0; s < model.sections.size(); ++s) {
+    const std::string& name = model.sections[s].name;
+    if (name.empty() || name.find_first_of(s == 0 ? "\r\n;\\" : "\r\n;\\=") != std::string::npos) {
+      return false;
+    }
+    for (const auto& [key, value] : model.sections[s].entries) {
+      if (key.find_first_not_of(' ') == std::string::npos || key.front() == ' ' ||
+          key.back() == ' ' || key.find_first_of("=\r\n") != std::string::npos ||
+          value.find('\n') != std::string::npos) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// A document is stored exactly when the model is writable, and then reads back the same.
+std::string CheckStore(const IniDocument* document, const Model& model) {
+  std::size_t size = 0;
+  char* bytes = ini_store_memory(document, &size);
+  std::string problem;
+  if ((bytes != nullptr) != Writable(model)) {
+    problem = bytes == nullptr ? "a writable document was refused" : "an unwritable document was stored";
+  } else if (bytes != nullptr) {
+    IniDocument* back = ini_load_memory(bytes, size, nullptr);
+    if (back == nullptr || Dump(back) != Dump(document)) problem = "a stored document read back differently";
+    ini_free_document(back);
+  }
+  ini_free_memory(bytes);
+  return problem;
 }
 
 std::string Compare(const IniDocument* document, const Model& model) {
@@ -373,6 +416,7 @@ std::string CheckDocumentOperations(const std::uint8_t* data, std::size_t size) 
     }
     if (problem.empty()) problem = Compare(document, model);
   }
+  if (problem.empty()) problem = CheckStore(document, model);
   ini_free_document(document);
   return problem;
 }

@@ -15,11 +15,13 @@ namespace fuzz {
 std::string CheckReader(const std::uint8_t* data, std::size_t size);
 
 // A document the reader accepted is written and read back unchanged, and writing it again
-// gives the same bytes, whenever the format can carry its section names.
+// gives the same bytes, whenever the format can carry its section names; when it cannot,
+// the store refuses it and writes nothing.
 std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size);
 
 // The bytes drive a sequence of document operations, checked after each step against a
-// simple model of sections and entries.
+// simple model of sections and entries; the document is then stored exactly when the model
+// says the format can carry it, and reads back the same.
 std::string CheckDocumentOperations(const std::uint8_t* data, std::size_t size);
 
 // For the libFuzzer targets: a violated property is a finding, so it stops the run.

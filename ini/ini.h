@@ -58,7 +58,8 @@ typedef struct IniDocument {
  * make the lookups of a file that did not load safe to chain:
  * ini_free_document(NULL) and ini_free_section(NULL) do nothing, as free(NULL) does;
  * ini_find_section, ini_section_name_at, ini_get_value and ini_key_at given a NULL
- * document or section return NULL; ini_store_file given a NULL document returns -1.
+ * document or section return NULL; ini_store_file and ini_check_document given a NULL
+ * document return -1.
  *
  * Names and keys are not unique: a file may repeat them, and every lookup below finds the
  * first match in position order. A repeat behind it is held, reachable by position and
@@ -167,20 +168,58 @@ IniDocument *ini_load_file_report(const char *path, IniLoadReport *report);
  * call returns. */
 IniDocument *ini_load_memory(const void *bytes, size_t size, IniLoadReport *report);
 
-/* Writes the document to `path`, replacing any file there: "[name]\n" per section, then
- * "key=value\n" per entry, with every ';' and '\' in keys and values preceded by '\'.
- * Section names are written as they are.
- * Returns 0 on success; -1 when `document` is NULL or the file cannot be created (no file
- * was created or emptied); -2 when a write failed or was short, or closing the file
- * reported a late write error. After -2 the file is closed and holds a prefix of the
- * output, exactly the bytes written before the failure: not necessarily whole lines.
+/* Where and why a document cannot be written so that it reads back the same, filled by
+ * ini_check_document. */
+typedef struct IniCheckReport {
+  int32_t section; /* the position of the first section at fault, or -1 when none is */
+  int32_t entry;   /* the position of the entry at fault in it; -1 when its name is */
+  /* A short fixed English text, such as "key with '='"; "" when nothing is at fault.
+   * Static: never released, never NULL. */
+  const char *reason;
+} IniCheckReport;
+
+/* Checks that the document can be written and read back with the same sections, names,
+ * keys and entries: returns 0 when it can, -3 when it cannot, and -1 for a NULL document.
+ * With -3, `*report` (which may be NULL) names the first section and entry at fault, in
+ * position order. It cannot be written, because the format has no way to carry it, when
+ *   - a section name is empty, or holds CR, LF, ';' or '\', or '=' in any section but the
+ *     first (names are written as they are, unescaped);
+ *   - a key is empty or of spaces only, begins or ends with a space, or holds '=', CR or
+ *     LF;
+ *   - a value holds LF.
+ * What reading documents as lost is no fault: outer spaces and CRs of values (read back
+ * without them), outer spaces of names (kept). Costs one pass over the text. */
+int ini_check_document(const IniDocument *document, IniCheckReport *report);
+
+/* Writes the document to `path`: "[name]\n" per section, then "key=value\n" per entry, with
+ * every ';' and '\' in keys and values preceded by '\'. Section names are written as they
+ * are. The old file is replaced whole: the bytes go to a temporary file beside it (its name
+ * with ".partial" added), which is flushed to the disk and only then moved over it, so that
+ * at every moment, even after a crash or a power cut, the path holds the old file whole or
+ * the new one whole. A symbolic link at the path stays: the file it points to is replaced.
+ * The replaced file keeps its permission bits, and its owner and group where the process
+ * may set them (POSIX), or its attributes and security (Windows); a new file gets 0666 less
+ * the umask (POSIX).
+ * Returns
+ *    0 when the new file is in place;
+ *   -1 when `document` is NULL, when a directory stands at `path`, when an existing file
+ *      there may not be written by this process (POSIX: its effective IDs; Windows: the
+ *      read-only attribute), or when no file can be created: the old file is untouched;
+ *   -2 when a write failed or was short, or the flush or the move failed: the old file is
+ *      whole and no temporary is left;
+ *   -3 when ini_check_document refuses the document: nothing was created or changed.
+ * Two cases are written in place, since no temporary can serve them: a directory the
+ * process may not write although the file in it may be written, or a name too long for
+ * the temporary's; and a path that names a device or FIFO. Only there does -2 leave the
+ * file holding a prefix of the output, exactly the bytes written before the failure. A
+ * temporary left by a crash is cleared by the next store to the same path.
  * Storing never fails for lack of memory, and needs little stack. */
 int ini_store_file(const IniDocument *document, const char *path);
 
 /* The bytes ini_store_file would write for the document, in a new heap block owned by the
  * caller and released with ini_free_memory. `*size` receives their number; a NUL follows
  * them (not counted), so the block can also be used as a string. NULL, with `*size` 0,
- * when `document` is NULL or memory runs out. */
+ * when `document` is NULL, when ini_check_document refuses it, or when memory runs out. */
 char *ini_store_memory(const IniDocument *document, size_t *size);
 
 /* Releases a block returned by ini_store_memory. NULL: does nothing. */

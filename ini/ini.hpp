@@ -153,7 +153,7 @@ class Bytes {
   Bytes() = default;
   Bytes(char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
 
-  // False when storing failed (no document, or no memory).
+  // False when storing failed (no document, one Check() refuses, or no memory).
   explicit operator bool() const { return bytes_ != nullptr; }
   // Lent: valid as long as this object holds the bytes.
   std::string_view View() const {
@@ -204,9 +204,19 @@ class Document {
   // True when the first section named `name` was removed (and released).
   bool Remove(const char* name) { return ini_remove_section(get(), name) == 0; }
 
-  // ini_store_file: 0, or -1 (the file cannot be created), or -2 (a write failed).
+  // ini_store_file: 0 (the new file is in place), -1 (nothing could be created; the old
+  // file is untouched), -2 (a write, the flush or the move failed; the old file is whole),
+  // or -3 (Check() refuses the document; nothing was written).
   int Store(const char* path) const { return ini_store_file(get(), path); }
-  // The bytes Store would write; tests false when memory ran out.
+  // ini_check_document: nothing when every name, key and value can be written and read
+  // back the same; else where and why not.
+  std::optional<IniCheckReport> Check() const {
+    IniCheckReport report;
+    if (ini_check_document(get(), &report) != -3) return std::nullopt;
+    return report;
+  }
+  // The bytes Store would write; tests false when Check() refuses the document or memory
+  // ran out.
   Bytes StoreMemory() const {
     std::size_t size = 0;
     char* bytes = ini_store_memory(get(), &size);

@@ -72,10 +72,22 @@ TEST_F(IniCpp, BuildChangeAndStore) {
 
   testing_support::TempDir dir;
   const std::string path = dir / "out.ini";
+  EXPECT_EQ(document.Check(), std::nullopt);
   ASSERT_EQ(document.Store(path.c_str()), 0);
   ini::LoadResult back = ini::Document::LoadFile(path.c_str());
   ASSERT_TRUE(back);
   EXPECT_EQ(back.document.Get("quorva", "Progname"), "qrv2");
+
+  // What the format cannot carry is refused, and the file stays as it was.
+  view.Set("user", "bob\n[admin]\nenabled=yes");
+  std::optional<IniCheckReport> why = document.Check();
+  ASSERT_TRUE(why);
+  EXPECT_EQ(why->section, 0);
+  EXPECT_EQ(why->entry, 1);
+  EXPECT_STREQ(why->reason, "value with a line feed");
+  EXPECT_EQ(document.Store(path.c_str()), -3);
+  EXPECT_FALSE(document.StoreMemory());
+  EXPECT_EQ(testing_support::ReadFileBytes(path), "[quorva]\nProgname=qrv2\n");
 }
 
 TEST_F(IniCpp, OwnersMoveAndRelease) {

@@ -152,14 +152,18 @@ class ByteSink {
 
 // The reader and the writer, over any source or sink. `report` may be null.
 IniDocument* Load(ByteSource& source, IniLoadReport* report);
-// False when a write failed.
+// False when a write failed. Writes whatever the document holds: see CheckDocument.
 bool Store(const IniDocument* document, ByteSink& sink);
+// ini_check_document: 0, -1 for no document, or -3 with `*report` (which may be null).
+int CheckDocument(const IniDocument* document, IniCheckReport* report);
 
-// ini_load_file_report and ini_store_file over any file system.
+// ini_load_file_report and ini_store_file over any file system. `accept` says which files
+// a load opens, `at_link` what a store does with a symbolic link at the path.
 IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
-                      IniLoadReport* report = nullptr);
-int StoreFile(platform::FileSystem& file_system, const IniDocument* document,
-              const char* path);
+                      IniLoadReport* report = nullptr,
+                      platform::Accept accept = platform::Accept::kAnyFile);
+int StoreFile(platform::FileSystem& file_system, const IniDocument* document, const char* path,
+              platform::AtLink at_link = platform::AtLink::kFollow);
 
 }  // namespace ini_detail
 

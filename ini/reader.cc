@@ -324,9 +324,9 @@ IniDocument* Load(ByteSource& source, IniLoadReport* report) {
 }
 
 IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
-                      IniLoadReport* report) {
+                      IniLoadReport* report, platform::Accept accept) {
   platform::File file;
-  if (!file_system.OpenForReading(path, &file)) return Fail(report, INI_CANNOT_OPEN);
+  if (!file_system.OpenForReading(path, accept, &file)) return Fail(report, INI_CANNOT_OPEN);
   FileSource source(file_system, file);
   return Load(source, report);
 }

@@ -1,6 +1,7 @@
 // Tests of the writer: the exact bytes written, its three results, and reading back.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -79,8 +80,8 @@ TEST(IniWriter, WritesExactBytes) {
       {"escapes_in_the_last_bytes_of_long_text",
        {{"s", {{"abcdefgh;ij", "0123456789\\"}, {"k", "12345678;x;\\"}}}},
        "[s]\nabcdefgh\\;ij=0123456789\\\\\nk=12345678\\;x\\;\\\\\n"},
-      {"names_written_as_they_are", {{"a;b\\c", {}}}, "[a;b\\c]\n"},
-      {"other_bytes_unchanged", {{"s", {{" \tk=[", "] \r\n\xE9 "}}}}, "[s]\n \tk=[=] \r\n\xE9 \n"},
+      {"names_written_as_they_are", {{" a]b[c=d ", {}}}, "[ a]b[c=d ]\n"},
+      {"other_bytes_unchanged", {{"s", {{"\tk [", "]= \r\xE9 "}}}}, "[s]\n\tk [=]= \r\xE9 \n"},
       {"empty_value", {{"s", {{"k", ""}}}}, "[s]\nk=\n"},
       {"repeats_written_in_order",
        {{"a", {{"k", "1"}, {"k", "2"}}}, {"a", {{"k", "3"}}}},
@@ -89,12 +90,13 @@ TEST(IniWriter, WritesExactBytes) {
   for (const Case& c : cases) EXPECT_EQ(Store(c.sections), c.bytes) << c.name;
 }
 
-TEST(IniWriter, ReplacesAnExistingFile) {
+TEST(IniWriter, ReplacesAnExistingFileWhole) {
   IniDocument* document = ini_new_document();
   FakeFileSystem disk;
   disk.files["out.ini"] = "old contents";
+  disk.files["out.ini.partial"] = "left by a crash";
   EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), 0);
-  EXPECT_EQ(disk.files["out.ini"], "");
+  EXPECT_EQ(disk.files, (std::map<std::string, std::string>{{"out.ini", ""}}));
   ini_free_document(document);
 }
 
@@ -102,57 +104,53 @@ TEST(IniWriter, FileThatCannotBeCreatedGivesMinusOne) {
   IniDocument* document = MakeDocument({{"s", {{"k", "v"}}}});
   FakeFileSystem disk;
   disk.directories.insert("out.ini");
+  disk.files["kept.ini"] = "kept";
+  disk.read_only.insert("kept.ini");
   EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), -1);
+  EXPECT_EQ(ini_detail::StoreFile(disk, document, "kept.ini"), -1) << "a file it may not write";
   EXPECT_EQ(disk.Count(Op::kWrite), 0u);
-  EXPECT_EQ(disk.Count(Op::kClose), 0u);
   ini_free_document(document);
 
   // No document: nothing is created, and a file already there keeps its bytes.
-  disk.files["kept.ini"] = "kept";
+  disk.read_only.clear();
   EXPECT_EQ(ini_detail::StoreFile(disk, nullptr, "kept.ini"), -1);
-  EXPECT_EQ(disk.files["kept.ini"], "kept");
-  EXPECT_EQ(disk.Count(Op::kCreate), 1u);
+  EXPECT_EQ(disk.files, (std::map<std::string, std::string>{{"kept.ini", "kept"}}));
+  EXPECT_EQ(disk.Count(Op::kReplace), 2u);
   std::size_t size = 1;
   EXPECT_EQ(ini_store_memory(nullptr, &size), nullptr);
   EXPECT_EQ(size, 0u);
 }
 
 // A document large enough for several writes; each write in turn fails outright or writes
-// short. The result is -2, the file is closed, and it holds exactly the bytes written
-// before the failure.
-TEST(IniWriter, FailedOrShortWriteGivesMinusTwo) {
+// short, and then the flush-and-move fails. The result is -2, and the old file is whole,
+// with no temporary left beside it.
+TEST(IniWriter, FailedOrShortWriteGivesMinusTwoAndKeepsTheOldFile) {
   std::vector<Section> sections;
   for (int s = 0; s < 300; ++s) {
     Section section{"section" + std::to_string(s), {}};
     for (int k = 0; k < 20; ++k) section.entries.push_back({"key;" + std::to_string(k), std::string(40, '\\')});
     sections.push_back(section);
   }
-  const std::string whole = Store(sections);
   IniDocument* document = MakeDocument(sections);
   FakeFileSystem counting;
   ASSERT_EQ(ini_detail::StoreFile(counting, document, "out.ini"), 0);
   const std::size_t writes = counting.Count(Op::kWrite);
   ASSERT_GT(writes, 2u);
 
-  // A close that reports a late write error fails the store, with every byte written.
-  FakeFileSystem late;
-  late.fail_if = [](const testing_support::Call& call, std::size_t) { return call.op == Op::kClose; };
-  EXPECT_EQ(ini_detail::StoreFile(late, document, "out.ini"), -2);
-  EXPECT_EQ(late.files["out.ini"], whole);
-
-  for (bool short_write : {false, true}) {
-    for (std::size_t failing = 1; failing <= writes; ++failing) {
+  const std::map<std::string, std::string> old = {{"out.ini", "old"}};
+  for (int how = 0; how < 3; ++how) {
+    for (std::size_t failing = 1; failing <= (how == 2 ? 1 : writes); ++failing) {
       FakeFileSystem disk;
+      disk.files = old;
       auto pick = [&](const testing_support::Call& call, std::size_t) {
-        return call.op == Op::kWrite && disk.Count(Op::kWrite) == failing;
+        return how == 2 ? call.op == Op::kCommit
+                        : call.op == Op::kWrite && disk.Count(Op::kWrite) == failing;
       };
-      (short_write ? disk.short_write_if : disk.fail_if) = pick;
-      EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), -2) << failing;
-      EXPECT_EQ(disk.Count(Op::kWrite), failing) << "nothing is written after a failure";
-      EXPECT_EQ(disk.Count(Op::kClose), 1u);
-      const std::string& left = disk.files["out.ini"];
-      EXPECT_EQ(left, whole.substr(0, left.size())) << "a prefix of the whole, in order";
-      EXPECT_LT(left.size(), whole.size());
+      (how == 1 ? disk.short_write_if : disk.fail_if) = pick;
+      EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), -2) << how << " " << failing;
+      EXPECT_EQ(disk.Count(Op::kWrite), how == 2 ? writes : failing) << "nothing is written after a failure";
+      EXPECT_EQ(disk.files, old);
+      EXPECT_EQ(disk.OpenFiles(), 0u);
     }
   }
   ini_free_document(document);
@@ -186,32 +184,64 @@ TEST(IniWriter, RoundTripKeepsWhatSurvives) {
   ini_free_document(empty);
 }
 
-// And the documented ways in which text does not survive the trip.
-TEST(IniWriter, RoundTripExceptions) {
+// What the format cannot carry is refused with -3, naming the first section and entry at
+// fault, before anything is created; what it documents as lost on reading is written.
+TEST(IniWriter, RefusesWhatWouldNotReadBack) {
   struct Case {
     const char* name;
     std::vector<Section> sections;
-    std::string read_back;  // Dump() of what the reader makes of it, or "(rejected)"
+    std::string read_back;  // Dump() of what the reader makes of it, or the refusal's reason
+    int32_t section = -1, entry = -1;
   };
   const Case cases[] = {
-      {"outer_spaces_of_key_and_value", {{"s", {{" k ", " v "}}}}, "[s]\n<k>=<v>\n"},
-      {"equals_in_key_moves_to_value", {{"s", {{"a=b", "c"}}}}, "[s]\n<a>=<b=c>\n"},
-      {"empty_key_rejects", {{"s", {{"", "v"}}}}, "(rejected)"},
-      {"cr_dropped", {{"s\r", {{"k\r", "v\rw"}}}}, "[s]\n<k>=<vw>\n"},
-      {"lf_splits_value", {{"s", {{"k", "v\nx=y"}}}}, "[s]\n<k>=<v>\n<x>=<y>\n"},
-      {"semicolon_in_name_rejects", {{"a;b", {}}}, "(rejected)"},
-      {"backslash_in_name_dropped", {{"a\\b", {}}}, "[ab]\n"},
-      {"empty_name_rejects", {{"", {}}}, "(rejected)"},
-      {"equals_in_first_name_is_header", {{"a=b", {}}}, "[a=b]\n"},
-      {"equals_in_later_name_is_entry", {{"s", {}}, {"a=b", {}}}, "[s]\n<[a>=<b]>\n"},
+      {"outer_spaces_of_value_lost", {{"s", {{"k", " v "}}}}, "[s]\n<k>=<v>\n"},
+      {"cr_of_value_lost", {{"s", {{"k", "\rv\rw \r"}}}}, "[s]\n<k>=<vw>\n"},
+      {"outer_spaces_of_name_kept", {{" s ", {{"\tk\t", "v"}}}}, "[ s ]\n<\tk\t>=<v>\n"},
+      {"equals_in_first_name", {{"a=b", {}}}, "[a=b]\n"},
+      {"empty_name", {{"", {}}}, "empty section name", 0},
+      {"cr_in_name", {{"s\r", {}}}, "section name with CR or LF", 0},
+      {"lf_in_name", {{"s", {}}, {"a\nb", {}}}, "section name with CR or LF", 1},
+      {"semicolon_in_name", {{"a;b", {}}}, "section name with ';', which would start a comment", 0},
+      {"backslash_in_name", {{"a\\b", {}}}, "section name with '\\', which would be read as an escape", 0},
+      {"equals_in_later_name", {{"s", {}}, {"a=b", {}}}, "section name with '=' after the first section", 1},
+      {"empty_key", {{"s", {{"", "v"}}}}, "empty key, or a key of spaces only", 0, 0},
+      {"key_of_spaces", {{"s", {{"k", "1"}, {"  ", "v"}}}}, "empty key, or a key of spaces only", 0, 1},
+      {"leading_space_in_key", {{"s", {{" k", "v"}}}}, "key with a space at its start or end", 0, 0},
+      {"trailing_space_in_key", {{"s", {{"k ", "v"}}}}, "key with a space at its start or end", 0, 0},
+      {"equals_in_key", {{"s", {{"a=b", "c"}}}}, "key with '='", 0, 0},
+      {"cr_in_key", {{"s", {{"k\r", "v"}}}}, "key with CR or LF", 0, 0},
+      {"lf_in_key", {{"s", {{"k\nx", "v"}}}}, "key with CR or LF", 0, 0},
+      {"lf_in_value", {{"s", {{"k", "v"}}}, {"t", {{"a", "1"}, {"b", "v\nx=y"}}}},
+       "value with a line feed", 1, 1},
   };
   for (const Case& c : cases) {
     IniDocument* document = MakeDocument(c.sections);
     FakeFileSystem disk;
-    ASSERT_EQ(ini_detail::StoreFile(disk, document, "f.ini"), 0);
-    IniDocument* back = ini_detail::LoadFile(disk, "f.ini");
-    EXPECT_EQ(back == nullptr ? "(rejected)" : Dump(back), c.read_back) << c.name;
-    if (back != nullptr) ini_free_document(back);
+    disk.files["f.ini"] = "old";
+    IniCheckReport report;
+    const int checked = ini_check_document(document, &report);
+    const int stored = ini_detail::StoreFile(disk, document, "f.ini");
+    std::size_t size = 1;
+    char* bytes = ini_store_memory(document, &size);
+    if (checked == 0) {
+      EXPECT_EQ(stored, 0) << c.name;
+      EXPECT_NE(bytes, nullptr) << c.name;
+      IniDocument* back = ini_detail::LoadFile(disk, "f.ini");
+      EXPECT_EQ(back == nullptr ? "(rejected)" : Dump(back), c.read_back) << c.name;
+      ini_free_document(back);
+    } else {
+      EXPECT_EQ(checked, -3) << c.name;
+      EXPECT_EQ(stored, -3) << c.name;
+      EXPECT_EQ(std::string(report.reason) + " " + std::to_string(report.section) + " " +
+                    std::to_string(report.entry),
+                c.read_back + " " + std::to_string(c.section) + " " + std::to_string(c.entry))
+          << c.name;
+      EXPECT_EQ(disk.Count(Op::kReplace), 0u) << c.name << ": nothing created";
+      EXPECT_EQ(disk.files["f.ini"], "old") << c.name;
+      EXPECT_EQ(bytes, nullptr) << c.name;
+      EXPECT_EQ(size, 0u) << c.name;
+    }
+    ini_free_memory(bytes);
     ini_free_document(document);
   }
 }

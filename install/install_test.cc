@@ -254,8 +254,10 @@ TEST(InstallCommand, RunFailures) {
        "Could not copy file " + lean + " to " + JoinPath(kRootBin, "launch_lean.boot") + "\n" + kBail},
       {"current_boot_copy_fails", Op::kCopy, current, false, 1,
        "Could not copy file " + current + " to " + JoinPath(kRootBin, "launch.boot") + "\n" + kBail},
-      {"ini_not_created", Op::kCreate, ini, false, 1, "Could not create file " + ini + "\n" + kBail},
-      {"ini_not_written", Op::kWrite, ini, false, 1, "Could not create file " + ini + "\n" + kBail},
+      {"ini_not_created", Op::kReplace, ini, false, 1, "Could not create file " + ini + "\n" + kBail},
+      {"ini_not_written", Op::kWrite, ini + platform::kPartialSuffix, false, 1,
+       "Could not create file " + ini + "\n" + kBail},
+      {"ini_not_moved", Op::kCommit, ini, false, 1, "Could not create file " + ini + "\n" + kBail},
       {"ini_not_copied", Op::kCopy, ini, false, 1,
        "Could not copy file " + ini + " to " + JoinPath(kRootBin, "qrv.ini") + "\n" + kBail},
   };

@@ -119,7 +119,9 @@ bool ReadReleaseDescription(platform::FileSystem& file_system, const Console& co
                             InstallLayout* layout) {
   std::string path = JoinPath(layout->root, "Install.ini");
   if (!Fits(path, console)) return false;
-  IniDocument* document = ini_detail::LoadFile(file_system, path.c_str());
+  // Only a regular file: a FIFO or a device would block the run, or feed it anything.
+  IniDocument* document =
+      ini_detail::LoadFile(file_system, path.c_str(), nullptr, platform::Accept::kRegularFile);
   if (document == nullptr) {
     std::fprintf(console.err, "Cannot open init file %s\n", path.c_str());
     return false;

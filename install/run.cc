@@ -49,7 +49,10 @@ bool WriteRuntimeIni(const InstallLayout& layout, platform::FileSystem& file_sys
   ini_set_value(section, "Rootdir", layout.root.c_str());
 
   std::string written = JoinPath(layout.runtime_bin_dir, kRuntimeIni);
-  bool ok = ini_detail::StoreFile(file_system, document, written.c_str()) == 0;
+  // A link found at the path is replaced, not followed: a tree unpacked from elsewhere
+  // must not make the run write outside it.
+  bool ok = ini_detail::StoreFile(file_system, document, written.c_str(),
+                                  platform::AtLink::kReplace) == 0;
   ini_free_document(document);
   if (!ok) {
     std::fprintf(console.err, "Could not create file %s\n", written.c_str());

@@ -13,6 +13,39 @@ struct File {
   std::intptr_t value = -1;
 };
 
+// Room for a file name, or on Windows a whole path, kept in a Replacement.
+constexpr std::size_t kReplaceNameRoom = 320;
+
+// A file being replaced whole: the new bytes go to `file`, a temporary beside the target,
+// which moves over the target only once every byte is written and flushed to the disk. It
+// lives on the caller's stack, so that replacing needs no heap; the other fields mean
+// something only to the backend.
+struct Replacement {
+  File file;
+  std::intptr_t directory = -1;         // POSIX: the target's directory, open
+  int how = 0;                          // which kind of temporary, or none (in place)
+  std::uint32_t attributes = 0;         // Windows: the replaced file's attributes
+  char target[kReplaceNameRoom] = {};   // POSIX: the target's name in `directory`; Windows: its path
+  char temporary[kReplaceNameRoom] = {};
+};
+
+// The temporary of a replacement is the target's name with this ending, the same name
+// every time, so that the leftover of a replacement cut short by a crash is cleared by the
+// next replacement of that file.
+constexpr char kPartialSuffix[] = ".partial";
+
+// What replacing does when it finds a symbolic link at the target's path.
+enum class AtLink {
+  kFollow,   // the file the link points to is replaced; the link stays
+  kReplace,  // the link itself is replaced by the new file
+};
+
+// Which files an open for reading accepts.
+enum class Accept {
+  kAnyFile,      // also a pipe, a FIFO or a device, which may block until written to
+  kRegularFile,  // only a regular file; anything else fails at once, without blocking
+};
+
 // Every primitive the product uses, behind one interface so that tests can replace the disk
 // with a fake that records calls and fails on rule. Paths are byte strings handed to the
 // system unchanged. No method reports why it failed: callers only need to know that it did.
@@ -21,9 +54,7 @@ class FileSystem {
   virtual ~FileSystem() = default;
 
   // Opens an existing file for reading, shared with other readers but not with writers.
-  virtual bool OpenForReading(const char* path, File* file) = 0;
-  // Creates a file, or empties an existing one, for writing; others may write but not read.
-  virtual bool CreateForWriting(const char* path, File* file) = 0;
+  virtual bool OpenForReading(const char* path, Accept accept, File* file) = 0;
   // The size of an open file, as the system knows it now: a hint, since a file may grow
   // or shrink while it is read, and pseudo-files say 0. False when it is not known.
   virtual bool SizeOf(File file, std::uint64_t* size) = 0;
@@ -32,20 +63,49 @@ class FileSystem {
   // Writes up to `size` bytes and reports how many were written.
   virtual bool Write(File file, const void* data, std::uint32_t size,
                      std::uint32_t* written) = 0;
-  // Closes a file. False when the system reports that bytes written earlier may not have
-  // reached the disk (a delayed write error, as NFS or a full quota give it on POSIX).
-  // Windows reports no such thing here: its backend always returns true.
+  // Closes a file opened for reading. False when the system reports an error on closing.
   virtual bool Close(File file) = 0;
+
+  // Begins replacing the file at `path`; the new bytes are written to `replacement->file`.
+  // False, with nothing created and the old file untouched, when the path names a
+  // directory, when an existing file there may not be written by this process (POSIX:
+  // its effective IDs; Windows: the read-only attribute), or when no file can be made.
+  // Where no temporary can be made beside the target (a directory this process may not
+  // write, a name too long for the system) but the target itself can be written, and for
+  // a target that is no regular file (a device, a FIFO), the new bytes go straight into
+  // the target instead: then a failure leaves a part of them there.
+  virtual bool BeginReplacing(const char* path, AtLink at_link, Replacement* replacement) = 0;
+  // Flushes the new file to the disk and moves it over the target. A replaced file keeps
+  // its permission bits, and its owner where the process may set it (POSIX), or its
+  // attributes and security (Windows); a new one gets the system's defaults (POSIX: 0666
+  // less the umask). False when the flush or the move failed: the temporary is removed
+  // and the old file is whole.
+  virtual bool FinishReplacing(Replacement* replacement) = 0;
+  // Gives up a replacement: the temporary is removed and the old file is whole.
+  virtual void AbandonReplacing(Replacement* replacement) = 0;
 
   // Creates one directory. False when it could not be created, an existing one included.
   virtual bool MakeDirectory(const char* path) = 0;
   // True when anything, a file or a directory, exists at `path`.
   virtual bool Exists(const char* path) = 0;
-  // Copies a file onto `to`, replacing an existing file there.
+  // Copies the regular file `from` onto `to`, replacing it as BeginReplacing does, with a
+  // link at `to` replaced. The copy gets the source's permission bits masked by 0777 and
+  // the umask, and writable by its owner (POSIX), or the source's attributes without the
+  // read-only one (Windows). False when the source is no regular file, or `to` may not be
+  // written, and when the copy failed: then `to` is as it was.
   virtual bool CopyReplacing(const char* from, const char* to) = 0;
   // The full path of the running program's own file.
   virtual bool OwnProgramPath(std::string* path) = 0;
+  // False when argument `index` of the command line, or the program's own path, reached the
+  // program with characters replaced by look-alikes, because the process's ANSI code page
+  // lacks them. Always true where arguments and paths are bytes (POSIX).
+  virtual bool ArgumentIsExact(int index) = 0;
+  virtual bool OwnProgramPathIsExact() = 0;
 };
+
+// The characters a single name in a path (a directory's or a file's) may not hold, beside
+// NUL: the separators, and on Windows the drive and stream separator ':'.
+extern const char kNotInName[];
 
 // The real file system of the platform this program was built for.
 FileSystem& RealFileSystem();

@@ -1,4 +1,5 @@
-// The file system on POSIX systems: open/read/write/close, mkdir, stat, copy by rename.
+// The file system on POSIX systems: open/read/close, replacing files whole, mkdir, stat,
+// copies.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -7,6 +8,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -14,6 +17,7 @@
 namespace platform {
 
 const char kSeparator = '/';
+const char kNotInName[] = "/\\";
 
 namespace {
 
@@ -32,7 +36,8 @@ bool WriteAll(int fd, const char* data, size_t size) {
 
 // Copies the bytes of `from_fd` into `to_fd`; false on any read or write failure. The
 // kernel copies without passing the bytes through user space where it can; otherwise the
-// bytes go through a buffer.
+// bytes go through a block from the heap, or a small one on the stack when the heap has
+// none (no static buffer: every thread of a program that links the library would pay).
 bool CopyContents(int from_fd, int to_fd) {
   bool copied_any = false;
   for (;;) {
@@ -49,35 +54,216 @@ bool CopyContents(int from_fd, int to_fd) {
     if (copied_any) return false;
     break;  // not supported between these files: fall back to reading and writing
   }
-  static constexpr size_t kBlock = 1 << 16;
-  static thread_local char block[kBlock];
+  char small[4096];
+  size_t size = size_t{1} << 16;
+  char* block = static_cast<char*>(std::malloc(size));
+  if (block == nullptr) {
+    block = small;
+    size = sizeof small;
+  }
+  bool ok = true;
   for (;;) {
-    ssize_t n = read(from_fd, block, kBlock);
+    ssize_t n = read(from_fd, block, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    if (!WriteAll(to_fd, block, static_cast<size_t>(n))) return false;
+    if (n <= 0 || !WriteAll(to_fd, block, static_cast<size_t>(n))) {
+      ok = n == 0;
+      break;
+    }
+  }
+  if (block != small) std::free(block);
+  return ok;
+}
+
+// Where the new bytes of a replacement go.
+enum How : int {
+  kInPlace,  // into the target itself
+  kUnnamed,  // into a file without a name yet (O_TMPFILE), named `temporary` at the end
+  kNamed,    // into the file named `temporary`
+};
+
+// Opens the directory that holds `path` (relative to `at`) and puts the last name of the
+// path into `name`. `path` is cut at its last '/' on the way. False when the path ends in
+// '/' or its name does not fit.
+bool OpenDirectoryOf(int at, char* path, char* name, int* directory) {
+  char* slash = std::strrchr(path, '/');
+  const char* base = slash == nullptr ? path : slash + 1;
+  const size_t length = std::strlen(base);
+  if (length == 0 || length + sizeof kPartialSuffix > kReplaceNameRoom) return false;
+  std::memcpy(name, base, length + 1);
+  const char* dir = ".";
+  if (slash == path) {
+    dir = "/";
+  } else if (slash != nullptr) {
+    *slash = '\0';
+    dir = path;
+  }
+  int fd = openat(at, dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) fd = openat(at, dir, O_PATH | O_DIRECTORY | O_CLOEXEC);  // one we may not list
+  *directory = fd;
+  return fd >= 0;
+}
+
+// Follows symbolic links from the target's name to the file they end at, which need not
+// exist: a dangling link is kept and the file it names is made.
+bool FollowLinks(Replacement* r) {
+  char link[PATH_MAX];
+  for (int hops = 0;; ++hops) {
+    const int dir = static_cast<int>(r->directory);
+    struct stat st;
+    if (fstatat(dir, r->target, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) {
+      return true;
+    }
+    ssize_t n = readlinkat(dir, r->target, link, sizeof link);
+    if (hops == 40 || n <= 0 || static_cast<size_t>(n) == sizeof link) return false;
+    link[n] = '\0';
+    int next;  // a relative link is read from the link's own directory
+    if (!OpenDirectoryOf(dir, link, r->target, &next)) return false;
+    close(dir);
+    r->directory = next;
   }
 }
 
+// Opens the target itself for writing: for a target that is no regular file, and where no
+// temporary can be made. O_NONBLOCK keeps a FIFO without a reader from blocking for ever.
+bool OpenInPlace(Replacement* r, bool truncate, AtLink at_link) {
+  int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC;
+  if (truncate) flags |= O_TRUNC;
+  if (at_link == AtLink::kReplace) flags |= O_NOFOLLOW;
+  int fd = openat(static_cast<int>(r->directory), r->target, flags, 0666);
+  if (fd < 0) return false;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  r->file.value = fd;
+  r->how = kInPlace;
+  return true;
+}
+
+// Makes the temporary of a replacement: a file without a name where the file system has
+// them, else the fixed name, after clearing what a replacement cut short left there.
+int MakeTemporary(Replacement* r, mode_t mode) {
+  const int dir = static_cast<int>(r->directory);
+  int fd = openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  r->how = kUnnamed;
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    unlinkat(dir, r->temporary, 0);
+    fd = openat(dir, r->temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    r->how = kNamed;
+  }
+  return fd;
+}
+
+// Ends a replacement that could not begin, or an abandoned one: the old file is untouched.
+bool GiveUp(Replacement* r) {
+  if (r->directory >= 0) close(static_cast<int>(r->directory));
+  r->directory = -1;
+  return false;
+}
+
+void Abandon(Replacement* r) {
+  close(Fd(r->file));
+  if (r->how == kNamed) unlinkat(static_cast<int>(r->directory), r->temporary, 0);
+  GiveUp(r);
+}
+
+// The one routine behind storing and copying. The new file gets `new_mode` (less the
+// umask), or with `keep_old` the owner and permission bits of the file it replaces.
+bool Begin(const char* path, AtLink at_link, mode_t new_mode, bool keep_old, Replacement* r) {
+  char buffer[PATH_MAX];
+  const size_t length = std::strlen(path);
+  if (length >= sizeof buffer) return false;
+  std::memcpy(buffer, path, length + 1);
+  int dir;
+  if (!OpenDirectoryOf(AT_FDCWD, buffer, r->target, &dir)) return false;
+  r->directory = dir;
+  if (at_link == AtLink::kFollow && !FollowLinks(r)) return GiveUp(r);
+  dir = static_cast<int>(r->directory);
+  const size_t name_length = std::strlen(r->target);  // room for the suffix: OpenDirectoryOf
+  std::memcpy(r->temporary, r->target, name_length);
+  std::memcpy(r->temporary + name_length, kPartialSuffix, sizeof kPartialSuffix);
+
+  struct stat old;
+  bool exists = fstatat(dir, r->target, &old, AT_SYMLINK_NOFOLLOW) == 0;
+  if (exists && S_ISLNK(old.st_mode)) exists = false;  // the link itself is replaced
+  if (exists && S_ISDIR(old.st_mode)) return GiveUp(r);
+  if (exists && !S_ISREG(old.st_mode)) return OpenInPlace(r, false, at_link) || GiveUp(r);
+  // A file this process may not write is not replaced behind its back by a rename.
+  if (exists && faccessat(dir, r->target, W_OK, AT_EACCESS) != 0) return GiveUp(r);
+
+  const bool keep = exists && keep_old;
+  int fd = MakeTemporary(r, keep ? 0600 : new_mode);
+  if (fd < 0) {
+    // No temporary beside the target: a directory this process may not write, or a name
+    // too long. Writing in place still works where the target itself may be written.
+    const bool in_place = errno == EACCES || errno == EPERM || errno == ENAMETOOLONG;
+    return (in_place && OpenInPlace(r, true, at_link)) || GiveUp(r);
+  }
+  r->file.value = fd;
+  if (keep) {
+    // The owner where this process may set it (the group alone where it may set that),
+    // and then the permission bits, which a change of owner would clear in part. Set-ID
+    // bits are kept only with the owner they belong to.
+    const bool owner_kept = fchown(fd, old.st_uid, old.st_gid) == 0;
+    if (!owner_kept) (void)fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    if (fchmod(fd, old.st_mode & (owner_kept ? 07777 : 0777)) != 0) {
+      Abandon(r);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Finish(Replacement* r) {
+  const int fd = Fd(r->file);
+  const int dir = static_cast<int>(r->directory);
+  bool ok = fsync(fd) == 0 || errno == EINVAL;  // EINVAL: a device or FIFO, nothing to flush
+  if (r->how == kInPlace) {
+    ok = close(fd) == 0 && ok;
+    GiveUp(r);
+    return ok;
+  }
+  bool named = r->how == kNamed;
+  if (ok && !named) {
+    // The unnamed file gets the fixed name (a leftover there is cleared first): through
+    // /proc, or where /proc is missing by the handle, which needs a privilege.
+    char proc[32];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    unlinkat(dir, r->temporary, 0);
+    named = linkat(AT_FDCWD, proc, dir, r->temporary, AT_SYMLINK_FOLLOW) == 0 ||
+            linkat(fd, "", dir, r->temporary, AT_EMPTY_PATH) == 0;
+    ok = named;
+  } else if (ok) {
+    // Another replacement of the same file may have cleared this name as a leftover and
+    // made its own there: the file under the name must still be this one.
+    struct stat mine, there;
+    ok = fstat(fd, &mine) == 0 && fstatat(dir, r->temporary, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+         mine.st_dev == there.st_dev && mine.st_ino == there.st_ino;
+    named = ok;
+  }
+  ok = close(fd) == 0 && ok;
+  ok = ok && renameat(dir, r->temporary, dir, r->target) == 0;
+  if (!ok && named) unlinkat(dir, r->temporary, 0);
+  // The move itself reaches the disk with the directory. Some file systems cannot flush a
+  // directory; the file is in place all the same.
+  if (ok) fsync(dir);
+  GiveUp(r);
+  return ok;
+}
+
+
 class PosixFileSystem final : public FileSystem {
  public:
-  bool OpenForReading(const char* path, File* file) override {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // A directory opens fine here but cannot be read as a file; it is refused, as on Windows.
+  // Only regular files are asked for: O_NONBLOCK keeps a FIFO from blocking the open.
+  bool OpenForReading(const char* path, Accept accept, File* file) override {
+    int flags = O_RDONLY | O_CLOEXEC;
+    if (accept == Accept::kRegularFile) flags |= O_NONBLOCK;
+    int fd = open(path, flags);
     if (fd < 0) return false;
-    // A directory opens fine here but cannot be read as a file; refuse it now, as Windows does.
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
+        (accept == Accept::kRegularFile && !S_ISREG(st.st_mode))) {
       close(fd);
       return false;
     }
-    file->value = fd;
-    return true;
-  }
-
-  bool CreateForWriting(const char* path, File* file) override {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
     file->value = fd;
     return true;
   }
@@ -110,9 +296,15 @@ class PosixFileSystem final : public FileSystem {
     }
   }
 
-  // close() may report a write that failed late. EINTR is no such report: the descriptor is
-  // released all the same on Linux, and retrying could close another file.
+  // EINTR is no failure: the descriptor is released all the same on Linux, and retrying
+  // could close another file.
   bool Close(File file) override { return close(Fd(file)) == 0 || errno == EINTR; }
+
+  bool BeginReplacing(const char* path, AtLink at_link, Replacement* replacement) override {
+    return Begin(path, at_link, 0666, true, replacement);
+  }
+  bool FinishReplacing(Replacement* replacement) override { return Finish(replacement); }
+  void AbandonReplacing(Replacement* replacement) override { Abandon(replacement); }
 
   bool MakeDirectory(const char* path) override { return mkdir(path, 0777) == 0; }
 
@@ -121,29 +313,27 @@ class PosixFileSystem final : public FileSystem {
     return stat(path, &st) == 0;
   }
 
-  // Copies into a temporary file beside the target and renames it over the target, so the
-  // target is either the old file or the complete new one, never a half-written one. The
-  // copy keeps the source's permission bits, so launchers stay executable.
+  // As cp makes a new file: the source's permission bits less the umask, never set-ID or
+  // sticky bits, so a copy made by root of a user's file gives that user nothing. The owner
+  // may always write the copy, as on Windows: a source unpacked read-only must not make
+  // the next run's copy fail.
   bool CopyReplacing(const char* from, const char* to) override {
-    int from_fd = open(from, O_RDONLY | O_CLOEXEC);
+    int from_fd = open(from, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (from_fd < 0) return false;
     struct stat st;
-    if (fstat(from_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    Replacement r;
+    if (fstat(from_fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !Begin(to, AtLink::kReplace, (st.st_mode & 0777) | S_IWUSR, false, &r)) {
       close(from_fd);
       return false;
     }
-    std::string temp = std::string(to) + ".tmpXXXXXX";
-    int to_fd = mkostemp(&temp[0], O_CLOEXEC);
-    if (to_fd < 0) {
-      close(from_fd);
-      return false;
-    }
-    bool ok = CopyContents(from_fd, to_fd) && fchmod(to_fd, st.st_mode & 07777) == 0;
+    const bool copied = CopyContents(from_fd, Fd(r.file));
     close(from_fd);
-    ok = close(to_fd) == 0 && ok;
-    ok = ok && rename(temp.c_str(), to) == 0;
-    if (!ok) unlink(temp.c_str());
-    return ok;
+    if (!copied) {
+      Abandon(&r);
+      return false;
+    }
+    return Finish(&r);
   }
 
   bool OwnProgramPath(std::string* path) override {
@@ -159,6 +349,9 @@ class PosixFileSystem final : public FileSystem {
       buffer.resize(buffer.size() * 2);
     }
   }
+
+  bool ArgumentIsExact(int) override { return true; }
+  bool OwnProgramPathIsExact() override { return true; }
 };
 
 }  // namespace

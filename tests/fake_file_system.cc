@@ -2,18 +2,32 @@
 #include "tests/fake_file_system.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace testing_support {
+
+namespace {
+
+std::string Partial(const std::string& path) { return path + platform::kPartialSuffix; }
+
+}  // namespace
 
 std::size_t FakeFileSystem::Count(Op op) const {
   return static_cast<std::size_t>(
       std::count_if(calls.begin(), calls.end(), [op](const Call& c) { return c.op == op; }));
 }
 
+void FakeFileSystem::Restart() {
+  crash_at = SIZE_MAX;
+  crashed_ = false;
+  open_.clear();
+}
+
 bool FakeFileSystem::Record(Op op, const std::string& path, const std::string& target) {
   calls.push_back({op, path, target});
-  return !(fail_if && fail_if(calls.back(), calls.size() - 1));
+  if (calls.size() - 1 == crash_at) crashed_ = true;
+  return !crashed_ && !(fail_if && fail_if(calls.back(), calls.size() - 1));
 }
 
 platform::File FakeFileSystem::Open(const std::string& path) {
@@ -23,15 +37,12 @@ platform::File FakeFileSystem::Open(const std::string& path) {
   return file;
 }
 
-bool FakeFileSystem::OpenForReading(const char* path, platform::File* file) {
-  if (!Record(Op::kOpenRead, path) || files.count(path) == 0) return false;
-  *file = Open(path);
-  return true;
-}
-
-bool FakeFileSystem::CreateForWriting(const char* path, platform::File* file) {
-  if (!Record(Op::kCreate, path) || directories.count(path) != 0) return false;
-  files[path].clear();
+bool FakeFileSystem::OpenForReading(const char* path, platform::Accept accept,
+                                    platform::File* file) {
+  if (!Record(Op::kOpenRead, path) || files.count(path) == 0 ||
+      (accept == platform::Accept::kRegularFile && special.count(path) != 0)) {
+    return false;
+  }
   *file = Open(path);
   return true;
 }
@@ -58,8 +69,11 @@ bool FakeFileSystem::Read(platform::File file, void* buffer, std::uint32_t size,
 bool FakeFileSystem::Write(platform::File file, const void* data, std::uint32_t size,
                            std::uint32_t* written) {
   const std::string& path = open_.at(file.value).path;
-  if (!Record(Op::kWrite, path)) return false;
   std::uint32_t n = size;
+  if (!Record(Op::kWrite, path)) {
+    if (CrashesNow()) files[path].append(static_cast<const char*>(data), size / 2);
+    return false;
+  }
   if (short_write_if && short_write_if(calls.back(), calls.size() - 1)) n = size / 2;
   files[path].append(static_cast<const char*>(data), n);
   *written = n;
@@ -72,10 +86,38 @@ bool FakeFileSystem::Close(platform::File file) {
   return ok;
 }
 
+bool FakeFileSystem::BeginReplacing(const char* path, platform::AtLink,
+                                    platform::Replacement* replacement) {
+  if (!Record(Op::kReplace, path) || directories.count(path) != 0 ||
+      read_only.count(path) != 0) {
+    return false;
+  }
+  std::snprintf(replacement->target, sizeof replacement->target, "%s", path);
+  files[Partial(path)].clear();  // a leftover of a replacement cut short
+  replacement->file = Open(Partial(path));
+  return true;
+}
+
+bool FakeFileSystem::FinishReplacing(platform::Replacement* replacement) {
+  const std::string target = replacement->target;
+  const bool ok = Record(Op::kCommit, target);
+  if (crashed_) return false;  // the temporary stays where the crash left it
+  open_.erase(replacement->file.value);
+  if (ok) files[target] = files[Partial(target)];
+  files.erase(Partial(target));
+  return ok;
+}
+
+void FakeFileSystem::AbandonReplacing(platform::Replacement* replacement) {
+  Record(Op::kAbandon, replacement->target);
+  if (crashed_) return;
+  open_.erase(replacement->file.value);
+  files.erase(Partial(replacement->target));
+}
+
 bool FakeFileSystem::MakeDirectory(const char* path) {
   if (!Record(Op::kMakeDirectory, path) || files.count(path) != 0) return false;
   return directories.insert(path).second;
-  return true;
 }
 
 bool FakeFileSystem::Exists(const char* path) {
@@ -84,7 +126,14 @@ bool FakeFileSystem::Exists(const char* path) {
 }
 
 bool FakeFileSystem::CopyReplacing(const char* from, const char* to) {
-  if (!Record(Op::kCopy, from, to) || files.count(from) == 0 || directories.count(to) != 0) {
+  if (!Record(Op::kCopy, from, to)) {
+    if (CrashesNow() && files.count(from) != 0) {
+      files[Partial(to)] = files[from].substr(0, files[from].size() / 2);
+    }
+    return false;
+  }
+  if (files.count(from) == 0 || special.count(from) != 0 || directories.count(to) != 0 ||
+      read_only.count(to) != 0) {
     return false;
   }
   files[to] = files[from];

@@ -13,8 +13,8 @@
 
 namespace testing_support {
 
-enum class Op { kOpenRead, kCreate, kSize, kRead, kWrite, kClose, kMakeDirectory, kExists, kCopy,
-                kOwnPath };
+enum class Op { kOpenRead, kSize, kRead, kWrite, kClose, kReplace, kCommit, kAbandon,
+                kMakeDirectory, kExists, kCopy, kOwnPath };
 
 struct Call {
   Op op;
@@ -22,12 +22,23 @@ struct Call {
   std::string target;  // for copies: where to
 };
 
+// Replacements and copies work as the real ones do: the new bytes go to the target's
+// temporary (its path with platform::kPartialSuffix), which takes the target's name only
+// when complete.
 class FakeFileSystem final : public platform::FileSystem {
  public:
   // Files by path, and the directories that exist.
   std::map<std::string, std::string> files;
   std::set<std::string> directories;
+  // Files that exist but may not be written or replaced (read-only), and files that exist
+  // but are no regular files (FIFOs): opened only by a load that accepts any file.
+  std::set<std::string> read_only;
+  std::set<std::string> special;
   std::string own_path = "C:\\q\\Install.exe";
+  // Arguments (by index), and whether the program's own path, arrived with characters the
+  // code page lacks replaced by look-alikes.
+  std::set<int> inexact_arguments;
+  bool own_path_exact = true;
   // Every call so far, in order; a failed call is recorded too.
   std::vector<Call> calls;
   // Picks the calls that fail, by the call and its index in `calls`.
@@ -36,34 +47,47 @@ class FakeFileSystem final : public platform::FileSystem {
   std::function<bool(const Call&, std::size_t)> short_write_if;
   // The most bytes one read delivers, however many were asked for.
   std::uint32_t read_limit = UINT32_MAX;
+  // The call at this index crashes the machine: a write or copy gets half its bytes to
+  // disk, and from then on nothing reaches the disk and every call fails.
+  std::size_t crash_at = SIZE_MAX;
 
   std::size_t Count(Op op) const;
   std::size_t OpenFiles() const { return open_.size(); }
+  // The machine comes back after a crash: the disk as the crash left it, no file open.
+  void Restart();
 
-  bool OpenForReading(const char* path, platform::File* file) override;
-  bool CreateForWriting(const char* path, platform::File* file) override;
+  bool OpenForReading(const char* path, platform::Accept accept, platform::File* file) override;
   bool SizeOf(platform::File file, std::uint64_t* size) override;
   bool Read(platform::File file, void* buffer, std::uint32_t size,
             std::uint32_t* got) override;
   bool Write(platform::File file, const void* data, std::uint32_t size,
              std::uint32_t* written) override;
   bool Close(platform::File file) override;
+  bool BeginReplacing(const char* path, platform::AtLink at_link,
+                      platform::Replacement* replacement) override;
+  bool FinishReplacing(platform::Replacement* replacement) override;
+  void AbandonReplacing(platform::Replacement* replacement) override;
   bool MakeDirectory(const char* path) override;
   bool Exists(const char* path) override;
   bool CopyReplacing(const char* from, const char* to) override;
   bool OwnProgramPath(std::string* path) override;
+  bool ArgumentIsExact(int index) override { return inexact_arguments.count(index) == 0; }
+  bool OwnProgramPathIsExact() override { return own_path_exact; }
 
  private:
   struct OpenFile {
     std::string path;
     std::size_t offset = 0;
   };
-  // Records the call; false when the rule makes it fail.
+  // Records the call; false when the rule makes it fail, or the machine has crashed.
   bool Record(Op op, const std::string& path, const std::string& target = "");
+  // True for the call that crashes the machine, which may leave half its work behind.
+  bool CrashesNow() const { return crashed_ && calls.size() - 1 == crash_at; }
   platform::File Open(const std::string& path);
 
   std::map<std::intptr_t, OpenFile> open_;
   std::intptr_t next_ = 3;
+  bool crashed_ = false;
 };
 
 }  // namespace testing_support

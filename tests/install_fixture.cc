@@ -71,7 +71,7 @@ Outcome RunInstallWithUnreadableInput(FakeFileSystem* disk, std::vector<std::str
 }
 
 bool DiskTouched(const FakeFileSystem& disk) {
-  return disk.Count(Op::kMakeDirectory) + disk.Count(Op::kCopy) + disk.Count(Op::kCreate) > 0;
+  return disk.Count(Op::kMakeDirectory) + disk.Count(Op::kCopy) + disk.Count(Op::kReplace) > 0;
 }
 
 }  // namespace install_tree

@@ -1,23 +1,217 @@
-// The POSIX backend's own odd case: the kernel's copy_file_range may copy nothing from a
-// pseudo-file that holds bytes (some kernels answer 0 rather than an error), and the copy
-// must not come out empty.
+// Saving and copying on a real POSIX file system, from a caller's side: a file is replaced
+// whole or not at all, keeps what it carried, and a file the process may not write stays
+// as it is.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+#include <set>
 #include <string>
 
+#include "ini/ini.h"
 #include "platform/platform.h"
 #include "tests/test_util.h"
 
 namespace {
 
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+// A document of one section with `keys` entries of about 60 bytes each.
+IniDocument* Document(int keys) {
+  IniDocument* document = ini_new_document();
+  IniSection* section = ini_new_section("s");
+  ini_add_section(document, section);
+  for (int k = 0; k < keys; ++k) {
+    ini_set_value(section, ("key" + std::to_string(k)).c_str(), std::string(50, 'v').c_str());
+  }
+  return document;
+}
+
+std::string Stored(int keys) {
+  IniDocument* document = Document(keys);
+  std::size_t size = 0;
+  char* bytes = ini_store_memory(document, &size);
+  std::string stored(bytes, size);
+  ini_free_memory(bytes);
+  ini_free_document(document);
+  return stored;
+}
+
+std::set<std::string> Names(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// Runs `body` in a child process, as the user nobody when this process is root (to whom
+// permission bits mean nothing), and gives its exit status.
+int InChild(const std::function<int()>& body, bool unprivileged) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+mode_t Mode(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(PosixStore, FailedStoreLeavesTheOldFileWholeAndNoTemporary) {
+  TempDir dir;
+  const std::string path = dir / "precious.ini";
+  IniDocument* small = Document(2);
+  ASSERT_EQ(ini_store_file(small, path.c_str()), 0);
+  const std::string old = ReadFileBytes(path);
+  IniDocument* large = Document(60);  // 3.7 KB, beyond a file-size limit of 2 KiB
+  EXPECT_EQ(InChild(
+                [&] {
+                  struct rlimit limit = {2048, 2048};
+                  signal(SIGXFSZ, SIG_IGN);
+                  return setrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+                                 ini_store_file(large, path.c_str()) == -2
+                             ? 0
+                             : 1;
+                },
+                false),
+            0);
+  EXPECT_EQ(ReadFileBytes(path), old);
+  EXPECT_EQ(Names(dir.path()), std::set<std::string>{"precious.ini"});
+  // A temporary left by a crash is cleared by the next store.
+  WriteFileBytes(path + platform::kPartialSuffix, "left by a crash");
+  EXPECT_EQ(ini_store_file(large, path.c_str()), 0);
+  EXPECT_EQ(ReadFileBytes(path), Stored(60));
+  EXPECT_EQ(Names(dir.path()), std::set<std::string>{"precious.ini"});
+  ini_free_document(small);
+  ini_free_document(large);
+}
+
+TEST(PosixStore, KeepsModeOwnerAndLinks) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "real");
+  const std::string target = dir / "real/kept.ini";
+  WriteFileBytes(target, "old");
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(target.c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(symlink("real/kept.ini", (dir / "link.ini").c_str()), 0);
+  ASSERT_EQ(symlink("real/made.ini", (dir / "dangling.ini").c_str()), 0);
+
+  IniDocument* document = Document(3);
+  ASSERT_EQ(ini_store_file(document, (dir / "link.ini").c_str()), 0);
+  ASSERT_EQ(ini_store_file(document, (dir / "dangling.ini").c_str()), 0);
+  for (const char* link : {"link.ini", "dangling.ini"}) {
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / link)) << link;
+    EXPECT_EQ(ReadFileBytes(dir / link), Stored(3)) << link;
+  }
+  struct stat st;
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_uid, root ? 65534u : geteuid());
+  EXPECT_EQ(st.st_gid, root ? 65534u : getegid());
+  EXPECT_EQ(Names(dir / "real"), (std::set<std::string>{"kept.ini", "made.ini"}));
+
+  // A new file gets 0666 less the umask.
+  const mode_t umask_before = umask(027);
+  EXPECT_EQ(ini_store_file(document, (dir / "new.ini").c_str()), 0);
+  umask(umask_before);
+  EXPECT_EQ(Mode(dir / "new.ini"), 0640u);
+  ini_free_document(document);
+}
+
+// A file the process may not write is not replaced by a rename behind its back; a file it
+// may write, in a directory it may not, is written in place as before.
+TEST(PosixStore, RespectsWhatTheProcessMayNotWrite) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "open");
+  std::filesystem::create_directory(dir / "closed");
+  const std::string protected_file = dir / "open/protected.ini";
+  const std::string writable_file = dir / "closed/writable.ini";
+  WriteFileBytes(protected_file, "protected");
+  WriteFileBytes(writable_file, "old");
+  ASSERT_EQ(chmod((dir / "open").c_str(), 0777), 0);
+  ASSERT_EQ(chmod(protected_file.c_str(), 0444), 0);
+  ASSERT_EQ(chmod(writable_file.c_str(), 0666), 0);
+  ASSERT_EQ(chmod((dir / "closed").c_str(), 0555), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  IniDocument* document = Document(3);
+  EXPECT_EQ(InChild([&] { return -ini_store_file(document, protected_file.c_str()); }, true), 1);
+  EXPECT_EQ(InChild([&] { return -ini_store_file(document, writable_file.c_str()); }, true), 0);
+  EXPECT_EQ(ReadFileBytes(protected_file), "protected");
+  EXPECT_EQ(ReadFileBytes(writable_file), Stored(3));
+  EXPECT_EQ(Names(dir / "closed"), std::set<std::string>{"writable.ini"});
+  ASSERT_EQ(chmod((dir / "closed").c_str(), 0755), 0);
+  ini_free_document(document);
+}
+
+// A copy behaves like cp: the source's permission bits less the umask, never set-ID or
+// sticky bits, and writable by its owner so the next copy can replace it. A link at the
+// target is replaced, not written through; a FIFO as source fails at once; a target the
+// process may not write stays.
+TEST(PosixFileSystem, CopiesLikeCp) {
+  TempDir dir;
+  platform::FileSystem& disk = platform::RealFileSystem();
+  struct Case {
+    mode_t source_mode, copy_mode;
+  };
+  const mode_t umask_before = umask(022);
+  for (const Case& c : {Case{04755, 0755}, Case{0777, 0755}, Case{0444, 0644}, Case{02640, 0640}}) {
+    const std::string source = dir / "source", copy = dir / "copy";
+    WriteFileBytes(source, "bytes");
+    ASSERT_EQ(chmod(source.c_str(), c.source_mode), 0);
+    ASSERT_TRUE(disk.CopyReplacing(source.c_str(), copy.c_str()));
+    EXPECT_EQ(Mode(copy), c.copy_mode) << std::oct << c.source_mode;
+    std::filesystem::remove(copy);
+    std::filesystem::remove(source);
+  }
+  umask(umask_before);
+
+  const std::string source = dir / "source", outside = dir / "outside", link = dir / "link";
+  WriteFileBytes(source, "new");
+  WriteFileBytes(outside, "outside");
+  ASSERT_EQ(symlink("outside", link.c_str()), 0);
+  ASSERT_TRUE(disk.CopyReplacing(source.c_str(), link.c_str()));
+  EXPECT_FALSE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFileBytes(link), "new");
+  EXPECT_EQ(ReadFileBytes(outside), "outside");
+
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0666), 0);
+  EXPECT_FALSE(disk.CopyReplacing((dir / "fifo").c_str(), (dir / "copy").c_str()));
+
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  ASSERT_EQ(chmod(outside.c_str(), 0444), 0);
+  ASSERT_EQ(chmod(source.c_str(), 0644), 0);
+  EXPECT_EQ(InChild([&] { return disk.CopyReplacing(source.c_str(), outside.c_str()) ? 1 : 0; }, true), 0);
+  EXPECT_EQ(ReadFileBytes(outside), "outside");
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"fifo", "link", "outside", "source"}));
+}
+
 TEST(PosixFileSystem, CopiesAPseudoFileWhole) {
+  // The kernel's copy_file_range may copy nothing from a pseudo-file that holds bytes (some
+  // kernels answer 0 rather than an error), and the copy must not come out empty.
   const std::string source = "/proc/self/cmdline";  // this process's arguments: stable
-  testing_support::TempDir dir;
+  TempDir dir;
   const std::string target = dir / "copy";
   ASSERT_TRUE(platform::RealFileSystem().CopyReplacing(source.c_str(), target.c_str()));
-  const std::string expected = testing_support::ReadFileBytes(source);
+  const std::string expected = ReadFileBytes(source);
   ASSERT_FALSE(expected.empty());
-  EXPECT_EQ(testing_support::ReadFileBytes(target), expected);
+  EXPECT_EQ(ReadFileBytes(target), expected);
 }
 
 }  // namespace
