@@ -84,6 +84,42 @@ TEST(InstallSweep, EveryOperationFailsInTurn) {
   }
 }
 
+// Every file the run puts under a final name.
+std::vector<std::string> FinalPaths() {
+  std::vector<std::string> paths;
+  for (const std::string& name : kLaunchers) paths.push_back(JoinPath(kRootBin, name));
+  for (const char* name : {"launch_lean.boot", "launch_tolbe.boot", "launch.boot", "qrv.ini"}) {
+    paths.push_back(JoinPath(kRootBin, name));
+  }
+  paths.push_back(JoinPath(kRuntimeBin, "qrv.ini"));
+  return paths;
+}
+
+// The machine stops at each operation of a run in turn, also halfway through a write or a
+// copy, as a crash or a power cut would stop it. No file under a final name is ever
+// partial: each holds what an earlier run left or what this run makes. One complete run
+// afterwards leaves exactly the tree of a run that was never stopped: no leftovers.
+TEST(InstallSweep, CrashAtEveryOperation) {
+  FakeFileSystem earlier;
+  AddTree(&earlier);
+  for (const std::string& path : FinalPaths()) earlier.files[path] = "earlier " + path;
+  FakeFileSystem clean = earlier;
+  ASSERT_EQ(RunInstall(&clean, {"-s", kRoot}).status, 0);
+  ASSERT_GT(clean.calls.size(), 25u);
+  for (std::size_t crash = 0; crash < clean.calls.size(); ++crash) {
+    FakeFileSystem disk = earlier;
+    disk.crash_at = crash;
+    RunInstall(&disk, {"-s", kRoot});
+    for (const std::string& path : FinalPaths()) {
+      const std::string& now = disk.files[path];
+      EXPECT_TRUE(now == "earlier " + path || now == clean.files[path]) << crash << ": " << path;
+    }
+    disk.Restart();
+    EXPECT_EQ(RunInstall(&disk, {"-s", kRoot}).status, 0) << crash;
+    EXPECT_EQ(disk.files, clean.files) << crash;
+  }
+}
+
 // A short write of the runtime ini file fails the run; the working qrv.ini of an earlier
 // run is kept whole.
 TEST(InstallSweep, ShortWriteOfRuntimeIniKeepsTheOldOne) {

@@ -2,6 +2,8 @@
 // release description, every failure of the run, and the files it leaves.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,7 @@ TEST(InstallCommand, CommandLine) {
     std::vector<std::string> args;
     int status;
     std::string err;
+    std::set<int> inexact = {};  // arguments that arrived with look-alikes
   };
   const Case cases[] = {
       {{kRoot, "-s"}, 0, ""},
@@ -73,10 +76,15 @@ TEST(InstallCommand, CommandLine) {
       {{"-s", ""}, 1, "Cannot open init file " + JoinPath("", "Install.ini") + "\n"},
       {{"-s", "a\nb"}, 1, "Line break in root directory a\nb is illegal\n"},
       {{"-s", "a\rb"}, 1, "Line break in root directory a\rb is illegal\n"},
+      // The root argument arrived with look-alikes for characters the code page lacks; a
+      // switch with them is no root and does no harm.
+      {{"-s", kRoot}, 1, "Root directory Q has characters outside the ANSI code page\n", {2}},
+      {{kRoot, "-s"}, 0, "", {2}},
   };
   for (const Case& c : cases) {
     FakeFileSystem disk;
     AddTree(&disk);
+    disk.inexact_arguments = c.inexact;
     Outcome o = RunInstall(&disk, c.args);
     EXPECT_EQ(o.status, c.status) << c.args[0];
     EXPECT_EQ(o.err, c.err) << c.args[0];
@@ -108,10 +116,12 @@ TEST(InstallCommand, RootFromProgramPath) {
        "Cannot open init file " + JoinPath("", "Install.ini") + "\n"},
       {long_path, false, "Path too long: " + long_path + "\n"},
       {JoinPath("a\nb", "Install.exe"), false, "Line break in root directory a\nb is illegal\n"},
+      {JoinPath("xa", "Install.exe"), false, "Root directory xa has characters outside the ANSI code page\n"},
   };
   for (const Case& c : cases) {
     FakeFileSystem failing;
     failing.own_path = c.own_path;
+    failing.own_path_exact = c.own_path.find("xa") == std::string::npos;
     if (c.fails) failing.fail_if = [](const Call& call, std::size_t) { return call.op == Op::kOwnPath; };
     Outcome o = RunInstall(&failing, {"-s"});
     EXPECT_EQ(o.status, 1) << c.own_path;
@@ -171,6 +181,15 @@ TEST(InstallCommand, ReleaseDescriptionProblems) {
       {"no_system_vsn", "[Install]\nVSN=1\n", "No key SYSTEM_VSN in init file " + path + "\n"},
       {"second_section_ignored", "[Install]\nVSN=1\n[Install]\nVSN=2\nSYSTEM_VSN=3\n",
        "No key SYSTEM_VSN in init file " + path + "\n"},
+      // Versions that would lead the run out of the root.
+      {"vsn_with_slash", "[Install]\nVSN=x/../../outside\nSYSTEM_VSN=2\n",
+       "Illegal VSN x/../../outside in init file " + path + "\n"},
+      {"vsn_with_backslash", "[Install]\nVSN=..\\\\..\\\\outside\n",
+       "Illegal VSN ..\\..\\outside in init file " + path + "\n"},
+      {"release_with_slash", "[Install]\nVSN=1\nSYSTEM_VSN=../../evil\n",
+       "Illegal SYSTEM_VSN ../../evil in init file " + path + "\n"},
+      {"release_dot", "[Install]\nVSN=1\nSYSTEM_VSN=.\n", "Illegal SYSTEM_VSN . in init file " + path + "\n"},
+      {"release_dot_dot", "[Install]\nVSN=1\nSYSTEM_VSN=..\n", "Illegal SYSTEM_VSN .. in init file " + path + "\n"},
   };
   for (const Case& c : cases) {
     FakeFileSystem disk;
@@ -184,6 +203,21 @@ TEST(InstallCommand, ReleaseDescriptionProblems) {
     EXPECT_EQ(o.status, 1) << c.name;
     EXPECT_EQ(o.err, c.err) << c.name;
     EXPECT_FALSE(DiskTouched(disk)) << c.name;
+  }
+}
+
+// Odd versions that stay in their folder are used as they are. ':' names a drive or a
+// stream only on Windows, and is refused there alone.
+TEST(InstallCommand, OddVersionsStayAccepted) {
+  const bool colon_refused = std::strchr(platform::kNotInName, ':') != nullptr;
+  for (const std::string version : {"..", "4.0.1 beta", "a:b", "...", "-"}) {
+    FakeFileSystem disk;
+    disk.files[kIniPath] = "[Install]\nVSN=" + version + "\nSYSTEM_VSN=x..y\n";
+    Outcome o = RunInstall(&disk, {"-s", kRoot});
+    const std::string err = colon_refused && version == "a:b"
+        ? "Illegal VSN a:b in init file " + kIniPath + "\n"
+        : "Could not find file " + JoinPath(JoinPath(JoinPath(kRoot, "qcore-" + version), "bin"), "qrv.exe") + "\n";
+    EXPECT_EQ(o.err, err) << version;
   }
 }
 

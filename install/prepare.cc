@@ -48,9 +48,11 @@ bool Fits(const std::string& path, const Console& console) {
   return false;
 }
 
+// Reads the switches and the root; `*root_index` receives the root's place in `argv`, or 0
+// when none was given.
 bool ParseCommandLine(int argc, const char* const* argv, const Console& console,
-                      InstallLayout* layout, bool* has_root) {
-  *has_root = false;
+                      InstallLayout* layout, int* root_index) {
+  *root_index = 0;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument[0] == '-') {
@@ -59,14 +61,14 @@ bool ParseCommandLine(int argc, const char* const* argv, const Console& console,
         return false;
       }
       layout->silent = true;
-    } else if (*has_root) {
+    } else if (*root_index != 0) {
       std::fprintf(console.err,
                    "Only one root directory can be specified, parameter %s is illegal\n",
                    argument);
       return false;
     } else {
       layout->root = argument;
-      *has_root = true;
+      *root_index = i;
     }
   }
   return true;
@@ -75,10 +77,27 @@ bool ParseCommandLine(int argc, const char* const* argv, const Console& console,
 // A line break in the root would be written into the runtime ini file unescaped and start
 // lines of its own there. No Windows path can hold one, but a POSIX directory name can,
 // whether it was given or is the program's own directory.
-bool RootHasNoLineBreak(const std::string& root, const Console& console) {
-  if (root.find_first_of("\r\n") == std::string::npos) return true;
-  std::fprintf(console.err, "Line break in root directory %s is illegal\n", root.c_str());
+//
+// On Windows the root reaches the program in the ANSI code page, where a character the
+// code page lacks becomes a look-alike (α becomes a): the run would install into another
+// tree, a sibling with the look-alike name. Such a root is refused.
+bool RootIsUsable(const std::string& root, bool exact, const Console& console) {
+  const char* problem = nullptr;
+  if (root.find_first_of("\r\n") != std::string::npos) {
+    problem = "Line break in root directory %s is illegal\n";
+  } else if (!exact) {
+    problem = "Root directory %s has characters outside the ANSI code page\n";
+  }
+  if (problem == nullptr) return true;
+  std::fprintf(console.err, problem, root.c_str());
   return false;
+}
+
+// A version names one directory: a separator, or "." and ".." as the release, would lead the
+// run out of the root, to write qrv.ini or read boot files anywhere.
+bool IsPlainName(const char* version, bool is_release) {
+  if (std::strpbrk(version, platform::kNotInName) != nullptr) return false;
+  return !is_release || (std::strcmp(version, ".") != 0 && std::strcmp(version, "..") != 0);
 }
 
 // The root when none is given: the directory that holds the program's own file.
@@ -127,6 +146,7 @@ bool ReadReleaseDescription(platform::FileSystem& file_system, const Console& co
     return false;
   }
   const char* problem = nullptr;
+  const char* illegal = nullptr;  // the version the problem is about, if any
   const IniSection* section = ini_find_section(document, "Install");
   const char* version = section == nullptr ? nullptr : ini_get_value(section, "VSN");
   const char* system_version =
@@ -135,8 +155,14 @@ bool ReadReleaseDescription(platform::FileSystem& file_system, const Console& co
     problem = "No [Install] section in init file %s\n";
   } else if (version == nullptr) {
     problem = "No key VSN in init file %s\n";
+  } else if (!IsPlainName(version, false)) {
+    problem = "Illegal VSN %s in init file %s\n";
+    illegal = version;
   } else if (system_version == nullptr) {
     problem = "No key SYSTEM_VSN in init file %s\n";
+  } else if (!IsPlainName(system_version, true)) {
+    problem = "Illegal SYSTEM_VSN %s in init file %s\n";
+    illegal = system_version;
   } else {
     layout->runtime_version = version;
     layout->runtime_bin_dir =
@@ -144,12 +170,13 @@ bool ReadReleaseDescription(platform::FileSystem& file_system, const Console& co
     layout->release_dir = JoinPath(JoinPath(layout->root, "releases"), system_version);
     layout->root_bin_dir = JoinPath(layout->root, "bin");
   }
-  ini_free_document(document);
-  if (problem != nullptr) {
+  if (illegal != nullptr) {
+    std::fprintf(console.err, problem, illegal, path.c_str());
+  } else if (problem != nullptr) {
     std::fprintf(console.err, problem, path.c_str());
-    return false;
   }
-  return true;
+  ini_free_document(document);
+  return problem == nullptr;
 }
 
 }  // namespace
@@ -165,10 +192,12 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
 
 bool PrepareInstall(int argc, const char* const* argv, platform::FileSystem& file_system,
                     const Console& console, InstallLayout* layout) {
-  bool has_root = false;
-  if (!ParseCommandLine(argc, argv, console, layout, &has_root)) return false;
-  if (!has_root && !RootFromProgramPath(file_system, console, &layout->root)) return false;
-  if (!RootHasNoLineBreak(layout->root, console)) return false;
+  int root_index = 0;
+  if (!ParseCommandLine(argc, argv, console, layout, &root_index)) return false;
+  if (root_index == 0 && !RootFromProgramPath(file_system, console, &layout->root)) return false;
+  const bool exact = root_index != 0 ? file_system.ArgumentIsExact(root_index)
+                                     : file_system.OwnProgramPathIsExact();
+  if (!RootIsUsable(layout->root, exact, console)) return false;
   // Silent mode takes the minimal profile; an empty answer to the question means full.
   layout->profile = StartupProfile::kMinimal;
   if (!layout->silent && !AskForProfile(console, &layout->profile)) return false;

@@ -137,6 +137,7 @@ bool FakeFileSystem::CopyReplacing(const char* from, const char* to) {
     return false;
   }
   files[to] = files[from];
+  files.erase(Partial(to));  // the copy went through the temporary, a leftover there with it
   return true;
 }
 

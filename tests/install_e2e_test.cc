@@ -8,85 +8,33 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/real_tree.h"
 #include "tests/system.h"
 #include "tests/test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::Escaped;
+using testing_support::Distribution;
+using testing_support::Installed;
+using testing_support::InstallProgram;
+using testing_support::Native;
 using testing_support::ProcessResult;
+using testing_support::ReadTree;
 using testing_support::TempDir;
+using testing_support::Tree;
+using testing_support::WriteTree;
 
-using Tree = std::map<std::string, std::string>;  // relative path with '/' -> bytes
-
-const std::vector<std::string> kLaunchers = {"qrv.exe",   "wqrv.exe",  "qrvc.exe", "zembrat.exe",
-                                             "tavlo.exe", "tulsk.exe", "pelox.exe"};
+const std::vector<std::string>& kLaunchers = testing_support::kTreeLaunchers;
 constexpr char kPrompt[] = "Do you want a minimal startup instead of tolbe [No]: ";
 constexpr char kSuccess[] = "Quorva 4.0.1 installed successfully\n";
 constexpr char kBail[] = "Cannot continue installation, bailing out.\n";
-
-std::string Native(const std::string& relative) {
-  std::string path = relative;
-  for (char& c : path) {
-    if (c == '/') c = platform::kSeparator;
-  }
-  return path;
-}
-
-// The distribution tree as it is unpacked, before Install runs.
-Tree Distribution() {
-  Tree tree;
-  tree["Install.ini"] = "; release\r\n[Install]\r\nVSN = 4.0.1\r\nSYSTEM_VSN = 26\r\n";
-  for (const std::string& name : kLaunchers) {
-    tree["qcore-4.0.1/bin/" + name] = std::string("MZ\0\r\n", 5) + name;
-  }
-  tree["releases/26/launch_lean.boot"] = std::string("lean\0\r\n", 7);
-  tree["releases/26/launch_tolbe.boot"] = std::string("tolbe\0\xff\n", 8);
-  return tree;
-}
-
-// The tree after a complete installation with `root` as the root it was given.
-Tree Installed(const std::string& root, const char* boot) {
-  Tree tree = Distribution();
-  for (const std::string& name : kLaunchers) tree["bin/" + name] = tree["qcore-4.0.1/bin/" + name];
-  tree["bin/launch_lean.boot"] = tree["releases/26/launch_lean.boot"];
-  tree["bin/launch_tolbe.boot"] = tree["releases/26/launch_tolbe.boot"];
-  tree["bin/launch.boot"] = tree[std::string("releases/26/") + boot];
-  std::string runtime_bin = root + Native("/qcore-4.0.1/bin");
-  std::string ini = "[quorva]\nBindir=" + Escaped(runtime_bin) + "\nProgname=qrv\nRootdir=" +
-                    Escaped(root) + "\n";
-  tree["qcore-4.0.1/bin/qrv.ini"] = ini;
-  tree["bin/qrv.ini"] = ini;
-  return tree;
-}
-
-void Write(const std::string& root, const Tree& tree) {
-  for (const auto& [relative, bytes] : tree) {
-    fs::path path = fs::u8path(root) / fs::u8path(relative);
-    fs::create_directories(path.parent_path());
-    testing_support::WriteFileBytes(path.string(), bytes);
-  }
-}
-
-// Every regular file below `root`, so stray files show up as well as missing ones.
-Tree Read(const std::string& root) {
-  Tree tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
-    tree[fs::relative(entry.path(), root).generic_string()] =
-        testing_support::ReadFileBytes(entry.path().string());
-  }
-  return tree;
-}
-
-std::string InstallProgram() { return testing_support::ProgramBesideTests("Install"); }
 
 class InstallEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = dir_ / "dist";
-    Write(root_, Distribution());
+    WriteTree(root_, Distribution());
   }
   ProcessResult Install(const std::vector<std::string>& args, const std::string& input = "") {
     return testing_support::RunProcess(InstallProgram(), args, input, dir_.path());
@@ -100,7 +48,7 @@ TEST_F(InstallEndToEnd, InteractiveFullProfile) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, std::string(kPrompt) + kSuccess);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(Read(root_), Installed(root_, "launch_tolbe.boot"));
+  EXPECT_EQ(ReadTree(root_), Installed(root_, "launch_tolbe.boot"));
 }
 
 TEST_F(InstallEndToEnd, SilentMinimalProfile) {
@@ -108,17 +56,17 @@ TEST_F(InstallEndToEnd, SilentMinimalProfile) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(Read(root_), Installed(root_, "launch_lean.boot"));
+  EXPECT_EQ(ReadTree(root_), Installed(root_, "launch_lean.boot"));
 }
 
 TEST_F(InstallEndToEnd, SwitchAfterRootAndMinimalAnswer) {
   ProcessResult r = Install({root_, "-silent"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(Read(root_), Installed(root_, "launch_lean.boot"));
+  EXPECT_EQ(ReadTree(root_), Installed(root_, "launch_lean.boot"));
   r = Install({root_}, "YES\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, std::string(kPrompt) + kSuccess);
-  EXPECT_EQ(Read(root_), Installed(root_, "launch_lean.boot"));
+  EXPECT_EQ(ReadTree(root_), Installed(root_, "launch_lean.boot"));
 }
 
 // A second run replaces every file, and the other profile replaces launch.boot.
@@ -130,7 +78,7 @@ TEST_F(InstallEndToEnd, RerunReplacesEverything) {
   }
   ProcessResult r = Install({root_}, "n\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(Read(root_), Installed(root_, "launch_tolbe.boot"));
+  EXPECT_EQ(ReadTree(root_), Installed(root_, "launch_tolbe.boot"));
 }
 
 TEST_F(InstallEndToEnd, RelativeRootIsUsedAsTyped) {
@@ -140,16 +88,16 @@ TEST_F(InstallEndToEnd, RelativeRootIsUsedAsTyped) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   Tree expected = Installed("..", "launch_lean.boot");
-  EXPECT_EQ(Read(root_), expected);
+  EXPECT_EQ(ReadTree(root_), expected);
 }
 
 TEST_F(InstallEndToEnd, RootWithSemicolon) {
   std::string root = dir_ / "a;b";
-  Write(root, Distribution());
+  WriteTree(root, Distribution());
   ProcessResult r = Install({"-s", root});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  Tree installed = Read(root);
+  Tree installed = ReadTree(root);
   EXPECT_EQ(installed, Installed(root, "launch_lean.boot"));
   EXPECT_NE(installed["bin/qrv.ini"].find("a\\;b"), std::string::npos);
 }
@@ -162,7 +110,7 @@ TEST_F(InstallEndToEnd, NoRootArgumentUsesProgramDirectory) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, std::string(kPrompt) + kSuccess);
-  Tree installed = Read(root_);
+  Tree installed = ReadTree(root_);
   installed.erase(std::string("Install") + testing_support::kProgramSuffix);
   EXPECT_EQ(installed, Installed(root_, "launch_lean.boot"));
 }
@@ -170,10 +118,10 @@ TEST_F(InstallEndToEnd, NoRootArgumentUsesProgramDirectory) {
 TEST_F(InstallEndToEnd, Answers) {
   ProcessResult r = Install({root_}, std::string(150, 'y') + "\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(Read(root_)["bin/launch.boot"], Distribution()["releases/26/launch_tolbe.boot"]);
+  EXPECT_EQ(ReadTree(root_)["bin/launch.boot"], Distribution()["releases/26/launch_tolbe.boot"]);
   r = Install({root_}, "y");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(Read(root_)["bin/launch.boot"], Distribution()["releases/26/launch_lean.boot"]);
+  EXPECT_EQ(ReadTree(root_)["bin/launch.boot"], Distribution()["releases/26/launch_lean.boot"]);
   r = Install({root_}, "");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kPrompt);
@@ -199,7 +147,7 @@ TEST_F(InstallEndToEnd, CommandLineErrors) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
   }
-  EXPECT_EQ(Read(root_), Distribution()) << "nothing on disk changed";
+  EXPECT_EQ(ReadTree(root_), Distribution()) << "nothing on disk changed";
 }
 
 TEST_F(InstallEndToEnd, ReleaseDescriptionWithoutSystemVersion) {
@@ -218,7 +166,7 @@ TEST_F(InstallEndToEnd, MissingLauncher) {
   Tree expected = Distribution();
   expected.erase("qcore-4.0.1/bin/tavlo.exe");
   for (int i = 0; i < 4; ++i) expected["bin/" + kLaunchers[i]] = expected["qcore-4.0.1/bin/" + kLaunchers[i]];
-  EXPECT_EQ(Read(root_), expected);
+  EXPECT_EQ(ReadTree(root_), expected);
 }
 
 // A directory standing where a file is to go makes that step fail on every system.
@@ -243,7 +191,7 @@ TEST_F(InstallEndToEnd, TargetsThatCannotBeWritten) {
   for (const Case& c : cases) {
     TempDir dir;
     std::string root = dir / "dist";
-    Write(root, Distribution());
+    WriteTree(root, Distribution());
     fs::create_directories(fs::u8path(root) / fs::u8path(c.blocked));
     std::string expected_err = c.err;
     for (std::size_t at; (at = expected_err.find(root_)) != std::string::npos;) {
@@ -254,9 +202,29 @@ TEST_F(InstallEndToEnd, TargetsThatCannotBeWritten) {
     EXPECT_EQ(r.err, expected_err) << c.blocked;
     EXPECT_EQ(r.out, "");
     // Everything else of the run up to the failure is in place, and nothing stray is left.
-    Tree installed = Read(root);
+    Tree installed = ReadTree(root);
     Tree full = Installed(root, "launch_lean.boot");
     for (const auto& [relative, bytes] : installed) EXPECT_EQ(full[relative], bytes) << relative;
+  }
+}
+
+// Sources unpacked read-only (from read-only media, say) give copies the next run can
+// replace: a second run with the other profile succeeds without a warning.
+TEST_F(InstallEndToEnd, ReadOnlySourcesGiveReplaceableCopies) {
+  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  for (const auto& [relative, bytes] : Distribution()) {
+    fs::permissions(fs::u8path(root_) / fs::u8path(relative), write, fs::perm_options::remove);
+  }
+  ASSERT_EQ(Install({"-s", root_}).status, 0);
+  ProcessResult r = Install({root_}, "\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadTree(root_), Installed(root_, "launch_tolbe.boot"));
+  for (const auto& entry : fs::recursive_directory_iterator(fs::u8path(root_))) {
+    if (entry.path().parent_path() == fs::u8path(root_) / "bin") {
+      EXPECT_NE(entry.status().permissions() & fs::perms::owner_write, fs::perms::none) << entry.path();
+    }
+    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
   }
 }
 
