@@ -1,7 +1,7 @@
 // The arena of a loaded document.
 #include "ini/arena.h"
 
-#include <cstdint>
+#include <cstring>
 
 #include "ini/internal.h"
 
@@ -11,6 +11,9 @@ namespace {
 constexpr std::size_t kAlign = alignof(void*);
 // Doubling stops here: a block this large is already few among many.
 constexpr std::size_t kLargestStep = std::size_t{256} << 20;
+// No single request may come near the end of the address space, so that adding a header
+// or rounding up can never wrap.
+constexpr std::size_t kLargestRequest = SIZE_MAX / 4;
 
 std::size_t AlignUp(std::size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
 
@@ -19,18 +22,45 @@ std::size_t AlignUp(std::size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
 Arena::Block* Arena::NewBlock(std::size_t size) {
   // Large blocks come straight from the system (huge pages where it has them); small ones
   // from the heap, so that a small file does not cost a large block.
-  if (size >= platform::kLargeBlock) size = platform::LargeBlockSize(size);
-  void* memory = size >= platform::kLargeBlock ? ini_detail::AllocateLarge(size)
-                                                : ini_detail::Allocate(size);
+  const bool large = size >= platform::kLargeBlock;
+  if (large) size = platform::LargeBlockSize(size);
+  void* memory = size == 0 ? nullptr : large ? ini_detail::AllocateLarge(size) : ini_detail::Allocate(size);
   if (memory == nullptr) return nullptr;
   auto* block = static_cast<Block*>(memory);
-  block->next = blocks_;
   block->size = size;
+  if (!AddRange(block)) {
+    if (large) {
+      ini_detail::ReleaseLarge(block, size);
+    } else {
+      ini_detail::Release(block);
+    }
+    return nullptr;
+  }
+  block->next = blocks_;
   blocks_ = block;
   return block;
 }
 
+bool Arena::AddRange(const Block* block) {
+  if (range_count_ == range_room_) {
+    const std::size_t room = 2 * range_room_;
+    auto* grown = static_cast<Range*>(ini_detail::Allocate(sizeof(Range) * room));
+    if (grown == nullptr) return false;
+    std::memcpy(grown, ranges_, sizeof(Range) * range_count_);
+    if (ranges_ != inline_ranges_) ini_detail::Release(ranges_);
+    ranges_ = grown;
+    range_room_ = room;
+  }
+  const Range range = {reinterpret_cast<std::uintptr_t>(block), block->size};
+  std::size_t at = range_count_;
+  for (; at > 0 && ranges_[at - 1].start > range.start; --at) ranges_[at] = ranges_[at - 1];
+  ranges_[at] = range;
+  ++range_count_;
+  return true;
+}
+
 void* Arena::Allocate(std::size_t size) {
+  if (size > kLargestRequest) return nullptr;
   size = AlignUp(size);
   if (static_cast<std::size_t>(end_ - next_) < size) {
     const std::size_t wanted = AlignUp(sizeof(Block)) + size;
@@ -46,6 +76,7 @@ void* Arena::Allocate(std::size_t size) {
 }
 
 char* Arena::AllocateBlock(std::size_t size, std::size_t* usable) {
+  if (size > kLargestRequest) return nullptr;
   const std::size_t header = AlignUp(sizeof(Block));
   Block* block = NewBlock(header + size);
   if (block == nullptr) return nullptr;
@@ -55,11 +86,17 @@ char* Arena::AllocateBlock(std::size_t size, std::size_t* usable) {
 
 bool Arena::Owns(const void* piece) const {
   const auto p = reinterpret_cast<std::uintptr_t>(piece);
-  for (const Block* block = blocks_; block != nullptr; block = block->next) {
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
-    if (p >= start && p - start < block->size) return true;
+  // The last range that starts at or before `piece` is the only one that can hold it.
+  std::size_t low = 0, high = range_count_;
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (ranges_[middle].start <= p) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
   }
-  return false;
+  return low > 0 && p - ranges_[low - 1].start < ranges_[low - 1].size;
 }
 
 void Arena::Release() {
@@ -72,6 +109,10 @@ void Arena::Release() {
       ini_detail::Release(block);
     }
   }
+  if (ranges_ != inline_ranges_) ini_detail::Release(ranges_);
+  ranges_ = inline_ranges_;
+  range_count_ = 0;
+  range_room_ = kInlineRanges;
   next_ = end_ = nullptr;
 }
 

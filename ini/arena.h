@@ -4,6 +4,7 @@
 #define INI_ARENA_H_
 
 #include <cstddef>
+#include <cstdint>
 
 namespace ini_detail {
 
@@ -25,7 +26,8 @@ class Arena {
   // A block of its own of at least `size` usable bytes, for the reader's text, which it
   // fills itself; `*usable` receives the usable size. Null when memory runs out.
   char* AllocateBlock(std::size_t size, std::size_t* usable);
-  // True when `piece` lies in one of the arena's blocks.
+  // True when `piece` lies in one of the arena's blocks: a binary search over them, so
+  // O(log blocks) however many pieces are asked about.
   bool Owns(const void* piece) const;
   // Returns every block; the arena is empty afterwards.
   void Release();
@@ -35,12 +37,24 @@ class Arena {
     Block* next;
     std::size_t size;  // the whole block, this header included
   };
+  // Where a block lies, for Owns(); kept sorted by `start`.
+  struct Range {
+    std::uintptr_t start;
+    std::size_t size;
+  };
+  static constexpr std::size_t kInlineRanges = 8;  // enough for the blocks of most files
+
   Block* NewBlock(std::size_t size);
+  bool AddRange(const Block* block);
 
   Block* blocks_ = nullptr;
   char* next_ = nullptr;  // the free part of the current block of records
   char* end_ = nullptr;
   std::size_t next_size_;
+  Range inline_ranges_[kInlineRanges] = {};
+  Range* ranges_ = inline_ranges_;
+  std::size_t range_count_ = 0;
+  std::size_t range_room_ = kInlineRanges;
 };
 
 }  // namespace ini_detail

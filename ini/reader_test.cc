@@ -269,6 +269,49 @@ TEST(IniReader, EveryAllocationFailureGivesNullAndLeaksNothing) {
   }
 }
 
+// A source that does not know its size costs a few blocks that double, not one block per
+// read: releasing pieces of the document asks which block they lie in.
+TEST(IniReader, UnknownSizeCostsFewBlocks) {
+  std::string bytes = "[s]\n";
+  while (bytes.size() < (16u << 20)) bytes += "key" + std::to_string(bytes.size()) + "=value\n";
+  FakeFileSystem disk;
+  disk.files["t.ini"] = bytes;
+  disk.fail_if = [](const testing_support::Call& call, std::size_t) { return call.op == Op::kSize; };
+  FailingAllocator counting;
+  IniDocument* document = ini_detail::LoadFile(disk, "t.ini");
+  ASSERT_NE(document, nullptr);
+  EXPECT_LT(counting.Allocations(), 80) << "16 MiB in reads of 64 KiB would be 256 blocks";
+  ini_free_document(document);
+}
+
+// Whatever size the source reports, true or not: a size that cannot be held gives
+// INI_OUT_OF_MEMORY, and any other gives the document, never a block too small for what
+// is read into it (sizes near a multiple of 4 GiB wrapped on 32-bit systems).
+TEST(IniReader, AnyReportedSizeIsSafe) {
+  const std::string bytes = "[s]\n" + std::string(100000, 'k') + "=v\n";
+  const std::string expected = "[s]\n<" + std::string(100000, 'k') + ">=<v>\n";
+  for (std::uint64_t size : {std::uint64_t{SIZE_MAX}, std::uint64_t{SIZE_MAX} - 1,
+                             std::uint64_t{SIZE_MAX} - (1u << 20), std::uint64_t{SIZE_MAX} - (2u << 20),
+                             std::uint64_t{UINT64_MAX} / 2, std::uint64_t{UINT32_MAX} - 1,
+                             std::uint64_t{UINT32_MAX} - (1u << 20), (std::uint64_t{8} << 30) - 2,
+                             std::uint64_t{0}, std::uint64_t{10}, std::uint64_t{70000}}) {
+    FakeFileSystem disk;
+    disk.files["t.ini"] = bytes;
+    disk.reported_size = size;
+    IniLoadReport report;
+    IniDocument* document = ini_detail::LoadFile(disk, "t.ini", &report);
+    if (document == nullptr) {
+      EXPECT_EQ(report.outcome, INI_OUT_OF_MEMORY) << size;
+    } else {
+      EXPECT_EQ(Dump(document), expected) << size;
+    }
+    // Only a size beyond a quarter of a 32-bit address space may fail to be held at all.
+    EXPECT_TRUE(document != nullptr || size >= (std::uint64_t{1} << 30)) << size;
+    ini_free_document(document);
+    EXPECT_EQ(disk.OpenFiles(), 0u);
+  }
+}
+
 TEST(IniReader, LoadsARealFile) {
   testing_support::TempDir dir;
   std::string path = dir / "Install.ini";

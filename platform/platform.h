@@ -124,7 +124,10 @@ void* AllocateLarge(std::size_t size);
 // Returns a block of AllocateLarge, with the `size` it was asked for.
 void ReleaseLarge(void* block, std::size_t size);
 
+// `size` rounded up to a multiple of kLargeBlock, or 0 when that would not fit a size_t
+// with a large block to spare (AllocateLarge then gives null).
 inline std::size_t LargeBlockSize(std::size_t size) {
+  if (size > SIZE_MAX - 2 * kLargeBlock) return 0;
   return (size + kLargeBlock - 1) / kLargeBlock * kLargeBlock;
 }
 

@@ -365,6 +365,7 @@ void* AllocateLarge(std::size_t size) {
   // Maps one large block more than asked, so that an aligned block can be cut out of it;
   // the unaligned ends go back at once.
   size = LargeBlockSize(size);
+  if (size == 0) return nullptr;
   void* mapped = mmap(nullptr, size + kLargeBlock, PROT_READ | PROT_WRITE,
                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;

@@ -265,7 +265,9 @@ FileSystem& RealFileSystem() {
 // Committed pages are zero and backed only once touched; no privilege is needed, unlike
 // large pages.
 void* AllocateLarge(std::size_t size) {
-  return VirtualAlloc(nullptr, LargeBlockSize(size), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  size = LargeBlockSize(size);
+  if (size == 0) return nullptr;
+  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
 void ReleaseLarge(void* block, std::size_t) {

@@ -50,7 +50,7 @@ bool FakeFileSystem::OpenForReading(const char* path, platform::Accept accept,
 bool FakeFileSystem::SizeOf(platform::File file, std::uint64_t* size) {
   const std::string& path = open_.at(file.value).path;
   if (!Record(Op::kSize, path)) return false;
-  *size = files.at(path).size();
+  *size = reported_size ? *reported_size : files.at(path).size();
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -47,6 +48,8 @@ class FakeFileSystem final : public platform::FileSystem {
   std::function<bool(const Call&, std::size_t)> short_write_if;
   // The most bytes one read delivers, however many were asked for.
   std::uint32_t read_limit = UINT32_MAX;
+  // The size SizeOf reports for every file, instead of its true size.
+  std::optional<std::uint64_t> reported_size;
   // The call at this index crashes the machine: a write or copy gets half its bytes to
   // disk, and from then on nothing reaches the disk and every call fails.
   std::size_t crash_at = SIZE_MAX;
