@@ -1,4 +1,6 @@
 // Sections and entries: their order, ownership, lookups and changes.
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -48,6 +50,31 @@ IniSection* NewCarvedSection(Arena* arena, char* name) {
   return block == nullptr ? nullptr : InitSection(block, name, arena);
 }
 
+namespace {
+
+std::uint64_t& Seed() {
+  static std::uint64_t seed = [] {
+    int local = 0;
+    std::uint64_t mixed = static_cast<std::uint64_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    mixed ^= reinterpret_cast<std::uintptr_t>(&local) * 0x9E3779B97F4A7C15ull;
+    mixed ^= reinterpret_cast<std::uintptr_t>(&Seed) * 0xC2B2AE3D27D4EB4Full;
+    mixed = (mixed ^ (mixed >> 33)) * 0xFF51AFD7ED558CCDull;
+    return mixed ^ (mixed >> 33);
+  }();
+  return seed;
+}
+
+}  // namespace
+
+std::uint64_t HashSeed() { return Seed(); }
+
+std::uint64_t SetHashSeedForTesting(std::uint64_t seed) {
+  const std::uint64_t previous = Seed();
+  Seed() = seed;
+  return previous;
+}
+
 }  // namespace ini_detail
 
 namespace {
@@ -92,9 +119,13 @@ void ReleasePiece(const IniSection* section, void* piece) {
   }
 }
 
-// An entry made by the operations holds its key and value in the record's own block, right
-// behind it: one allocation instead of two. When the entry receives a new value, that goes
-// to a block of its own, and the first text stays behind until the entry is released.
+// An entry made by the operations holds a short key and value in the record's own block,
+// right behind it: one allocation instead of two. A new value goes to a block of its own,
+// and the first text's room, at most kInlineText bytes, stays until the entry is released.
+// Longer text always has a block of its own, so that a large value is released as soon as
+// it is replaced.
+constexpr std::size_t kInlineText = 64;
+
 char* InlineText(IniEntry* entry) { return reinterpret_cast<char*>(entry + 1); }
 
 // Releases the block holding `entry`'s key and value, unless it is the record's own.
@@ -105,6 +136,13 @@ void ReleaseText(const IniSection* section, IniEntry* entry) {
 void ReleaseEntry(const IniSection* section, IniEntry* entry) {
   ReleaseText(section, entry);
   ReleasePiece(section, entry);
+}
+
+// The size of a key and a value with their NULs, which must leave room for a record too:
+// a key and a value that overlap could add up to more than the address space.
+std::size_t TextSize(std::size_t key_size, std::size_t value_size) {
+  if (value_size > SIZE_MAX - sizeof(IniEntry) - key_size) ini_detail::OutOfMemory();
+  return key_size + value_size;
 }
 
 // Copies `key`, a NUL, `value` and a NUL to `text`; the sizes count the NULs.
@@ -118,19 +156,26 @@ void PutText(IniEntry* entry, char* text, const char* key, std::size_t key_size,
 
 void AppendNewEntry(IniSection* section, const char* key, std::size_t key_size,
                     const char* value, std::size_t value_size) {
+  const std::size_t text_size = TextSize(key_size, value_size);
+  const bool inline_text = text_size <= kInlineText;
   auto* entry = static_cast<IniEntry*>(
-      ini_detail::AllocateOrDie(sizeof(IniEntry) + key_size + value_size));
-  PutText(entry, InlineText(entry), key, key_size, value, value_size);
+      ini_detail::AllocateOrDie(sizeof(IniEntry) + (inline_text ? text_size : 0)));
+  char* text = inline_text ? InlineText(entry) : static_cast<char*>(ini_detail::AllocateOrDie(text_size));
+  PutText(entry, text, key, key_size, value, value_size);
   BlockOf(section)->touched = true;
   if (!ini_detail::AppendEntry(section, entry)) ini_detail::OutOfMemory();
 }
 
-// Scratch memory for one call: from the system for large sizes (huge pages where it has
-// them), from the heap otherwise. Aborts when there is none, as the operations do.
+// Scratch memory for one call, `count` items of `each` bytes: from the system for large
+// sizes (huge pages where it has them), from the heap otherwise. Aborts when there is none,
+// as the operations do.
 class Scratch {
  public:
-  explicit Scratch(std::size_t size) : size_(size), large_(size >= platform::kLargeBlock) {
-    block_ = large_ ? ini_detail::AllocateLarge(size) : ini_detail::Allocate(size);
+  Scratch(std::size_t count, std::size_t each) {
+    if (count > SIZE_MAX / each) ini_detail::OutOfMemory();
+    size_ = count * each;
+    large_ = size_ >= platform::kLargeBlock;
+    block_ = large_ ? ini_detail::AllocateLarge(size_) : ini_detail::Allocate(size_);
     if (block_ == nullptr) ini_detail::OutOfMemory();
   }
   ~Scratch() {
@@ -153,32 +198,65 @@ class Scratch {
   bool large_;
 };
 
-// A hash of `length` bytes, eight at a time, mixed so that its top bits are as good as
-// its low ones.
+// A hash of `length` bytes, eight at a time, mixed so that its top bits are as good as its
+// low ones. It starts from a seed that differs from process to process, so that a file
+// cannot be made of keys whose hashes it knows.
 std::uint64_t Hash(const char* bytes, std::size_t length) {
-  std::uint64_t hash = length * 0x9E3779B97F4A7C15ull;
+  std::uint64_t hash = (length * 0x9E3779B97F4A7C15ull) ^ ini_detail::HashSeed();
   for (; length >= 8; bytes += 8, length -= 8) {
     std::uint64_t word;
     std::memcpy(&word, bytes, sizeof word);
     hash = (hash ^ word) * 0xBF58476D1CE4E5B9ull;
     hash ^= hash >> 29;
   }
+  // The last 1 to 7 bytes, read as two loads that overlap (or three bytes) rather than
+  // byte by byte into a word, which the processor could not forward to the word's load.
   std::uint64_t last = 0;
-  std::memcpy(&last, bytes, length);
+  if (length >= 4) {
+    std::uint32_t low, high;
+    std::memcpy(&low, bytes, 4);
+    std::memcpy(&high, bytes + length - 4, 4);
+    last = low | (std::uint64_t{high} << 32);
+  } else if (length > 0) {
+    last = static_cast<unsigned char>(bytes[0]) | static_cast<unsigned char>(bytes[length / 2]) << 8 |
+           static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[length - 1])) << 16;
+  }
   hash = (hash ^ last) * 0x94D049BB133111EBull;
   return hash ^ (hash >> 31);
 }
 
+// An entry in the repeat search: its position, and the low half of its key's hash, which
+// tells most keys apart without fetching them.
+struct Keyed {
+  std::uint32_t check;
+  std::int32_t entry;
+};
+
+// Finds the repeats among `keyed[begin, end)` by sorting them by key, then by position:
+// O(m log m) comparisons whatever the hashes, for a bucket whose keys the hash could not
+// spread out.
+void FindRepeatsBySorting(const IniSection* section, Keyed* begin, Keyed* end,
+                          std::uint32_t* key_size) {
+  auto key_of = [section](const Keyed& k) { return section->entries[k.entry]->key; };
+  std::sort(begin, end, [&](const Keyed& a, const Keyed& b) {
+    const int order = std::strcmp(key_of(a), key_of(b));
+    return order < 0 || (order == 0 && a.entry < b.entry);
+  });
+  for (Keyed* k = begin; k != end; ++k) {
+    const bool repeat = k != begin && std::strcmp(key_of(k[-1]), key_of(*k)) == 0;
+    key_size[k->entry] = repeat ? 0 : static_cast<std::uint32_t>(std::strlen(key_of(*k)) + 1);
+  }
+}
+
 // Sets `key_size[i]` to the size of entry i's key with its NUL, or to 0 when an earlier
-// entry of the section already has that key, in O(n): the entries are first sorted by the top bits of their key's hash into buckets
-// small enough for the processor's cache, and a small hash table finds the repeats in
-// each bucket. One table over all the keys would be faster to write but, for a large
-// section, pays a cache miss for nearly every key.
+// entry of the section already has that key, in O(n) expected: the entries are first
+// sorted by the top bits of their key's hash into buckets small enough for the processor's
+// cache, and a small hash table finds the repeats in each bucket. One table over all the
+// keys would be faster to write but, for a large section, pays a cache miss for nearly
+// every key. A bucket whose table needs far more probes than its keys (keys that collide,
+// which the seed makes a matter of chance) is done again by sorting, so no input costs
+// more than O(n log n).
 void FindFirstKeys(const IniSection* section, std::uint32_t* key_size) {
-  struct Keyed {
-    std::uint64_t hash;
-    std::int32_t entry;
-  };
   const auto n = static_cast<std::size_t>(section->count);
   int bits = 0;  // buckets of about 2,048 entries, told apart by the hash's top bits
   while ((std::size_t{2048} << bits) < n) ++bits;
@@ -187,8 +265,8 @@ void FindFirstKeys(const IniSection* section, std::uint32_t* key_size) {
     return bits == 0 ? std::size_t{0} : static_cast<std::size_t>(hash >> (64 - bits));
   };
 
-  Scratch hashes_scratch(sizeof(std::uint64_t) * n), keyed_scratch(sizeof(Keyed) * n),
-      starts_scratch(sizeof(std::size_t) * (buckets + 1));
+  Scratch hashes_scratch(n, sizeof(std::uint64_t)), keyed_scratch(n, sizeof(Keyed)),
+      starts_scratch(buckets + 1, sizeof(std::size_t));
   auto* hashes = hashes_scratch.As<std::uint64_t>();
   auto* keyed = keyed_scratch.As<Keyed>();
   auto* starts = starts_scratch.As<std::size_t>();
@@ -203,7 +281,8 @@ void FindFirstKeys(const IniSection* section, std::uint32_t* key_size) {
   for (std::size_t b = 0; b < buckets; ++b) starts[b + 1] += starts[b];
   // Within a bucket the entries keep their order, so the first of a key comes first.
   for (std::size_t i = 0; i < n; ++i) {
-    keyed[starts[bucket_of(hashes[i])]++] = {hashes[i], static_cast<std::int32_t>(i)};
+    keyed[starts[bucket_of(hashes[i])]++] = {static_cast<std::uint32_t>(hashes[i]),
+                                             static_cast<std::int32_t>(i)};
   }
 
   std::size_t largest = 0;
@@ -212,31 +291,34 @@ void FindFirstKeys(const IniSection* section, std::uint32_t* key_size) {
   }
   std::size_t slots = 16;
   while (slots < 2 * largest) slots *= 2;
-  Scratch table_scratch(sizeof(std::int32_t) * slots);
+  Scratch table_scratch(slots, sizeof(std::int32_t));
   // Positions in `keyed`. A slot holding a position before the bucket's first is empty:
   // it belongs to an earlier bucket, so the table is cleared once, not for each bucket.
   auto* table = table_scratch.As<std::int32_t>();
   for (std::size_t i = 0; i < slots; ++i) table[i] = -1;
   for (std::size_t b = 0, begin = 0; b < buckets; begin = starts[b++]) {
-    for (std::size_t k = begin; k < starts[b]; ++k) {
-      const std::uint64_t hash = keyed[k].hash;
+    std::size_t probes_left = 8 * (starts[b] - begin) + 64;
+    for (std::size_t k = begin; k < starts[b] && probes_left > 0; ++k) {
+      const std::uint32_t hash = keyed[k].check;
       // The key itself is fetched only when the hashes agree: it lies anywhere in memory.
       auto key_of = [section, keyed](std::size_t at) {
         return section->entries[keyed[at].entry]->key;
       };
-      for (std::size_t t = hash & (slots - 1);; t = (t + 1) & (slots - 1)) {
+      for (std::size_t t = hash & (slots - 1); probes_left > 0; t = (t + 1) & (slots - 1)) {
+        --probes_left;
         const std::int32_t other = table[t];
         if (other < static_cast<std::int32_t>(begin)) {
           table[t] = static_cast<std::int32_t>(k);
           break;
         }
-        if (keyed[other].hash == hash &&
+        if (keyed[other].check == hash &&
             std::strcmp(key_of(static_cast<std::size_t>(other)), key_of(k)) == 0) {
           key_size[keyed[k].entry] = 0;
           break;
         }
       }
     }
+    if (probes_left == 0) FindRepeatsBySorting(section, keyed + begin, keyed + starts[b], key_size);
   }
 }
 
@@ -328,7 +410,7 @@ int ini_set_value(IniSection* section, const char* key, const char* value) {
   // The new text is copied before the old is released, since key and value may point into
   // the very entry that receives them.
   IniEntry* entry = section->entries[found];
-  auto* text = static_cast<char*>(ini_detail::AllocateOrDie(key_size + value_size));
+  auto* text = static_cast<char*>(ini_detail::AllocateOrDie(TextSize(key_size, value_size)));
   char* old = entry->key;
   const bool old_inline = old == InlineText(entry);
   PutText(entry, text, key, key_size, value, value_size);
@@ -358,7 +440,7 @@ int ini_remove_key(IniSection* section, const char* key) {
 
 IniSection* ini_copy_section(const IniSection* section, const char* new_name) {
   IniSection* copy = ini_new_section(new_name);
-  Scratch key_size_scratch(sizeof(std::uint32_t) * (static_cast<std::size_t>(section->count) + 1));
+  Scratch key_size_scratch(static_cast<std::size_t>(section->count) + 1, sizeof(std::uint32_t));
   auto* key_size = key_size_scratch.As<std::uint32_t>();
   FindFirstKeys(section, key_size);
   for (std::int32_t i = 0; i < section->count; ++i) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ini/ini.h"
+#include "ini/internal.h"
 #include "tests/failing_allocator.h"
 #include "tests/test_util.h"
 
@@ -272,6 +273,30 @@ TEST_F(IniDocumentTest, CopySectionKeepsFirstOccurrences) {
   ini_free_section(big);
   ini_free_document(loaded);
 
+  // Keys made to collide under a known seed, as a file could make them if the seed were
+  // known: the search falls back to sorting and still keeps exactly the first ones.
+  const std::uint64_t seed = ini_detail::SetHashSeedForTesting(42);
+  const std::vector<std::string> colliding = testing_support::CollidingKeys(2000, 42);
+  IniSection* crafted = ini_new_section("crafted");
+  for (int round = 0; round < 2; ++round) {
+    for (const std::string& key : colliding) {
+      IniSection* holder = ini_new_section("");  // a repeat, as a loaded section has it
+      ini_set_value(holder, key.c_str(), std::to_string(round).c_str());
+      ini_detail::AppendEntry(crafted, holder->entries[0]);
+      holder->count = 0;
+      ini_free_section(holder);
+    }
+  }
+  IniSection* crafted_copy = ini_copy_section(crafted, "copy");
+  ini_detail::SetHashSeedForTesting(seed);
+  ASSERT_EQ(crafted_copy->count, 2000);
+  for (int32_t i = 0; i < crafted_copy->count; ++i) {
+    EXPECT_EQ(crafted_copy->entries[i]->key, colliding[static_cast<std::size_t>(i)]);
+    EXPECT_STREQ(crafted_copy->entries[i]->value, "0");
+  }
+  ini_free_section(crafted_copy);
+  ini_free_section(crafted);
+
   IniSection* empty = ini_new_section("e");
   IniSection* empty_copy = ini_copy_section(empty, "f");
   EXPECT_EQ(empty_copy->count, 0);
@@ -309,6 +334,24 @@ TEST_F(IniDocumentTest, LoadedPiecesReturnWithTheDocument) {
   EXPECT_EQ(SectionNames(document), std::vector<std::string>{"b"});
   EXPECT_STREQ(ini_get_value(ini_find_section(document, "b"), "k"), "own again");
   ini_free_document(document);
+}
+
+// A large value made by an operation is released as soon as it is replaced, the first
+// value of an entry too; what an entry keeps of its first text is bounded.
+TEST_F(IniDocumentTest, ReplacedValuesAreReleased) {
+  IniSection* section = ini_new_section("s");
+  const std::string large(1 << 20, 'v');
+  ini_set_value(section, "short", "v");
+  const std::size_t before = allocator_.LiveBytes();
+  ini_set_value(section, "k", large.c_str());
+  EXPECT_GT(allocator_.LiveBytes(), before + large.size());
+  ini_set_value(section, "k", "small");
+  ini_set_value(section, "short", "w");
+  EXPECT_LT(allocator_.LiveBytes(), before + 200) << "the 1 MiB first value was kept";
+  for (int i = 0; i < 100; ++i) ini_set_value(section, "short", std::to_string(i).c_str());
+  EXPECT_LT(allocator_.LiveBytes(), before + 200) << "replacing again and again adds up";
+  EXPECT_STREQ(ini_get_value(section, "k"), "small");
+  ini_free_section(section);
 }
 
 // Operations without a failure result stop the process rather than go on half-done.

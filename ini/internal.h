@@ -38,6 +38,14 @@ void* AllocateOrDie(std::size_t size);
 // Test hook: installs `allocator` and returns the one it replaces.
 Allocator SetAllocatorForTesting(Allocator allocator);
 
+// The seed of the hash that finds repeated keys when a section is copied: chosen afresh in
+// each process, from the clock and where the program was loaded, so that a file cannot be
+// made of keys that collide.
+std::uint64_t HashSeed();
+// Test hook: sets the seed, so that a benchmark can make keys that collide, and returns the
+// one it replaces.
+std::uint64_t SetHashSeedForTesting(std::uint64_t seed);
+
 // `sections` and `entries` are public: a caller may keep the array pointer and use every
 // slot below `capacity`, so the memory behind an array always has at least `capacity`
 // slots, moves only inside an append that finds `count` equal to `capacity`, and never
@@ -64,6 +72,7 @@ bool Append(T*** items, std::int32_t* count, std::int32_t* capacity, T* item,
   if (n == *capacity) {
     if (n > INT32_MAX - kCapacityStep) return false;
     const std::size_t room = RoomFor(n + kCapacityStep);
+    if (room > SIZE_MAX / sizeof(T*)) return false;  // a 32-bit address space
     if (room > RoomFor(n)) {
       void* block;
       if (*items == inline_items) {

@@ -167,7 +167,10 @@ class MemorySink final : public ByteSink {
   bool Write(const char* data, std::size_t size) override {
     if (size_ + size + 1 > room_) {
       std::size_t room = room_ == 0 ? 256 : room_;
-      while (room < size_ + size + 1) room *= 2;
+      while (room < size_ + size + 1) {
+        if (room > SIZE_MAX / 2) return false;
+        room *= 2;
+      }
       void* grown = Reallocate(bytes_, room);
       if (grown == nullptr) return false;
       bytes_ = static_cast<char*>(grown);

@@ -3,14 +3,14 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <set>
+#include <map>
 
 namespace testing_support {
 namespace {
 
 long g_fail_at = -1;
 long g_allocations = 0;
-std::set<void*>* g_live = nullptr;
+std::map<void*, std::size_t>* g_live = nullptr;  // block -> size
 
 bool ShouldFail() {
   long index = g_allocations++;
@@ -20,7 +20,7 @@ bool ShouldFail() {
 void* Allocate(std::size_t size) {
   if (ShouldFail()) return nullptr;
   void* block = std::malloc(size == 0 ? 1 : size);
-  g_live->insert(block);
+  if (block != nullptr) (*g_live)[block] = size;
   return block;
 }
 
@@ -29,7 +29,7 @@ void* Reallocate(void* block, std::size_t size) {
   void* grown = std::realloc(block, size == 0 ? 1 : size);
   if (grown != nullptr) {
     g_live->erase(block);
-    g_live->insert(grown);
+    (*g_live)[grown] = size;
   }
   return grown;
 }
@@ -54,7 +54,7 @@ void ReleaseLarge(void* block, std::size_t) { Release(block); }
 FailingAllocator::FailingAllocator(long fail_at) {
   g_fail_at = fail_at;
   g_allocations = 0;
-  g_live = new std::set<void*>;
+  g_live = new std::map<void*, std::size_t>;
   previous_ = ini_detail::SetAllocatorForTesting(
       {Allocate, Reallocate, Release, AllocateLarge, ReleaseLarge});
 }
@@ -67,5 +67,11 @@ FailingAllocator::~FailingAllocator() {
 
 long FailingAllocator::Allocations() const { return g_allocations; }
 std::size_t FailingAllocator::LiveBlocks() const { return g_live->size(); }
+
+std::size_t FailingAllocator::LiveBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& [block, size] : *g_live) bytes += size;
+  return bytes;
+}
 
 }  // namespace testing_support

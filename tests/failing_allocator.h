@@ -20,8 +20,9 @@ class FailingAllocator {
 
   // Allocations asked for so far, failed ones included.
   long Allocations() const;
-  // Blocks handed out and not yet released.
+  // Blocks handed out and not yet released, and their bytes.
   std::size_t LiveBlocks() const;
+  std::size_t LiveBytes() const;
 
  private:
   ini_detail::Allocator previous_;

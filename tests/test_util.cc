@@ -2,6 +2,8 @@
 #include "tests/test_util.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +33,54 @@ std::string Escaped(const std::string& text) {
     out += c;
   }
   return out;
+}
+
+namespace {
+
+// The steps of the library's key hash (ini/document.cc), and their inverses.
+constexpr std::uint64_t kLengthFactor = 0x9E3779B97F4A7C15ull;
+constexpr std::uint64_t kWordFactor = 0xBF58476D1CE4E5B9ull;
+
+std::uint64_t MixWord(std::uint64_t hash, std::uint64_t word) {
+  hash = (hash ^ word) * kWordFactor;
+  return hash ^ (hash >> 29);
+}
+
+std::uint64_t Inverse(std::uint64_t odd) {  // modulo 2^64, by Newton's iteration
+  std::uint64_t inverse = odd;
+  for (int i = 0; i < 6; ++i) inverse *= 2 - odd * inverse;
+  return inverse;
+}
+
+bool CarriedInKey(unsigned char byte, bool last) {
+  return byte != 0 && byte != '\n' && byte != '\r' && byte != ';' && byte != '\\' &&
+         byte != '=' && !(last && byte == ' ');
+}
+
+}  // namespace
+
+std::vector<std::string> CollidingKeys(std::size_t count, std::uint64_t seed) {
+  // A 16-byte key is two words. Any first word leads to some state; the second word is
+  // chosen to lead from there to one fixed state, which the rest of the hash then maps to
+  // one fixed hash.
+  const std::uint64_t start = (16 * kLengthFactor) ^ seed;
+  const std::uint64_t target = 0x0123456789ABCDEFull;
+  const std::uint64_t unmixed = target ^ (target >> 29) ^ (target >> 58);  // undo the xorshift
+  const std::uint64_t before_multiply = unmixed * Inverse(kWordFactor);
+  std::vector<std::string> keys;
+  for (std::uint64_t n = 0; keys.size() < count; ++n) {
+    char first[9];
+    std::snprintf(first, sizeof first, "k%07llu", static_cast<unsigned long long>(n));
+    std::uint64_t word;
+    std::memcpy(&word, first, 8);
+    const std::uint64_t second = MixWord(start, word) ^ before_multiply;
+    std::string key(first, 8);
+    key.append(reinterpret_cast<const char*>(&second), 8);
+    bool carried = true;
+    for (std::size_t i = 8; i < 16; ++i) carried = carried && CarriedInKey(static_cast<unsigned char>(key[i]), i == 15);
+    if (carried) keys.push_back(key);
+  }
+  return keys;
 }
 
 TempDir::TempDir() {

@@ -2,7 +2,9 @@
 #ifndef TESTS_TEST_UTIL_H_
 #define TESTS_TEST_UTIL_H_
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ini/ini.h"
 
@@ -22,6 +24,11 @@ void UseEverySlot(T** items, int32_t capacity) {
 
 // `text` with a backslash before each ';' and '\', as the writer puts it.
 std::string Escaped(const std::string& text);
+
+// `count` distinct keys of 16 bytes that all have the same hash under `seed` (set with
+// ini_detail::SetHashSeedForTesting), made by running the hash backwards: the input an
+// attacker would need the seed for. Every byte is one a key line carries unchanged.
+std::vector<std::string> CollidingKeys(std::size_t count, std::uint64_t seed);
 
 // A fresh, empty directory under the system's temporary folder, removed with everything in
 // it when the object goes.
