@@ -14,6 +14,11 @@ extern "C" {
 /* Names, keys and values are NUL-terminated byte strings. The library gives their bytes no
  * meaning: they are stored and compared byte for byte, case-sensitively, untrimmed.
  *
+ * Records: pass the library only documents, sections and entries it made and handed out,
+ * never a copy of one or a record made by the caller. A section and a document have
+ * hidden bookkeeping behind the public fields, which an operation on a copy would write
+ * past it. The public fields are to be read; changing them by hand is undefined.
+ *
  * Memory: everything a document holds is released by ini_free_document or
  * ini_free_section; callers never free a name, key or value. A loaded document keeps the
  * text and the records of what it read in a few large blocks of its own, sized from the
@@ -21,13 +26,16 @@ extern "C" {
  * a loaded section or entry, or giving a loaded entry a new value, therefore releases
  * nothing at once: that memory returns when the document is released. Sections, entries
  * and values made by the operations have heap blocks of their own, released as soon as
- * they are removed or replaced.
+ * they are removed or replaced, with one bound exception: an entry made by an operation
+ * keeps the room of its first key and value, when they took 64 bytes or less with their
+ * NULs, until the entry itself is removed or released.
  * An operation that has no failure result (every one but the loaders and the stores)
  * prints "ini: out of memory" on standard error and calls abort() when an allocation fails:
  * it has no way to report the failure and must not go on with a half-made change. */
 
-/* One key/value pair. `key` is the start of the one heap block the entry owns; `value`
- * points into that same block, behind the key's NUL, and is never released by itself. */
+/* One key/value pair: two NUL-terminated strings that the entry owns, `value` behind the
+ * key's NUL in the same piece of memory. Never release either: the entry's section does
+ * (for a loaded entry, the document, whose blocks hold the text of all its lines). */
 typedef struct IniEntry {
   char *key;
   char *value;

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -34,24 +35,53 @@ struct Entry {
   std::string_view value;
 };
 
-// Positions 0 to count-1 of a document or section, for range-for. `Container` is
-// IniDocument or IniSection; `Traits::At` gives what one position holds.
+// Positions 0 to count-1 of a document or section, for range-for and <algorithm> (an input
+// iterator: *it gives a view by value). `Container` is IniDocument or IniSection;
+// `Traits::At` gives what one position holds.
+//
+// An iterator compares its position with the live count, so a loop whose body removes or
+// appends items stays valid: it goes on with the items in the positions after the current
+// one, as they are when it gets there, and sees appended items too. Removing moves the last
+// item into the gap, so after removing the current item, or one before it, the loop skips
+// the item moved there; to remove items as you go, loop over positions and step only past
+// the items you keep.
 template <typename Container, typename Traits>
 class PositionIterator {
  public:
+  using iterator_category = std::input_iterator_tag;
+  using value_type = typename Traits::Value;
+  using difference_type = std::ptrdiff_t;
+  using pointer = void;
+  using reference = value_type;
+
+  PositionIterator() = default;
   PositionIterator(Container* container, std::int32_t position)
       : container_(container), position_(position) {}
-  typename Traits::Value operator*() const { return Traits::At(container_, position_); }
+  reference operator*() const { return Traits::At(container_, position_); }
   PositionIterator& operator++() {
     ++position_;
     return *this;
   }
-  bool operator==(const PositionIterator& other) const { return position_ == other.position_; }
-  bool operator!=(const PositionIterator& other) const { return position_ != other.position_; }
+  PositionIterator operator++(int) {
+    PositionIterator before = *this;
+    ++position_;
+    return before;
+  }
+  // Equal when both are past the last item (as end() always is), or at the same position.
+  bool operator==(const PositionIterator& other) const {
+    const bool at_end = AtEnd(), other_at_end = other.AtEnd();
+    return at_end || other_at_end ? at_end == other_at_end : position_ == other.position_;
+  }
+  bool operator!=(const PositionIterator& other) const { return !(*this == other); }
+
+  // The end of any container: past the last item, however many it holds.
+  static PositionIterator End(Container* container) { return {container, INT32_MAX}; }
 
  private:
-  Container* container_;
-  std::int32_t position_;
+  bool AtEnd() const { return container_ == nullptr || position_ >= container_->count; }
+
+  Container* container_ = nullptr;
+  std::int32_t position_ = 0;
 };
 
 struct EntryAt {
@@ -63,8 +93,10 @@ struct EntryAt {
 };
 
 // A section held elsewhere (by a document, or by a Section): lent, valid until that
-// section is replaced, removed or released. May be null (from a lookup that found
-// nothing): then it tests false, and only Get and Size may be used, giving nothing and 0.
+// section is replaced, removed or released. May be empty (from a lookup that found
+// nothing, or an empty owner): then it tests false, and every operation does nothing and
+// says so: Name() is empty, Size() 0, Get() nothing, Set() and Remove() false, and the
+// loop over it sees no entry.
 class SectionView {
  public:
   SectionView() = default;
@@ -73,7 +105,7 @@ class SectionView {
   IniSection* get() const { return section_; }
 
   // Lent like the section.
-  std::string_view Name() const { return section_->name; }
+  std::string_view Name() const { return section_ == nullptr ? std::string_view() : section_->name; }
   std::int32_t Size() const { return section_ == nullptr ? 0 : section_->count; }
 
   // The value of the first entry with `key`; lent like an Entry.
@@ -83,16 +115,19 @@ class SectionView {
     return std::string_view(value);
   }
   // Stores copies of `key` and `value`: true when a new entry was appended, false when the
-  // first entry with `key` received the new value.
+  // first entry with `key` received the new value, or the view is empty (nothing stored).
   bool Set(const char* key, const char* value) const {
-    return ini_set_value(section_, key, value) == 1;
+    return section_ != nullptr && ini_set_value(section_, key, value) == 1;
   }
   // True when the first entry with `key` was removed, false when there was none.
-  bool Remove(const char* key) const { return ini_remove_key(section_, key) == 0; }
+  bool Remove(const char* key) const {
+    return section_ != nullptr && ini_remove_key(section_, key) == 0;
+  }
 
   // The entries in position order.
-  PositionIterator<IniSection, EntryAt> begin() const { return {section_, 0}; }
-  PositionIterator<IniSection, EntryAt> end() const { return {section_, Size()}; }
+  using iterator = PositionIterator<IniSection, EntryAt>;
+  iterator begin() const { return {section_, 0}; }
+  iterator end() const { return iterator::End(section_); }
 
  private:
   IniSection* section_ = nullptr;
@@ -117,7 +152,8 @@ struct SectionAt {
 };
 
 // A section that no document holds yet, owned: released with it unless given to a
-// document with Document::Add. Move-only.
+// document with Document::Add. Move-only; a moved-from or empty owner tests false, and its
+// View() is empty.
 class Section {
  public:
   // A new empty section with its own copy of `name`.
@@ -130,10 +166,13 @@ class Section {
     return owner;
   }
   // A new section named `new_name` with one copy of each distinct key of `source`, with the
-  // value of its first occurrence, in the order of first occurrences.
+  // value of its first occurrence, in the order of first occurrences; an empty owner when
+  // `source` is empty.
   static Section Copy(SectionView source, const char* new_name) {
-    return Adopt(ini_copy_section(source.get(), new_name));
+    return Adopt(source ? ini_copy_section(source.get(), new_name) : nullptr);
   }
+
+  explicit operator bool() const { return section_ != nullptr; }
 
   // Lent: valid while this owner holds the section (and, once it is added, as long as
   // the document holds it).
@@ -168,7 +207,13 @@ class Bytes {
 struct LoadResult;
 
 // A document, owned: released with the object. Move-only; a moved-from or failed-to-load
-// document is empty (tests false) and may only be assigned to or destroyed.
+// document is empty: it tests false, holds no section, finds nothing, adds, removes and
+// stores nothing.
+//
+// Views into a document live only as long as the document: keep the Document (or the
+// LoadResult) in a variable. `auto view = ini::Document::LoadFile(p).document.Find("s");`
+// keeps a view into a document released at the end of that statement; so does a
+// std::string_view taken from Get() on a temporary document.
 class Document {
  public:
   // A new empty document.
@@ -187,8 +232,9 @@ class Document {
 
   std::int32_t Size() const { return document_ == nullptr ? 0 : document_->count; }
   // The sections in position order, as SectionViews.
-  PositionIterator<IniDocument, SectionAt> begin() const { return {get(), 0}; }
-  PositionIterator<IniDocument, SectionAt> end() const { return {get(), Size()}; }
+  using iterator = PositionIterator<IniDocument, SectionAt>;
+  iterator begin() const { return {get(), 0}; }
+  iterator end() const { return iterator::End(get()); }
 
   // The first section named `name`; a null view when there is none.
   SectionView Find(const char* name) const {
@@ -199,10 +245,14 @@ class Document {
     return Find(section).Get(key);
   }
   // Takes `section` over: true when it was appended, false when it took the place of the
-  // first section of the same name, which is released.
-  bool Add(Section section) { return ini_add_section(get(), section.release()) == 1; }
+  // first section of the same name, which is released. An empty section, or an empty
+  // document, adds nothing and gives false (an empty document releases the section).
+  bool Add(Section section) {
+    if (!*this || !section) return false;
+    return ini_add_section(get(), section.release()) == 1;
+  }
   // True when the first section named `name` was removed (and released).
-  bool Remove(const char* name) { return ini_remove_section(get(), name) == 0; }
+  bool Remove(const char* name) { return *this && ini_remove_section(get(), name) == 0; }
 
   // ini_store_file: 0 (the new file is in place), -1 (nothing could be created; the old
   // file is untouched), -2 (a write, the flush or the move failed; the old file is whole),
@@ -212,7 +262,9 @@ class Document {
   // back the same; else where and why not.
   std::optional<IniCheckReport> Check() const {
     IniCheckReport report;
-    if (ini_check_document(get(), &report) != -3) return std::nullopt;
+    const int result = ini_check_document(get(), &report);
+    if (result == 0) return std::nullopt;
+    if (result == -1) report.reason = "no document";
     return report;
   }
   // The bytes Store would write; tests false when Check() refuses the document or memory

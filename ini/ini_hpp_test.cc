@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -88,6 +89,66 @@ TEST_F(IniCpp, BuildChangeAndStore) {
   EXPECT_EQ(document.Store(path.c_str()), -3);
   EXPECT_FALSE(document.StoreMemory());
   EXPECT_EQ(testing_support::ReadFileBytes(path), "[quorva]\nProgname=qrv2\n");
+}
+
+// A loop whose body removes another item goes on over live items only (ASan checks the
+// made section's freed entry is never read); the iterators work with <algorithm>.
+TEST_F(IniCpp, LoopsSurviveRemovalAndWorkWithAlgorithms) {
+  ini::LoadResult loaded = ini::Document::LoadMemory("[a]\nk1=1\nk2=2\nk3=3\nk4=4\n[b]\n[c]\n");
+  ini::Section made("made");
+  for (const char* key : {"k1", "k2", "k3", "k4"}) made.View().Set(key, "v");
+  for (ini::SectionView section : {loaded.document.Find("a"), made.View()}) {
+    std::string seen;
+    for (ini::Entry entry : section) {
+      seen += entry.key;
+      if (entry.key == "k1") section.Remove("k4");  // the last, before the loop gets there
+    }
+    EXPECT_EQ(seen, "k1k2k3");
+  }
+  ini::Section last("c");
+  last.View().Set("k", "v");
+  loaded.document.Add(std::move(last));  // replaces the loaded c with a made one
+  std::string names;
+  for (ini::SectionView section : loaded.document) {
+    names += section.Name();
+    if (section.Name() == "a") loaded.document.Remove("c");
+  }
+  EXPECT_EQ(names, "ab");
+
+  const ini::SectionView view = made.View();
+  EXPECT_EQ(std::count_if(view.begin(), view.end(), [](ini::Entry e) { return e.key != "k2"; }), 2);
+  std::vector<ini::Entry> entries(view.begin(), view.end());
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[2].key, "k3");
+  ini::SectionView::iterator it = view.begin();
+  EXPECT_EQ((*it++).key, "k1");
+  EXPECT_EQ((*it).key, "k2");
+}
+
+// Every operation on an empty view or owner does nothing and says so.
+TEST_F(IniCpp, EmptyViewsAndOwnersDoNothing) {
+  ini::Document document;
+  ini::SectionView none = document.Find("absent");
+  EXPECT_FALSE(none);
+  EXPECT_EQ(none.Name(), "");
+  EXPECT_FALSE(none.Set("k", "v"));
+  EXPECT_FALSE(none.Remove("k"));
+  EXPECT_EQ(none.begin(), none.end());
+  ini::Section copy = ini::Section::Copy(none, "copy");
+  EXPECT_FALSE(copy);
+  EXPECT_FALSE(document.Add(std::move(copy)));
+  ini::Section moved("moved");
+  ini::Section taker = std::move(moved);
+  EXPECT_FALSE(document.Add(std::move(moved)));  // NOLINT(bugprone-use-after-move): empty on purpose
+  EXPECT_EQ(document.Size(), 0);
+
+  ini::Document gone = std::move(document);
+  EXPECT_FALSE(document.Add(ini::Section("s")));  // NOLINT(bugprone-use-after-move)
+  EXPECT_FALSE(document.Remove("s"));
+  EXPECT_EQ(document.begin(), document.end());
+  EXPECT_EQ(document.Store("never-written.ini"), -1);
+  ASSERT_TRUE(document.Check());
+  EXPECT_STREQ(document.Check()->reason, "no document");
 }
 
 TEST_F(IniCpp, OwnersMoveAndRelease) {
