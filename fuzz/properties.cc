@@ -16,22 +16,34 @@ namespace {
 
 using testing_support::Dump;
 
+// What a file says of its size: the truth, nothing, or a size too small or too large.
+enum class SizeHint { kTrue, kUnknown, kTooSmall, kTooLarge };
+
 // One file in memory, as lean as can be, so the fuzzers spend their time in the library.
 class OneFile final : public platform::FileSystem {
  public:
   std::string bytes;
-  std::uint32_t read_limit = UINT32_MAX;  // the most bytes one read delivers
+  SizeHint size_hint = SizeHint::kTrue;
+  // The most bytes each read delivers, in turn; empty: as many as asked.
+  std::vector<std::uint32_t> read_lengths;
 
   bool OpenForReading(const char*, platform::Accept, platform::File*) override {
     offset_ = 0;
+    reads_ = 0;
     return true;
   }
   bool SizeOf(platform::File, std::uint64_t* size) override {
-    *size = bytes.size();
-    return true;
+    switch (size_hint) {
+      case SizeHint::kTrue: *size = bytes.size(); return true;
+      case SizeHint::kUnknown: return false;
+      case SizeHint::kTooSmall: *size = bytes.size() / 3; return true;
+      case SizeHint::kTooLarge: *size = bytes.size() * 3 + 1000; return true;
+    }
+    return false;
   }
   bool Read(platform::File, void* buffer, std::uint32_t size, std::uint32_t* got) override {
-    std::size_t n = std::min<std::size_t>({size, read_limit, bytes.size() - offset_});
+    std::size_t n = std::min<std::size_t>(size, bytes.size() - offset_);
+    if (!read_lengths.empty()) n = std::min<std::size_t>(n, read_lengths[reads_++ % read_lengths.size()]);
     std::memcpy(buffer, bytes.data() + offset_, n);
     offset_ += n;
     *got = static_cast<std::uint32_t>(n);
@@ -59,13 +71,16 @@ class OneFile final : public platform::FileSystem {
 
  private:
   std::size_t offset_ = 0;
+  std::size_t reads_ = 0;
 };
 
-IniDocument* LoadBytes(const std::string& bytes, std::uint32_t read_limit = UINT32_MAX,
-                       IniLoadReport* report = nullptr) {
+IniDocument* LoadBytes(const std::string& bytes, IniLoadReport* report = nullptr,
+                       SizeHint size_hint = SizeHint::kTrue,
+                       const std::vector<std::uint32_t>& read_lengths = {}) {
   OneFile file;
   file.bytes = bytes;
-  file.read_limit = read_limit;
+  file.size_hint = size_hint;
+  file.read_lengths = read_lengths;
   return ini_detail::LoadFile(file, "f.ini", report);
 }
 
@@ -74,9 +89,11 @@ std::string DumpOrReport(const IniDocument* document, const IniLoadReport& repor
          std::to_string(report.line) + ":" + report.reason;
 }
 
+// The bytes stored, or why not: "-3" when the store refused the document.
 std::string StoreBytes(const IniDocument* document) {
   OneFile file;
-  if (ini_detail::StoreFile(file, document, "f.ini") != 0) return "(store failed)";
+  const int result = ini_detail::StoreFile(file, document, "f.ini");
+  if (result != 0) return std::to_string(result);
   return file.bytes;
 }
 
@@ -110,13 +127,24 @@ std::string CheckGuarantees(const IniDocument* document, bool has_nul) {
 }  // namespace
 
 std::string CheckReader(const std::uint8_t* data, std::size_t size) {
-  const std::string bytes(reinterpret_cast<const char*>(data), size);
-  // The second load takes the file in small reads, so that the document must not depend on
-  // where reads end; the third takes the bytes from memory, which must give the same.
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  // The first byte picks how a second load is served: what the file says of its size, the
+  // lengths of its reads, and (for a quarter of the inputs) the bytes repeated past two
+  // 64 KiB blocks, so that every way the reader grows its blocks is met. The document must
+  // not depend on any of it, nor on whether the bytes come from a file or from memory.
+  const std::uint8_t pick = size > 0 ? data[0] : 0;
+  if ((pick & 0xC0) == 0xC0) {
+    const std::string once = bytes;
+    while (bytes.size() < 150000) bytes += once;
+  }
+  const auto hint = static_cast<SizeHint>(pick & 3);
+  const std::vector<std::uint32_t> lengths = {static_cast<std::uint32_t>(size % 13 + 1),
+                                              static_cast<std::uint32_t>(((pick >> 2) & 15) * 4099 + 1),
+                                              65536, 70000};
   IniLoadReport first_report, second_report, memory_report;
-  IniDocument* first = LoadBytes(bytes, UINT32_MAX, &first_report);
-  IniDocument* second = LoadBytes(bytes, static_cast<std::uint32_t>(size % 13 + 1), &second_report);
-  IniDocument* memory = ini_load_memory(data, size, &memory_report);
+  IniDocument* first = LoadBytes(bytes, &first_report);
+  IniDocument* second = LoadBytes(bytes, &second_report, hint, lengths);
+  IniDocument* memory = ini_load_memory(bytes.data(), bytes.size(), &memory_report);
   const std::string expected = DumpOrReport(first, first_report);
   std::string problem;
   if (DumpOrReport(second, second_report) != expected) {

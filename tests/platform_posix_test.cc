@@ -1,6 +1,7 @@
 // Saving and copying on a real POSIX file system, from a caller's side: a file is replaced
 // whole or not at all, keeps what it carried, and a file the process may not write stays
 // as it is.
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -167,6 +168,40 @@ TEST(PosixStore, RespectsWhatTheProcessMayNotWrite) {
 // sticky bits, and writable by its owner so the next copy can replace it. A link at the
 // target is replaced, not written through; a FIFO as source fails at once; a target the
 // process may not write stays.
+// The library holds no large static or thread-local buffers, so a program that links it
+// can load and store on a thread with a small stack (glibc takes static thread-local memory
+// from each thread's stack).
+TEST(PosixThreads, LoadAndStoreOnA64KiBStack) {
+  TempDir dir;
+  struct Work {
+    std::string path;
+    int stored = 1;
+    std::string loaded;
+  } work{dir / "t.ini", 1, ""};
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, 64 * 1024), 0);
+  pthread_t thread;
+  auto body = [](void* argument) -> void* {
+    auto* w = static_cast<Work*>(argument);
+    IniDocument* document = Document(3);
+    w->stored = ini_store_file(document, w->path.c_str());
+    ini_free_document(document);
+    IniDocument* back = ini_load_file(w->path.c_str());
+    std::size_t size = 0;
+    char* bytes = ini_store_memory(back, &size);
+    if (bytes != nullptr) w->loaded.assign(bytes, size);
+    ini_free_memory(bytes);
+    ini_free_document(back);
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attributes, body, &work), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+  EXPECT_EQ(work.stored, 0);
+  EXPECT_EQ(work.loaded, Stored(3));
+}
+
 TEST(PosixFileSystem, CopiesLikeCp) {
   TempDir dir;
   platform::FileSystem& disk = platform::RealFileSystem();
