@@ -1,10 +1,14 @@
-# Cross-compiling the Windows programs with mingw-w64; tests run under Wine.
+# Cross-compiling the Windows programs with mingw-w64; tests run under Wine. 64-bit by
+# default; cmake/mingw-w64-i686.cmake sets QUORVA_MINGW_ARCH to i686 for 32-bit programs.
+if(NOT QUORVA_MINGW_ARCH)
+  set(QUORVA_MINGW_ARCH x86_64)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR ${QUORVA_MINGW_ARCH})
+set(CMAKE_C_COMPILER ${QUORVA_MINGW_ARCH}-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QUORVA_MINGW_ARCH}-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER ${QUORVA_MINGW_ARCH}-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${QUORVA_MINGW_ARCH}-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

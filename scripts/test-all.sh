@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test:
-# native debug, native release, native with sanitizers, and Windows programs under Wine.
+# native debug, native release, native with sanitizers, and 64-bit and 32-bit Windows
+# programs under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-# Debian packages the build and the tests need, installed only when missing.
+# Debian packages the build and the tests need, installed only when missing. The 32-bit
+# Windows programs run under the 32-bit half of Wine, from Debian's i386 architecture.
 packages=(cmake ninja-build g++ libgtest-dev googletest pkg-config
-          g++-mingw-w64-x86-64-posix wine64 wine clang-14 libclang-rt-14-dev
-          libinih-dev libsimpleini-dev libicu-dev)
+          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386
+          clang-14 libclang-rt-14-dev libinih-dev libsimpleini-dev libicu-dev)
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 . scripts/ensure-packages.sh
 ensure_packages "${packages[@]}"
 
@@ -26,13 +29,15 @@ export WINEPREFIX="$root/build/wine-prefix"
 export WINEDEBUG=-all
 stop_wine() { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; }
 trap stop_wine EXIT
-mkdir -p "$WINEPREFIX"
 stop_wine  # a server left over from an earlier run would refuse to start again
+# A prefix made before 32-bit Wine was installed cannot run 32-bit programs.
+[ -d "$WINEPREFIX/drive_c/windows" ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ] && rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
 wineserver -p
 wine wineboot -i </dev/null >/dev/null 2>&1
 
 jobs=$(nproc)
-for preset in native release asan windows; do
+for preset in native release asan windows windows32; do
   echo "== $preset: configure, build, test"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"

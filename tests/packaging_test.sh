@@ -6,10 +6,10 @@
 # makes the release packages, unpacks each, checks what it holds and builds the C consumer
 # against it.
 # Usage: packaging_test.sh BUILD_DIR SOURCE_DIR WORK_DIR [COMPILER_FLAGS]
-#        packaging_test.sh --windows BUILD_DIR SOURCE_DIR WORK_DIR EMULATOR...
+#        packaging_test.sh --windows BUILD_DIR SOURCE_DIR WORK_DIR C_COMPILER EMULATOR...
 # COMPILER_FLAGS are those the library was built with (sanitizers, say); the consumer
-# needs them too. With --windows only the Windows zip is checked, and its consumer runs
-# under EMULATOR.
+# needs them too. With --windows only the Windows zip is checked: its consumer is built
+# with C_COMPILER and runs under EMULATOR.
 set -euo pipefail
 windows=false
 if [ "$1" = --windows ]; then
@@ -41,12 +41,14 @@ dev_files=(include/ini/ini.h include/ini/ini.hpp lib/libini.a lib/pkgconfig/ini.
 
 if $windows; then
   make_packages
-  zip=$(echo "$work"/packages/*-win64.zip)
+  cc_windows=$1
+  shift
+  zip=$(echo "$work"/packages/*-win*.zip)
   cmake -E tar tf "$zip" | expect_files "${dev_files[@]}" bin/Install.exe bin/ini-check.exe \
     README.md LICENSE
   mkdir -p "$work/zip" && (cd "$work/zip" && cmake -E tar xf "$zip")
   cmp "$work/zip/LICENSE" "$source/LICENSE"
-  x86_64-w64-mingw32-gcc-posix -I"$work/zip/include" "$source/tests/consumer/consumer.c" \
+  "$cc_windows" -I"$work/zip/include" "$source/tests/consumer/consumer.c" \
     -L"$work/zip/lib" -lini -lstdc++ -static -o "$work/consumer.exe"
   (cd "$work" && "$@" ./consumer.exe a.ini) | tr -d '\r' | grep -qx 'consumer ok'
   exit 0
