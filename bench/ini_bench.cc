@@ -8,6 +8,7 @@
 #include <ini.h>  // inih
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #define SI_NO_CONVERSION  // bytes in, bytes out, like this library
 #include <SimpleIni.h>
@@ -19,17 +20,23 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/corpora.h"
 #include "ini/ini.h"
+#include "ini/internal.h"
 #include "platform/platform.h"
+#include "tests/test_util.h"
 
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The hash seed the colliding corpus is made for.
+constexpr std::uint64_t kBenchSeed = 0x5EEDull;
 
 // The document floor: every non-empty line in an exact-size heap block, a 16-byte record
 // pointing at it, and the records in one array. No syntax work at all.
@@ -250,17 +257,66 @@ double RunOnce(const std::string& what, const std::string& path, const std::stri
     }
     return std::chrono::duration<double>(Clock::now() - start).count();
   }
-  if (what == "copy:ours") {
+  if (what == "copy:ours" || what == "copy:floor" || what == "copy:seeded") {
     // Copying the first section, against loading it: the load is done before the clock.
+    // "seeded" fixes the hash seed to the one the colliding corpus was made for.
     IniDocument* document = ini_load_file(path.c_str());
     if (document == nullptr || document->count == 0) return 0;
+    if (what == "copy:seeded") ini_detail::SetHashSeedForTesting(kBenchSeed);
+    const IniSection* source = document->sections[0];
     auto start = Clock::now();
-    IniSection* copy = ini_copy_section(document->sections[0], "copy");
-    *entries = static_cast<std::size_t>(copy->count);
-    ini_free_section(copy);
+    if (what == "copy:floor") {
+      // The least any copy costs that gives each entry a block of its own: one heap block
+      // per key (all keys here differ), key and value copied into it, then released.
+      std::vector<char*> blocks(static_cast<std::size_t>(source->count));
+      for (int32_t i = 0; i < source->count; ++i) {
+        const std::size_t key = std::strlen(source->entries[i]->key) + 1;
+        const std::size_t value = std::strlen(source->entries[i]->value) + 1;
+        char* block = static_cast<char*>(std::malloc(16 + key + value));
+        std::memcpy(block + 16, source->entries[i]->key, key);
+        std::memcpy(block + 16 + key, source->entries[i]->value, value);
+        blocks[static_cast<std::size_t>(i)] = block;
+      }
+      *entries = blocks.size();
+      for (char* block : blocks) std::free(block);
+    } else {
+      IniSection* copy = ini_copy_section(source, "copy");
+      *entries = static_cast<std::size_t>(copy->count);
+      ini_free_section(copy);
+    }
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     ini_free_document(document);
     return seconds;
+  }
+  if (what == "touch:file" || what == "touch:pipe") {
+    // A document loaded, a key added to every section (which gives each section heap
+    // pieces beside its loaded ones), and released: from the file, or through a pipe, where
+    // the size is not known.
+    int fds[2] = {-1, -1};
+    std::thread writer;
+    std::string from = path;
+    if (what == "touch:pipe") {
+      if (pipe(fds) != 0) return 0;
+      from = "/dev/fd/" + std::to_string(fds[0]);
+      writer = std::thread([&path, fd = fds[1]] {
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        char block[1 << 16];
+        for (std::size_t n; file != nullptr && (n = std::fread(block, 1, sizeof block, file)) > 0;) {
+          if (write(fd, block, n) != static_cast<ssize_t>(n)) break;
+        }
+        if (file != nullptr) std::fclose(file);
+        close(fd);
+      });
+    }
+    auto start = Clock::now();
+    IniDocument* document = ini_load_file(from.c_str());
+    if (writer.joinable()) writer.join();
+    if (fds[0] >= 0) close(fds[0]);
+    if (document == nullptr) return 0;
+    for (int32_t s = 0; s < document->count; ++s) ini_set_value(document->sections[s], "added", "1");
+    *entries = Entries(document);
+    ini_free_document(document);
+    return std::chrono::duration<double>(Clock::now() - start).count();
   }
   return 0;  // "none": the memory of an idle child
 }
@@ -398,6 +454,37 @@ double TimeCommand(const std::vector<std::string>& args, int runs) {
   return *std::min_element(times.begin(), times.end());
 }
 
+// Cases whose shape is chosen to hurt: a document read through a pipe, whose size is not
+// known, and a section whose keys all have one hash (made for a known seed); each against
+// the same work on an ordinary input.
+void BenchWorstCases(const std::string& self, const std::string& dir, const std::string& out) {
+  const std::string typical = dir + "/typical.ini";
+  bench::MakeCorpus("typical", typical);
+  const std::vector<Measure> touch = Measured(self, {"touch:file", "touch:pipe"}, typical, out, 5);
+  std::printf("Loading typical, a key added to every section, released: from the file %s; "
+              "through a pipe %s; ratio %s\n",
+              Cell(touch[0]).c_str(), Cell(touch[1]).c_str(), Ratio(touch[1], touch[0]).c_str());
+
+  const std::size_t count = 80000;
+  const std::string colliding = dir + "/colliding-80K.ini", ordinary = dir + "/ordinary-80K.ini";
+  const std::vector<std::string> keys = testing_support::CollidingKeys(count, kBenchSeed);
+  std::string colliding_text = "[keys]\n", ordinary_text = "[keys]\n";
+  for (std::size_t i = 0; i < count; ++i) {
+    colliding_text += keys[i] + "=" + std::to_string(i) + "\n";
+    char key[17];
+    std::snprintf(key, sizeof key, "k%07zuordinary", i);  // 16 bytes, as the colliding keys
+    ordinary_text += std::string(key) + "=" + std::to_string(i) + "\n";
+  }
+  testing_support::WriteFileBytes(colliding, colliding_text);
+  testing_support::WriteFileBytes(ordinary, ordinary_text);
+  const Measure colliding_copy = Measured(self, {"copy:seeded"}, colliding, out, 5)[0];
+  const Measure ordinary_copy = Measured(self, {"copy:seeded"}, ordinary, out, 5)[0];
+  std::printf("Copying a section of 80,000 keys of one hash: %s; of 80,000 ordinary keys: %s; "
+              "ratio %s\n",
+              Cell(colliding_copy).c_str(), Cell(ordinary_copy).c_str(),
+              Ratio(colliding_copy, ordinary_copy).c_str());
+}
+
 // Install on a tree of seven 16 MB launchers and two 4 MB boot files, against cp making
 // the same copies.
 void BenchInstall(const std::string& dir, const std::string& install) {
@@ -476,14 +563,18 @@ int main(int argc, char** argv) {
                                       "load:simpleini", "store:ours", "store:floor",
                                       "store:simpleini", "load:read-floor", "store:floor-in-place"};
     const bool copy = corpus.name == "keys-1M";  // one section of a million keys
-    if (copy) whats.push_back("copy:ours");
+    if (copy) {
+      whats.push_back("copy:ours");
+      whats.push_back("copy:floor");
+    }
     const std::vector<Measure> m = Measured(self, whats, path, out, runs);
     const Measure &ours = m[0], &floor = m[1], &model_floor = m[2], &store = m[5],
                   &store_floor = m[6], &store_simple = m[7], &read_floor = m[8];
     const Measure& store_in_place = m[9];
     if (copy) {
-      copy_line = "Copying the section of " + corpus.name + ": " + Cell(m[10]) + "; loading it: " +
-                  Cell(ours) + "; ratio " + Ratio(m[10], ours) + "\n";
+      copy_line = "Copying the section of " + corpus.name + ": " + Cell(m[10]) + "; its copy floor: " +
+                  Cell(m[11]) + ", ratio " + Ratio(m[10], m[11]) + "; loading it: " + Cell(ours) +
+                  ", ratio " + Ratio(m[10], ours) + "\n";
     }
     Measure inih = m[3], simple = m[4];
     // A peer that saw fewer entries than we did did not read the file whole.
@@ -505,6 +596,7 @@ int main(int argc, char** argv) {
   }
   std::fclose(tsv);
   std::printf("\n%s", copy_line.c_str());
+  if (only.empty() || only == "extra") BenchWorstCases(self, dir, out);
   if (only.empty() || std::string("small-1K").find(only) != std::string::npos) {
     // A small file: the time of one load and the heap it holds, from a child of its own.
     const std::string small = dir + "/small-1K.ini";
