@@ -80,7 +80,7 @@ void AddFloorLine(FloorDocument* document, const char* bytes, std::size_t length
 bool LoadFloor(const char* path, FloorDocument* document) {
   platform::FileSystem& disk = platform::RealFileSystem();
   platform::File file;
-  if (!disk.OpenForReading(path, platform::Accept::kAnyFile, &file)) return false;
+  if (disk.OpenForReading(path, platform::Accept::kAnyFile, &file) != platform::Opened::kYes) return false;
   char block[1024];
   std::string partial;
   std::uint32_t got = 0;
@@ -244,7 +244,7 @@ double RunOnce(const std::string& what, const std::string& path, const std::stri
     platform::FileSystem& disk = platform::RealFileSystem();
     platform::File file;
     const std::uint64_t size = std::filesystem::file_size(path);
-    if (disk.OpenForReading(path.c_str(), platform::Accept::kAnyFile, &file)) {
+    if (disk.OpenForReading(path.c_str(), platform::Accept::kAnyFile, &file) == platform::Opened::kYes) {
       auto* block = static_cast<char*>(std::malloc(size + 1));
       std::uint64_t filled = 0;
       std::uint32_t got = 0;

@@ -4,7 +4,7 @@
 
 #include "ini/internal.h"
 
-namespace ini_detail {
+namespace quorva::ini_detail {
 namespace {
 
 Allocator g_allocator = {std::malloc, std::realloc, std::free, platform::AllocateLarge,
@@ -35,4 +35,4 @@ Allocator SetAllocatorForTesting(Allocator allocator) {
   return previous;
 }
 
-}  // namespace ini_detail
+}  // namespace quorva::ini_detail

@@ -5,7 +5,7 @@
 
 #include "ini/internal.h"
 
-namespace ini_detail {
+namespace quorva::ini_detail {
 namespace {
 
 constexpr std::size_t kAlign = alignof(void*);
@@ -116,4 +116,4 @@ void Arena::Release() {
   next_ = end_ = nullptr;
 }
 
-}  // namespace ini_detail
+}  // namespace quorva::ini_detail

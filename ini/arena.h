@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace ini_detail {
+namespace quorva::ini_detail {
 
 // A bump allocator over a list of blocks. Nothing carved from it is released on its own:
 // everything returns when the arena is released, which is what lets a load cost a few
@@ -57,6 +57,6 @@ class Arena {
   std::size_t range_room_ = kInlineRanges;
 };
 
-}  // namespace ini_detail
+}  // namespace quorva::ini_detail
 
 #endif  // INI_ARENA_H_

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace ini_detail {
+namespace quorva::ini_detail {
 
 constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 
@@ -45,6 +45,6 @@ const char* FindSpecial(const char* p, const char* end, Flags flags, IsSpecial i
   return p;
 }
 
-}  // namespace ini_detail
+}  // namespace quorva::ini_detail
 
 #endif  // INI_BYTE_SCAN_H_

@@ -8,7 +8,7 @@
 
 using ini_detail::Release;
 
-namespace ini_detail {
+namespace quorva::ini_detail {
 
 IniDocument* NewDocument(std::size_t arena_block) {
   auto* block = static_cast<DocumentBlock*>(Allocate(sizeof(DocumentBlock)));
@@ -75,7 +75,7 @@ std::uint64_t SetHashSeedForTesting(std::uint64_t seed) {
   return previous;
 }
 
-}  // namespace ini_detail
+}  // namespace quorva::ini_detail
 
 namespace {
 

@@ -143,7 +143,8 @@ IniDocument *ini_load_file(const char *path);
 /* Why a load gave no document. */
 enum IniLoadOutcome {
   INI_LOADED = 0,         /* a document was returned */
-  INI_CANNOT_OPEN = 1,    /* the file is missing, not readable, a directory, or locked */
+  INI_CANNOT_OPEN = 1,    /* the file is missing, not readable, a directory, or locked:
+                             `reason` says which, as the system told it */
   INI_READ_FAILED = 2,    /* a read failed part-way; the part read is not used */
   INI_SYNTAX_ERROR = 3,   /* a line breaks the structure of a file; see `line`, `reason` */
   INI_OUT_OF_MEMORY = 4
@@ -160,8 +161,13 @@ typedef struct IniLoadReport {
    * outcome. */
   int64_t line;
   /* A short fixed English text saying what went wrong, such as "expected a section header
-   * '[name]' on the first line"; "" for INI_LOADED. Static: never released, never NULL. */
+   * '[name]' on the first line" or "cannot open the file: no such file or directory"; ""
+   * for INI_LOADED. Static: never released, never NULL. */
   const char *reason;
+  /* INI_SYNTAX_ERROR: the 1-based byte, within the physical line `line`, of the offending
+   * line's first character (so that editors can point at it; a tab or a UTF-8 character
+   * counts its bytes). 0 for every other outcome. */
+  int64_t column;
 } IniLoadReport;
 
 /* ini_load_file, telling why it gave NULL: fills `*report` (which may be NULL) and returns

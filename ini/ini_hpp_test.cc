@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -149,6 +151,53 @@ TEST_F(IniCpp, EmptyViewsAndOwnersDoNothing) {
   EXPECT_EQ(document.Store("never-written.ini"), -1);
   ASSERT_TRUE(document.Check());
   EXPECT_STREQ(document.Check()->reason, "no document");
+}
+
+// Names, keys, values and paths come as the caller has them: literals, std::string,
+// string_views (also lent by the library itself), and std::filesystem::path, which opens a
+// name of any characters (on Windows through the wide calls).
+TEST_F(IniCpp, TakesStringsViewsAndPaths) {
+  ini::Document document;
+  const std::string section = "s";
+  const std::string_view key = std::string_view("key and more").substr(0, 3);
+  EXPECT_TRUE(document.Set(section, key, std::string("v1")));  // adds the section
+  EXPECT_FALSE(document.Set("s", "key", "v2"));
+  ini::SectionView view = document.Find(section);
+  for (ini::Entry entry : view) EXPECT_EQ(view.Get(entry.key), "v2");
+  EXPECT_TRUE(view.Set(view.Get("key").value(), "from a lent view"));
+  EXPECT_EQ(document.Get(section, "v2"), "from a lent view");
+
+  testing_support::TempDir dir;
+  const std::filesystem::path path = std::filesystem::u8path(dir.path()) / std::filesystem::u8path("\xC3\xBC-\xCE\xB1.ini");
+  ASSERT_EQ(document.Store(path), 0);
+  EXPECT_TRUE(std::filesystem::exists(path));
+  ini::LoadResult back = ini::Document::LoadFile(path);
+  ASSERT_TRUE(back) << back.report.reason;
+  EXPECT_EQ(back.document.Get("s", "key"), "v2");
+  ini::LoadResult missing = ini::Document::LoadFile(path.string() + ".missing");
+  EXPECT_STREQ(missing.report.reason, "cannot open the file: no such file or directory");
+}
+
+// Typed values read the whole value or nothing.
+TEST_F(IniCpp, TypedValues) {
+  ini::LoadResult loaded = ini::Document::LoadMemory(
+      "[t]\nport = 8080\nneg = -12\nbig = 300\nhex = 0x10\nplus = +1\npi = 3.25\nexp = -2e3\n"
+      "on = YES\noff = off\nmaybe = perhaps\ntail = 12px\n");
+  const ini::Document& d = loaded.document;
+  EXPECT_EQ(d.Get<int>("t", "port"), 8080);
+  EXPECT_EQ(d.Get<long long>("t", "neg"), -12);
+  EXPECT_EQ(d.Get<unsigned>("t", "neg"), std::nullopt);
+  EXPECT_EQ(d.Get<std::uint8_t>("t", "big"), std::nullopt) << "out of range";
+  EXPECT_EQ(d.Get<int>("t", "hex"), std::nullopt);
+  EXPECT_EQ(d.Get<int>("t", "plus"), std::nullopt);
+  EXPECT_EQ(d.Get<int>("t", "tail"), std::nullopt) << "the whole value or nothing";
+  EXPECT_EQ(d.Get<double>("t", "pi"), 3.25);
+  EXPECT_EQ(d.Get<float>("t", "exp"), -2000.0f);
+  EXPECT_EQ(d.Get<bool>("t", "on"), true);
+  EXPECT_EQ(d.Get<bool>("t", "off"), false);
+  EXPECT_EQ(d.Get<bool>("t", "maybe"), std::nullopt);
+  EXPECT_EQ(d.Get<int>("t", "absent"), std::nullopt);
+  EXPECT_EQ(d.Get<int>("absent", "port"), std::nullopt);
 }
 
 TEST_F(IniCpp, OwnersMoveAndRelease) {

@@ -11,7 +11,7 @@
 #include "ini/ini.h"
 #include "platform/platform.h"
 
-namespace ini_detail {
+namespace quorva::ini_detail {
 
 // Every block, record and array of the library comes from here, so that the document can
 // release what the reader allocated, and tests can make any allocation fail.
@@ -159,8 +159,28 @@ class ByteSink {
   virtual bool Write(const char* data, std::size_t size) = 0;
 };
 
-// The reader and the writer, over any source or sink. `report` may be null.
-IniDocument* Load(ByteSource& source, IniLoadReport* report);
+// What a load tells an observer of each logical line, for tools that check files: what
+// it is and where it begins. The texts are lent for the call only.
+struct LineEvent {
+  enum Kind { kHeader, kEntry, kBad } kind;
+  std::int64_t line;    // the physical line that holds its first character, from 1
+  std::int64_t column;  // that character's byte in the physical line, from 1
+  const char* text;     // a header's name, an entry's key, or the whole bad line
+  const char* value;    // an entry's value; null for the others
+  const char* reason;   // why a bad line is bad; null for the others
+};
+
+class LineObserver {
+ public:
+  virtual ~LineObserver() = default;
+  // Called for each logical line in turn; false stops the load, which then fails. A load
+  // with an observer goes on past a bad line, so that every line is seen; the document is
+  // rejected all the same, and the report names the first bad line.
+  virtual bool OnLine(const LineEvent& event) = 0;
+};
+
+// The reader and the writer, over any source or sink. `report` and `observer` may be null.
+IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* observer = nullptr);
 // False when a write failed. Writes whatever the document holds: see CheckDocument.
 bool Store(const IniDocument* document, ByteSink& sink);
 // ini_check_document: 0, -1 for no document, or -3 with `*report` (which may be null).
@@ -170,10 +190,16 @@ int CheckDocument(const IniDocument* document, IniCheckReport* report);
 // a load opens, `at_link` what a store does with a symbolic link at the path.
 IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
                       IniLoadReport* report = nullptr,
-                      platform::Accept accept = platform::Accept::kAnyFile);
+                      platform::Accept accept = platform::Accept::kAnyFile,
+                      LineObserver* observer = nullptr);
 int StoreFile(platform::FileSystem& file_system, const IniDocument* document, const char* path,
               platform::AtLink at_link = platform::AtLink::kFollow);
+// ini_load_memory with an observer.
+IniDocument* LoadMemory(const void* bytes, std::size_t size, IniLoadReport* report,
+                        LineObserver* observer);
 
-}  // namespace ini_detail
+}  // namespace quorva::ini_detail
+
+namespace ini_detail = quorva::ini_detail;
 
 #endif  // INI_INTERNAL_H_

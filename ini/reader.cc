@@ -4,7 +4,7 @@
 #include "ini/byte_scan.h"
 #include "ini/internal.h"
 
-namespace ini_detail {
+namespace quorva::ini_detail {
 namespace {
 
 // Reads this large move a file in a sixth of the time of 1 KiB reads, and still fit the
@@ -93,13 +93,25 @@ constexpr char kNeitherKeyNorHeader[] =
 // escapes and outer spaces are gone.
 class Loader {
  public:
-  Loader(ByteSource& source, IniDocument* document)
-      : source_(source), document_(document), arena_(ArenaOf(document)) {}
+  Loader(ByteSource& source, IniDocument* document, LineObserver* observer)
+      : source_(source), document_(document), arena_(ArenaOf(document)), observer_(observer) {}
 
   // Reads and builds, with a first block of text of `first_block` bytes. False when the
-  // load failed: `failure_` says why, and for a syntax error `offence_` and `line_start_`
-  // say what and where.
+  // load failed: `failure_` says why, and for a syntax error `offence_`, `offence_line_`
+  // and `offence_column_` say what and where. With an observer the load goes on past a
+  // bad line, so that the observer sees every line, and fails at the end.
   bool Run(std::size_t first_block) {
+    if (!ReadAll(first_block)) return false;
+    return offence_ == nullptr || Fail(INI_SYNTAX_ERROR);
+  }
+
+  IniLoadOutcome failure_ = INI_LOADED;
+  const char* offence_ = nullptr;  // the first bad line's
+  std::int64_t offence_line_ = 0;
+  std::int64_t offence_column_ = 0;
+
+ private:
+  bool ReadAll(std::size_t first_block) {
     if (!NewTextBlock(first_block)) return false;
     for (;;) {
       std::size_t space = static_cast<std::size_t>(end_ - write_) - 1;  // one kept free
@@ -111,17 +123,14 @@ class Loader {
       const auto wanted = static_cast<std::uint32_t>(space < kReadBlock ? space : kReadBlock);
       if (!source_.Read(write_, wanted, &got)) return Fail(INI_READ_FAILED);
       if (got == 0) break;
+      chunk_ = write_;
       if (!Process(write_, write_ + got)) return false;
+      chunk_offset_ += got;
     }
     // The end of the file ends the last line; a pending escape or open comment goes with it.
     return write_ == line_ || EndLine();
   }
 
-  IniLoadOutcome failure_ = INI_LOADED;
-  const char* offence_ = nullptr;
-  std::int64_t line_start_ = 0;  // the physical line of the current line's first character
-
- private:
   bool Fail(IniLoadOutcome outcome) {
     failure_ = outcome;
     return false;
@@ -165,7 +174,10 @@ class Loader {
       unsigned char kind = kClass.of[static_cast<unsigned char>(*read++)];
 
       if (kind == kCarriageReturn) continue;  // ignored everywhere, even between '\' and LF
-      if (kind == kLineFeed) ++line_feeds_;
+      if (kind == kLineFeed) {
+        ++line_feeds_;
+        last_line_feed_ = chunk_offset_ + (read - 1 - chunk_);
+      }
       if (escape_) {
         escape_ = false;
         // A backslash before LF joins the next physical line; before ';' or '\' it makes an
@@ -196,7 +208,10 @@ class Loader {
       if (kind == kNul) nul_in_line_ = true;
       char* run = read - 1;
       read = const_cast<char*>(RunEnd(read, end));
-      if (write_ == line_) line_start_ = line_feeds_ + 1;
+      if (write_ == line_) {
+        line_start_ = line_feeds_ + 1;
+        column_start_ = chunk_offset_ + (run - chunk_) - last_line_feed_;
+      }
       const auto length = static_cast<std::size_t>(read - run);
       if (write_ != run) std::memmove(write_, run, length);
       write_ += length;
@@ -217,26 +232,47 @@ class Loader {
     line_ = ++write_;
     // The first line must be a header; each later line is tested as a key line first, and
     // only a line that is no key line may be a header.
-    if (section_ != nullptr) {
+    const bool first = !seen_line_;
+    seen_line_ = true;
+    if (!first) {
       if (char* equals = KeyLineEquals(line, length)) return AddEntry(line, equals);
     }
     if (IsSectionHeader(line, length)) return AddSection(StripBrackets(line, length));
-    offence_ = section_ == nullptr ? kNoHeaderFirst : kNeitherKeyNorHeader;
-    return Fail(INI_SYNTAX_ERROR);
+    return BadLine(line, first ? kNoHeaderFirst : kNeitherKeyNorHeader);
+  }
+
+  // A line that breaks the structure rejects the file. An observer is told, and the load
+  // goes on with the next line; the first bad line is the one reported.
+  bool BadLine(const char* line, const char* reason) {
+    if (offence_ == nullptr) {
+      offence_ = reason;
+      offence_line_ = line_start_;
+      offence_column_ = column_start_;
+    }
+    if (observer_ == nullptr) return Fail(INI_SYNTAX_ERROR);
+    return Tell(LineEvent::kBad, line, nullptr, reason);
+  }
+
+  bool Tell(LineEvent::Kind kind, const char* text, const char* value, const char* reason) {
+    if (observer_ == nullptr) return true;
+    return observer_->OnLine({kind, line_start_, column_start_, text, value, reason}) ||
+           Fail(INI_SYNTAX_ERROR);
   }
 
   bool AddSection(char* name) {
     IniSection* section = NewCarvedSection(arena_, name);
     if (section == nullptr || !AppendSection(document_, section)) return Fail(INI_OUT_OF_MEMORY);
     section_ = section;
-    return true;
+    return Tell(LineEvent::kHeader, name, nullptr, nullptr);
   }
 
   bool AddEntry(char* line, char* equals) {
     auto* entry = static_cast<IniEntry*>(arena_->Allocate(sizeof(IniEntry)));
     if (entry == nullptr) return Fail(INI_OUT_OF_MEMORY);
     SplitKeyValue(line, equals, &entry->key, &entry->value);
-    return AppendEntry(section_, entry) || Fail(INI_OUT_OF_MEMORY);
+    // Only an observed load, past a bad first line, meets key lines before any section.
+    if (section_ != nullptr && !AppendEntry(section_, entry)) return Fail(INI_OUT_OF_MEMORY);
+    return Tell(LineEvent::kEntry, entry->key, entry->value, nullptr);
   }
 
   ByteSource& source_;
@@ -247,19 +283,44 @@ class Loader {
   char* line_ = nullptr;           // where the line being gathered starts
   char* end_ = nullptr;            // the end of the text block
   std::size_t block_size_ = 0;     // the size of the text block
+  LineObserver* observer_;
   bool escape_ = false;
   bool comment_ = false;
   bool nul_in_line_ = false;  // the line holds a NUL: its string ends there
+  bool seen_line_ = false;    // a logical line has ended
+  // Where the current line begins: its physical line, and its byte in it (1-based). The
+  // byte is counted from the offsets of the read that holds it (`chunk_` is where that
+  // read landed, `chunk_offset_` its offset in the file) and of the last line feed.
+  std::int64_t line_start_ = 0;
+  std::int64_t column_start_ = 0;
   std::int64_t line_feeds_ = 0;
+  const char* chunk_ = nullptr;
+  std::int64_t chunk_offset_ = 0;
+  std::int64_t last_line_feed_ = -1;
 };
 
 // What a load reports for each outcome but a syntax error.
 const char* const kReasons[] = {"", "cannot open the file", "a read from the file failed", "",
                                 "out of memory"};
 
-IniDocument* Fail(IniLoadReport* report, IniLoadOutcome outcome, std::int64_t line = 0,
-                  const char* reason = nullptr) {
-  if (report != nullptr) *report = {outcome, line, reason != nullptr ? reason : kReasons[outcome]};
+// Why a file could not be opened, as the system said.
+const char* CannotOpen(platform::Opened opened) {
+  switch (opened) {
+    case platform::Opened::kMissing: return "cannot open the file: no such file or directory";
+    case platform::Opened::kDenied: return "cannot open the file: permission denied";
+    case platform::Opened::kDirectory: return "cannot open the file: it is a directory";
+    case platform::Opened::kNotRegular: return "cannot open the file: it is not a regular file";
+    case platform::Opened::kInUse: return "cannot open the file: another program holds it";
+    default: return kReasons[INI_CANNOT_OPEN];
+  }
+}
+
+// Fills `*report` (which may be null) and gives the null a failed load returns.
+IniDocument* Report(IniLoadReport* report, IniLoadOutcome outcome, std::int64_t line = 0,
+                    std::int64_t column = 0, const char* reason = nullptr) {
+  if (report != nullptr) {
+    *report = {outcome, line, reason != nullptr ? reason : kReasons[outcome], column};
+  }
   return nullptr;
 }
 
@@ -304,7 +365,7 @@ class FileSource final : public ByteSource {
 
 }  // namespace
 
-IniDocument* Load(ByteSource& source, IniLoadReport* report) {
+IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* observer) {
   // The text takes at most the file's bytes and one NUL more, and a read needs a byte of
   // room to find the end. The first block of records is as large as the file, which holds
   // all of them for most files, and small when the size is not known; later blocks double.
@@ -313,7 +374,7 @@ IniDocument* Load(ByteSource& source, IniLoadReport* report) {
   const bool size_known = source.SizeHint(&size);
   if (size_known && size > kLargestSource) {
     source.Finish();
-    return Fail(report, INI_OUT_OF_MEMORY);
+    return Report(report, INI_OUT_OF_MEMORY);
   }
   const std::size_t text_block = size_known ? static_cast<std::size_t>(size) + 2 : kUnknownSizeBlock;
   std::size_t record_block = static_cast<std::size_t>(size);
@@ -321,29 +382,39 @@ IniDocument* Load(ByteSource& source, IniLoadReport* report) {
   IniDocument* document = NewDocument(record_block);
   if (document == nullptr) {
     source.Finish();
-    return Fail(report, INI_OUT_OF_MEMORY);
+    return Report(report, INI_OUT_OF_MEMORY);
   }
-  Loader loader(source, document);
+  Loader loader(source, document, observer);
   const bool loaded = loader.Run(text_block);
   source.Finish();
   if (!loaded) {
     ini_free_document(document);
-    return Fail(report, loader.failure_, loader.offence_ != nullptr ? loader.line_start_ : 0,
+    if (loader.failure_ != INI_SYNTAX_ERROR) return Report(report, loader.failure_);
+    return Report(report, INI_SYNTAX_ERROR, loader.offence_line_, loader.offence_column_,
                 loader.offence_);
   }
-  if (report != nullptr) *report = {INI_LOADED, 0, kReasons[INI_LOADED]};
+  Report(report, INI_LOADED);
   return document;
 }
 
 IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
-                      IniLoadReport* report, platform::Accept accept) {
+                      IniLoadReport* report, platform::Accept accept, LineObserver* observer) {
   platform::File file;
-  if (!file_system.OpenForReading(path, accept, &file)) return Fail(report, INI_CANNOT_OPEN);
+  const platform::Opened opened = file_system.OpenForReading(path, accept, &file);
+  if (opened != platform::Opened::kYes) {
+    return Report(report, INI_CANNOT_OPEN, 0, 0, CannotOpen(opened));
+  }
   FileSource source(file_system, file);
-  return Load(source, report);
+  return Load(source, report, observer);
 }
 
-}  // namespace ini_detail
+IniDocument* LoadMemory(const void* bytes, std::size_t size, IniLoadReport* report,
+                        LineObserver* observer) {
+  MemorySource source(bytes, size);
+  return Load(source, report, observer);
+}
+
+}  // namespace quorva::ini_detail
 
 extern "C" {
 
@@ -356,8 +427,7 @@ IniDocument* ini_load_file_report(const char* path, IniLoadReport* report) {
 }
 
 IniDocument* ini_load_memory(const void* bytes, size_t size, IniLoadReport* report) {
-  ini_detail::MemorySource source(bytes, size);
-  return ini_detail::Load(source, report);
+  return ini_detail::LoadMemory(bytes, size, report, nullptr);
 }
 
 }  // extern "C"

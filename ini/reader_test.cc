@@ -16,13 +16,16 @@ using testing_support::FailingAllocator;
 using testing_support::FakeFileSystem;
 using testing_support::Op;
 
-// How a rejection shows in the table: the physical line and which rule the line broke.
-std::string NoHeaderAt(int line) {
-  return "(line " + std::to_string(line) + ": expected a section header '[name]' on the first line)";
+// How a rejection shows in the table: the physical line, the byte of its first character
+// in it, and which rule the line broke.
+std::string Where(int line, int column) {
+  return "(line " + std::to_string(line) + ":" + std::to_string(column) + ": ";
 }
-std::string RejectedAt(int line) {
-  return "(line " + std::to_string(line) +
-         ": expected a key line 'key = value' or a section header '[name]')";
+std::string NoHeaderAt(int line, int column = 1) {
+  return Where(line, column) + "expected a section header '[name]' on the first line)";
+}
+std::string RejectedAt(int line, int column = 1) {
+  return Where(line, column) + "expected a key line 'key = value' or a section header '[name]')";
 }
 
 // Loads `bytes` through the fake disk, delivering at most `read_limit` bytes per read, and
@@ -39,7 +42,8 @@ std::string Load(const std::string& bytes, std::uint32_t read_limit = UINT32_MAX
   EXPECT_EQ(report.outcome, document == nullptr ? INI_SYNTAX_ERROR : INI_LOADED);
   std::string dump = document != nullptr
                          ? Dump(document)
-                         : "(line " + std::to_string(report.line) + ": " + report.reason + ")";
+                         : Where(static_cast<int>(report.line), static_cast<int>(report.column)) +
+                               report.reason + ")";
   ini_free_document(document);
   EXPECT_EQ(allocator.LiveBlocks(), 0u);
   return dump;
@@ -113,7 +117,11 @@ const ReaderCase kCases[] = {
     // The line of a rejection: where the offending logical line's first character stands.
     {"line_after_continuations", "[s]\nk=a\\\nb\n\\\n\nbad\n", RejectedAt(6)},
     {"line_where_continued_line_begins", "[s]\nba\\\r\nd\nx=1\n", RejectedAt(2)},
-    {"line_of_first_character_after_empty_continuation", "[s]\n\\\n  bad\n", RejectedAt(3)},
+    {"line_of_first_character_after_empty_continuation", "[s]\n\\\n  bad\n", RejectedAt(3, 3)},
+    {"column_of_first_character", "[s]\n\t k=1\n \r  # x\n", RejectedAt(3, 5)},
+    {"column_after_a_long_line", "[s]\n" + std::string(5000, 'k') + "=1\n" + std::string(70, ' ') + "bad",
+     RejectedAt(3, 71)},
+    {"column_of_first_header", "   x=1\n", NoHeaderAt(1, 4)},
     {"line_after_comments_and_cr", "; c\n[a]\n; d \\\n \r\r\n  ;e\nbad ; f\n", RejectedAt(6)},
     {"line_after_many_reads", "[a]\n;" + std::string(1500, 'c') + "\n" + std::string(3000, '\n') + "bad",
      RejectedAt(3003)},
@@ -203,15 +211,29 @@ TEST(IniReader, ManySectionsAndEntriesGrowByTen) {
   ini_free_document(document);
 }
 
-TEST(IniReader, MissingFileGivesNullWithoutAllocating) {
+// A file that cannot be opened gives the system's reason, and costs no allocation.
+TEST(IniReader, FileThatCannotBeOpenedSaysWhy) {
   FailingAllocator allocator;
   FakeFileSystem disk;
+  disk.directories.insert("dir.ini");
+  disk.files["fifo.ini"] = "";
+  disk.special.insert("fifo.ini");
+  const std::pair<const char*, const char*> cases[] = {
+      {"missing.ini", "cannot open the file: no such file or directory"},
+      {"dir.ini", "cannot open the file: it is a directory"},
+  };
+  for (const auto& [path, reason] : cases) {
+    IniLoadReport report;
+    EXPECT_EQ(ini_detail::LoadFile(disk, path, &report), nullptr);
+    EXPECT_EQ(report.outcome, INI_CANNOT_OPEN);
+    EXPECT_EQ(report.line, 0);
+    EXPECT_EQ(report.column, 0);
+    EXPECT_STREQ(report.reason, reason);
+  }
   IniLoadReport report;
-  EXPECT_EQ(ini_detail::LoadFile(disk, "missing.ini", &report), nullptr);
+  EXPECT_EQ(ini_detail::LoadFile(disk, "fifo.ini", &report, platform::Accept::kRegularFile), nullptr);
+  EXPECT_STREQ(report.reason, "cannot open the file: it is not a regular file");
   EXPECT_EQ(allocator.Allocations(), 0);
-  EXPECT_EQ(report.outcome, INI_CANNOT_OPEN);
-  EXPECT_EQ(report.line, 0);
-  EXPECT_STREQ(report.reason, "cannot open the file");
 }
 
 // A read that fails part-way must not pass off the part read so far as the whole file.

@@ -6,7 +6,7 @@
 #include "ini/byte_scan.h"
 #include "ini/internal.h"
 
-namespace ini_detail {
+namespace quorva::ini_detail {
 namespace {
 
 constexpr std::size_t kOutputBlock = 64 * 1024;
@@ -277,7 +277,7 @@ int StoreFile(platform::FileSystem& file_system, const IniDocument* document, co
   return file_system.FinishReplacing(&replacement) ? 0 : -2;
 }
 
-}  // namespace ini_detail
+}  // namespace quorva::ini_detail
 
 extern "C" {
 

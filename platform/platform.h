@@ -4,9 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
-namespace platform {
+// Everything the library defines beside its ini_ functions lives in the project's own
+// namespace, so that it cannot clash with an application's names.
+namespace quorva::platform {
 
 // An open file. Its value means something only to the FileSystem that opened it.
 struct File {
@@ -14,7 +17,7 @@ struct File {
 };
 
 // Room for a file name, or on Windows a whole path, kept in a Replacement.
-constexpr std::size_t kReplaceNameRoom = 320;
+constexpr std::size_t kReplaceNameRoom = 1024;  // a UTF-8 path of MAX_PATH characters and more
 
 // A file being replaced whole: the new bytes go to `file`, a temporary beside the target,
 // which moves over the target only once every byte is written and flushed to the disk. It
@@ -46,6 +49,17 @@ enum class Accept {
   kRegularFile,  // only a regular file; anything else fails at once, without blocking
 };
 
+// What came of an open for reading: opened, or why not.
+enum class Opened {
+  kYes,
+  kMissing,     // no such file, or a directory on the way missing
+  kDenied,      // the process may not read it
+  kDirectory,   // a directory stands there
+  kNotRegular,  // a pipe, FIFO or device, where only a regular file was accepted
+  kInUse,       // another program holds it (Windows sharing)
+  kFailed,      // any other failure
+};
+
 // Every primitive the product uses, behind one interface so that tests can replace the disk
 // with a fake that records calls and fails on rule. Paths are byte strings handed to the
 // system unchanged. No method reports why it failed: callers only need to know that it did.
@@ -54,7 +68,7 @@ class FileSystem {
   virtual ~FileSystem() = default;
 
   // Opens an existing file for reading, shared with other readers but not with writers.
-  virtual bool OpenForReading(const char* path, Accept accept, File* file) = 0;
+  virtual Opened OpenForReading(const char* path, Accept accept, File* file) = 0;
   // The size of an open file, as the system knows it now: a hint, since a file may grow
   // or shrink while it is read, and pseudo-files say 0. False when it is not known.
   virtual bool SizeOf(File file, std::uint64_t* size) = 0;
@@ -107,8 +121,20 @@ class FileSystem {
 // NUL: the separators, and on Windows the drive and stream separator ':'.
 extern const char kNotInName[];
 
-// The real file system of the platform this program was built for.
+// The real file system of the platform this program was built for: paths are bytes, given
+// to the system unchanged (on Windows, in the process's ANSI code page).
 FileSystem& RealFileSystem();
+
+// The same, with paths in UTF-8, which on Windows reach the wide calls and so may name any
+// file; elsewhere it is RealFileSystem(). NativeToUtf8 turns the system's own form of a
+// path (std::filesystem::path::value_type: UTF-16 on Windows, bytes elsewhere) into what
+// this one takes; false when the path does not convert.
+FileSystem& Utf8FileSystem();
+bool NativeToUtf8(const std::filesystem::path::value_type* native, std::string* utf8);
+
+// Reads standard input to its end as bytes, untranslated (no text mode on Windows). False
+// when a read failed.
+bool ReadStandardInput(std::string* bytes);
 
 // The separator between the parts of a path: '\' on Windows, '/' elsewhere.
 extern const char kSeparator;
@@ -131,6 +157,8 @@ inline std::size_t LargeBlockSize(std::size_t size) {
   return (size + kLargeBlock - 1) / kLargeBlock * kLargeBlock;
 }
 
-}  // namespace platform
+}  // namespace quorva::platform
+
+namespace platform = quorva::platform;
 
 #endif  // PLATFORM_PLATFORM_H_

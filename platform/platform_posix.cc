@@ -14,7 +14,7 @@
 
 #include "platform/platform.h"
 
-namespace platform {
+namespace quorva::platform {
 
 const char kSeparator = '/';
 const char kNotInName[] = "/\\";
@@ -252,20 +252,34 @@ bool Finish(Replacement* r) {
 class PosixFileSystem final : public FileSystem {
  public:
   // A directory opens fine here but cannot be read as a file; it is refused, as on Windows.
-  // Only regular files are asked for: O_NONBLOCK keeps a FIFO from blocking the open.
-  bool OpenForReading(const char* path, Accept accept, File* file) override {
+  // Where only regular files are asked for, O_NONBLOCK keeps a FIFO from blocking the open.
+  Opened OpenForReading(const char* path, Accept accept, File* file) override {
     int flags = O_RDONLY | O_CLOEXEC;
     if (accept == Accept::kRegularFile) flags |= O_NONBLOCK;
     int fd = open(path, flags);
-    if (fd < 0) return false;
+    if (fd < 0) {
+      switch (errno) {
+        case ENOENT: case ENOTDIR: return Opened::kMissing;
+        case EACCES: case EPERM: return Opened::kDenied;
+        case EISDIR: return Opened::kDirectory;
+        default: return Opened::kFailed;
+      }
+    }
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
-        (accept == Accept::kRegularFile && !S_ISREG(st.st_mode))) {
+    Opened opened = Opened::kYes;
+    if (fstat(fd, &st) != 0) {
+      opened = Opened::kFailed;
+    } else if (S_ISDIR(st.st_mode)) {
+      opened = Opened::kDirectory;
+    } else if (accept == Accept::kRegularFile && !S_ISREG(st.st_mode)) {
+      opened = Opened::kNotRegular;
+    }
+    if (opened != Opened::kYes) {
       close(fd);
-      return false;
+      return opened;
     }
     file->value = fd;
-    return true;
+    return opened;
   }
 
   bool SizeOf(File file, std::uint64_t* size) override {
@@ -361,6 +375,25 @@ FileSystem& RealFileSystem() {
   return file_system;
 }
 
+// Paths are bytes here: UTF-8 ones need nothing done.
+FileSystem& Utf8FileSystem() { return RealFileSystem(); }
+
+bool NativeToUtf8(const std::filesystem::path::value_type* native, std::string* utf8) {
+  *utf8 = native;
+  return true;
+}
+
+bool ReadStandardInput(std::string* bytes) {
+  char block[1 << 14];
+  for (;;) {
+    ssize_t n = read(0, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    bytes->append(block, static_cast<size_t>(n));
+  }
+}
+
 void* AllocateLarge(std::size_t size) {
   // Maps one large block more than asked, so that an aligned block can be cut out of it;
   // the unaligned ends go back at once.
@@ -385,4 +418,4 @@ void ReleaseLarge(void* block, std::size_t size) {
   if (block != nullptr) munmap(block, LargeBlockSize(size));
 }
 
-}  // namespace platform
+}  // namespace quorva::platform

@@ -1,9 +1,11 @@
-// The file system on Windows, through the ANSI entry points of the Win32 API.
+// The file system on Windows, through the ANSI entry points of the Win32 API, and through
+// the wide ones for UTF-8 paths.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "platform/platform.h"
@@ -14,7 +16,7 @@ extern "C" __declspec(dllimport) int __wgetmainargs(int* argc, wchar_t*** argv,
                                                      wchar_t*** environment, int wildcards,
                                                      int* start_info);
 
-namespace platform {
+namespace quorva::platform {
 
 const char kSeparator = '\\';
 const char kNotInName[] = "/\\:";
@@ -29,73 +31,87 @@ bool Open(HANDLE handle, File* file) {
   return true;
 }
 
+// The Win32 calls that name files by path. The ANSI ones take paths in the process's code
+// page, unchanged, as the command and the C functions use them.
+struct AnsiCalls {
+  static HANDLE Create(const char* path, DWORD access, DWORD share, DWORD disposition) {
+    return CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  static DWORD Attributes(const char* path) { return GetFileAttributesA(path); }
+  static bool SetAttributes(const char* path, DWORD attributes) {
+    return SetFileAttributesA(path, attributes) != 0;
+  }
+  static bool Delete(const char* path) { return DeleteFileA(path) != 0; }
+  static bool Move(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  static bool Copy(const char* from, const char* to) { return CopyFileA(from, to, FALSE) != 0; }
+  static bool MakeDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
+  // ReplaceFileA given full paths, since Wine's does not accept a bare name.
+  static bool Replace(const char* target, const char* replacement) {
+    char full_target[MAX_PATH], full_replacement[MAX_PATH];
+    const DWORD t = GetFullPathNameA(target, MAX_PATH, full_target, nullptr);
+    const DWORD r = GetFullPathNameA(replacement, MAX_PATH, full_replacement, nullptr);
+    const bool full = t > 0 && t < MAX_PATH && r > 0 && r < MAX_PATH;
+    return ReplaceFileA(full ? full_target : target, full ? full_replacement : replacement,
+                        nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+  }
+};
+
+// A UTF-8 path as UTF-16 for the wide calls, which take any path; empty when it does not
+// convert or is longer than a path may be.
+class WidePath {
+ public:
+  explicit WidePath(const char* utf8) {
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, path_, kRoom) == 0) path_[0] = L'\0';
+  }
+  const wchar_t* get() const { return path_; }
+
+ private:
+  static constexpr int kRoom = 1024;
+  wchar_t path_[kRoom];
+};
+
+// The wide calls, given UTF-8 paths: what std::filesystem::path opens and stores through.
+struct Utf8Calls {
+  static HANDLE Create(const char* path, DWORD access, DWORD share, DWORD disposition) {
+    return CreateFileW(WidePath(path).get(), access, share, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  static DWORD Attributes(const char* path) { return GetFileAttributesW(WidePath(path).get()); }
+  static bool SetAttributes(const char* path, DWORD attributes) {
+    return SetFileAttributesW(WidePath(path).get(), attributes) != 0;
+  }
+  static bool Delete(const char* path) { return DeleteFileW(WidePath(path).get()) != 0; }
+  static bool Move(const char* from, const char* to) {
+    return MoveFileExW(WidePath(from).get(), WidePath(to).get(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  static bool Copy(const char* from, const char* to) {
+    return CopyFileW(WidePath(from).get(), WidePath(to).get(), FALSE) != 0;
+  }
+  static bool MakeDirectory(const char* path) {
+    return CreateDirectoryW(WidePath(path).get(), nullptr) != 0;
+  }
+  static bool Replace(const char* target, const char* replacement) {
+    wchar_t full_target[MAX_PATH], full_replacement[MAX_PATH];
+    const WidePath wide_target(target), wide_replacement(replacement);
+    const DWORD t = GetFullPathNameW(wide_target.get(), MAX_PATH, full_target, nullptr);
+    const DWORD r = GetFullPathNameW(wide_replacement.get(), MAX_PATH, full_replacement, nullptr);
+    const bool full = t > 0 && t < MAX_PATH && r > 0 && r < MAX_PATH;
+    return ReplaceFileW(full ? full_target : wide_target.get(),
+                        full ? full_replacement : wide_replacement.get(), nullptr,
+                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+  }
+};
+
 // Where the new bytes of a replacement go.
 enum How : int { kInPlace, kTemporary };
-
-// The attributes of what stands at `path` (INVALID_FILE_ATTRIBUTES when nothing does), or
-// false when it is a directory, or a file made read-only, which is not replaced.
-bool ReplaceableTarget(const char* path, DWORD* attributes) {
-  *attributes = GetFileAttributesA(path);
-  return *attributes == INVALID_FILE_ATTRIBUTES ||
-         (*attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
-}
-
-// Puts the target's path and its temporary's into `r`; false when they do not fit.
-bool NameTemporary(const char* path, Replacement* r) {
-  const std::size_t length = std::strlen(path);
-  if (length + sizeof kPartialSuffix > sizeof r->temporary) return false;
-  std::memcpy(r->target, path, length + 1);
-  std::memcpy(r->temporary, path, length);
-  std::memcpy(r->temporary + length, kPartialSuffix, sizeof kPartialSuffix);
-  // A leftover of a replacement cut short may have taken over a read-only attribute.
-  SetFileAttributesA(r->temporary, FILE_ATTRIBUTE_NORMAL);
-  return true;
-}
 
 // After a temporary could not be made: true when the target itself may still be written
 // in place (a directory this process may not write, a path too long for a temporary).
 bool InPlaceAfter(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_FILENAME_EXCED_RANGE;
-}
-
-// Moves the complete temporary over the target. An existing target is replaced with
-// ReplaceFileA, which gives the new file the old one's attributes and security; given
-// full paths, since Wine's does not accept a bare name. The attributes are set once more,
-// since Wine's forgets them.
-bool MoveIntoPlace(const Replacement& r) {
-  if (r.attributes != INVALID_FILE_ATTRIBUTES) {
-    char target[MAX_PATH], temporary[MAX_PATH];
-    const DWORD t = GetFullPathNameA(r.target, MAX_PATH, target, nullptr);
-    const DWORD p = GetFullPathNameA(r.temporary, MAX_PATH, temporary, nullptr);
-    const bool full = t > 0 && t < MAX_PATH && p > 0 && p < MAX_PATH;
-    if (ReplaceFileA(full ? target : r.target, full ? temporary : r.temporary, nullptr,
-                     REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-      SetFileAttributesA(r.target, r.attributes);
-      return true;
-    }
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
-  }
-  // No file there (any more): the temporary simply takes its name.
-  return MoveFileExA(r.temporary, r.target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-// Flushes a file that is already closed, such as a copy CopyFileA made.
-bool FlushClosedFile(const char* path) {
-  HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  const bool ok = FlushFileBuffers(handle) != 0;
-  CloseHandle(handle);
-  return ok;
-}
-
-// A copy takes over the source's read-only attribute; the copies are the command's own and
-// must stay replaceable by the next run.
-bool ClearReadOnly(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         ((attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
-          SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY) != 0);
 }
 
 // The ANSI form of `wide` in the process's code page; false when a character had to be
@@ -108,17 +124,31 @@ bool FitsCodePage(const wchar_t* wide) {
   return n > 0 && !replaced;
 }
 
+template <typename Calls>
 class Win32FileSystem final : public FileSystem {
  public:
-  bool OpenForReading(const char* path, Accept accept, File* file) override {
-    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE && accept == Accept::kRegularFile &&
-        GetFileType(handle) != FILE_TYPE_DISK) {  // a pipe or a device
-      CloseHandle(handle);
-      return false;
+  Opened OpenForReading(const char* path, Accept accept, File* file) override {
+    HANDLE handle = Calls::Create(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE) {
+      switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_NAME:
+          return Opened::kMissing;
+        case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: return Opened::kInUse;
+        case ERROR_ACCESS_DENIED: {  // also what opening a directory gives
+          const DWORD attributes = Calls::Attributes(path);
+          return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                     ? Opened::kDirectory
+                     : Opened::kDenied;
+        }
+        default: return Opened::kFailed;
+      }
     }
-    return Open(handle, file);
+    if (accept == Accept::kRegularFile && GetFileType(handle) != FILE_TYPE_DISK) {  // a pipe or a device
+      CloseHandle(handle);
+      return Opened::kNotRegular;
+    }
+    Open(handle, file);
+    return Opened::kYes;
   }
 
   bool SizeOf(File file, std::uint64_t* size) override {
@@ -152,8 +182,7 @@ class Win32FileSystem final : public FileSystem {
     r->attributes = attributes;
     if (NameTemporary(path, r)) {
       // No sharing: a second replacement of the same file at the same time fails here.
-      HANDLE handle = CreateFileA(r->temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+      HANDLE handle = Calls::Create(r->temporary, GENERIC_WRITE, 0, CREATE_ALWAYS);
       if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK) {
         r->how = kTemporary;
         return Open(handle, &r->file);
@@ -164,9 +193,7 @@ class Win32FileSystem final : public FileSystem {
       if (!InPlaceAfter(error)) return false;
     }
     r->how = kInPlace;
-    return Open(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr),
-                &r->file);
+    return Open(Calls::Create(path, GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS), &r->file);
   }
 
   bool FinishReplacing(Replacement* r) override {
@@ -175,27 +202,25 @@ class Win32FileSystem final : public FileSystem {
     CloseHandle(handle);
     if (r->how == kInPlace) return ok;
     ok = ok && MoveIntoPlace(*r);
-    if (!ok) DeleteFileA(r->temporary);
+    if (!ok) Calls::Delete(r->temporary);
     return ok;
   }
 
   void AbandonReplacing(Replacement* r) override {
     CloseHandle(Handle(r->file));
-    if (r->how == kTemporary) DeleteFileA(r->temporary);
+    if (r->how == kTemporary) Calls::Delete(r->temporary);
   }
 
-  bool MakeDirectory(const char* path) override {
-    return CreateDirectoryA(path, nullptr) != 0;
-  }
+  bool MakeDirectory(const char* path) override { return Calls::MakeDirectory(path); }
 
   bool Exists(const char* path) override {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    return Calls::Attributes(path) != INVALID_FILE_ATTRIBUTES;
   }
 
-  // CopyFileA into the temporary, which then moves over the target; where no temporary can
-  // be made, CopyFileA straight onto the target as before.
+  // CopyFile into the temporary, which then moves over the target; where no temporary can
+  // be made, CopyFile straight onto the target as before.
   bool CopyReplacing(const char* from, const char* to) override {
-    const DWORD source = GetFileAttributesA(from);
+    const DWORD source = Calls::Attributes(from);
     DWORD attributes;
     if (source == INVALID_FILE_ATTRIBUTES || (source & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
         !ReplaceableTarget(to, &attributes)) {
@@ -204,17 +229,17 @@ class Win32FileSystem final : public FileSystem {
     Replacement r;
     r.attributes = INVALID_FILE_ATTRIBUTES;  // a copy is a new file: nothing of the old is kept
     if (NameTemporary(to, &r)) {
-      if (CopyFileA(from, r.temporary, FALSE)) {
+      if (Calls::Copy(from, r.temporary)) {
         const bool ok = ClearReadOnly(r.temporary) && FlushClosedFile(r.temporary) &&
                         MoveIntoPlace(r);
-        if (!ok) DeleteFileA(r.temporary);
+        if (!ok) Calls::Delete(r.temporary);
         return ok;
       }
       const DWORD error = GetLastError();
-      DeleteFileA(r.temporary);
+      Calls::Delete(r.temporary);
       if (!InPlaceAfter(error)) return false;
     }
-    return CopyFileA(from, to, FALSE) != 0 && ClearReadOnly(to);
+    return Calls::Copy(from, to) && ClearReadOnly(to);
   }
 
   // Asks with a growing buffer, so a path of any length comes back whole; the caller decides
@@ -253,13 +278,90 @@ class Win32FileSystem final : public FileSystem {
       buffer.resize(buffer.size() * 2);
     }
   }
+
+ private:
+  // The attributes of what stands at `path` (INVALID_FILE_ATTRIBUTES when nothing does), or
+  // false when it is a directory, or a file made read-only, which is not replaced.
+  static bool ReplaceableTarget(const char* path, DWORD* attributes) {
+    *attributes = Calls::Attributes(path);
+    return *attributes == INVALID_FILE_ATTRIBUTES ||
+           (*attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+  }
+
+  // Puts the target's path and its temporary's into `r`; false when they do not fit.
+  static bool NameTemporary(const char* path, Replacement* r) {
+    const std::size_t length = std::strlen(path);
+    if (length + sizeof kPartialSuffix > sizeof r->temporary) return false;
+    std::memcpy(r->target, path, length + 1);
+    std::memcpy(r->temporary, path, length);
+    std::memcpy(r->temporary + length, kPartialSuffix, sizeof kPartialSuffix);
+    // A leftover of a replacement cut short may have taken over a read-only attribute.
+    Calls::SetAttributes(r->temporary, FILE_ATTRIBUTE_NORMAL);
+    return true;
+  }
+
+  // Moves the complete temporary over the target. An existing target is replaced with
+  // ReplaceFile, which gives the new file the old one's attributes and security; the
+  // attributes are set once more, since Wine's forgets them.
+  static bool MoveIntoPlace(const Replacement& r) {
+    if (r.attributes != INVALID_FILE_ATTRIBUTES) {
+      if (Calls::Replace(r.target, r.temporary)) {
+        Calls::SetAttributes(r.target, r.attributes);
+        return true;
+      }
+      if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    }
+    // No file there (any more): the temporary simply takes its name.
+    return Calls::Move(r.temporary, r.target);
+  }
+
+  // Flushes a file that is already closed, such as a copy CopyFile made.
+  static bool FlushClosedFile(const char* path) {
+    HANDLE handle = Calls::Create(path, GENERIC_WRITE, 0, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool ok = FlushFileBuffers(handle) != 0;
+    CloseHandle(handle);
+    return ok;
+  }
+
+  // A copy takes over the source's read-only attribute; the copies are the command's own and
+  // must stay replaceable by the next run.
+  static bool ClearReadOnly(const char* path) {
+    const DWORD attributes = Calls::Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           ((attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+            Calls::SetAttributes(path, attributes & ~FILE_ATTRIBUTE_READONLY));
+  }
 };
 
 }  // namespace
 
 FileSystem& RealFileSystem() {
-  static Win32FileSystem file_system;
+  static Win32FileSystem<AnsiCalls> file_system;
   return file_system;
+}
+
+FileSystem& Utf8FileSystem() {
+  static Win32FileSystem<Utf8Calls> file_system;
+  return file_system;
+}
+
+bool NativeToUtf8(const std::filesystem::path::value_type* native, std::string* utf8) {
+  const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, native, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return false;
+  utf8->assign(static_cast<std::size_t>(n - 1), '\0');
+  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, native, -1, &(*utf8)[0], n, nullptr, nullptr) == n;
+}
+
+bool ReadStandardInput(std::string* bytes) {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  char block[1 << 14];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(input, block, sizeof block, &n, nullptr)) return GetLastError() == ERROR_BROKEN_PIPE;
+    if (n == 0) return true;
+    bytes->append(block, n);
+  }
 }
 
 // Committed pages are zero and backed only once touched; no privilege is needed, unlike
@@ -274,4 +376,4 @@ void ReleaseLarge(void* block, std::size_t) {
   if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
 }
 
-}  // namespace platform
+}  // namespace quorva::platform

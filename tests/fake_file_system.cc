@@ -37,14 +37,16 @@ platform::File FakeFileSystem::Open(const std::string& path) {
   return file;
 }
 
-bool FakeFileSystem::OpenForReading(const char* path, platform::Accept accept,
-                                    platform::File* file) {
-  if (!Record(Op::kOpenRead, path) || files.count(path) == 0 ||
-      (accept == platform::Accept::kRegularFile && special.count(path) != 0)) {
-    return false;
+platform::Opened FakeFileSystem::OpenForReading(const char* path, platform::Accept accept,
+                                                platform::File* file) {
+  if (!Record(Op::kOpenRead, path)) return platform::Opened::kFailed;
+  if (directories.count(path) != 0) return platform::Opened::kDirectory;
+  if (files.count(path) == 0) return platform::Opened::kMissing;
+  if (accept == platform::Accept::kRegularFile && special.count(path) != 0) {
+    return platform::Opened::kNotRegular;
   }
   *file = Open(path);
-  return true;
+  return platform::Opened::kYes;
 }
 
 bool FakeFileSystem::SizeOf(platform::File file, std::uint64_t* size) {

@@ -59,7 +59,8 @@ class FakeFileSystem final : public platform::FileSystem {
   // The machine comes back after a crash: the disk as the crash left it, no file open.
   void Restart();
 
-  bool OpenForReading(const char* path, platform::Accept accept, platform::File* file) override;
+  platform::Opened OpenForReading(const char* path, platform::Accept accept,
+                                  platform::File* file) override;
   bool SizeOf(platform::File file, std::uint64_t* size) override;
   bool Read(platform::File file, void* buffer, std::uint32_t size,
             std::uint32_t* got) override;

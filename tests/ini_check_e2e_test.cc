@@ -1,8 +1,8 @@
-// End-to-end tests of the real ini-check program: its streams and exit status for good,
-// broken and missing files, the dump, and bad arguments.
+// End-to-end tests of the real ini-check program on the files of tests/data/ini-check:
+// its diagnostics (compared with the reviewed .err files beside them), warnings, the dump,
+// standard input, and bad arguments.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -11,42 +11,42 @@
 
 namespace {
 
-constexpr char kUsage[] = "usage: ini-check FILE...  |  ini-check --dump FILE\n";
+constexpr char kUsage[] =
+    "usage: ini-check [--werror] [--no-warnings] FILE...\n"
+    "       ini-check --dump FILE\n"
+    "FILE - is standard input. Exit status: 0 good, 1 errors (or warnings with --werror),\n"
+    "2 bad arguments.\n";
 
-const std::map<std::string, std::string> kFiles = {
-    {"good.ini", "; release\r\n[Install]\r\nVSN = 4.0.1\r\nSYSTEM_VSN = 26\r\n"},
-    {"no-header.ini", "VSN=4.0.1\n[Install]\n"},
-    {"continued.ini", "[Install]\nVSN = 4.0.1 \\\n  still VSN\nSYSTEM_VSN 26\n"},
-    {"comment.ini", "[a]\n; a comment \\\nnot continued\n"},
-    {"shown.ini", std::string("[ spaced ]\nk\t= a\\\\b \\\r\n  c\t\r\nhigh=\xE9\xFF\nnul=v ") + '\0' +
-                      "x\n[a\\;b]\n"},
-    {"-dash.ini", "[a]\n"},
-};
+// A reviewed output beside the files.
+std::string Golden(const std::string& name) {
+  const std::string bytes = testing_support::ReadFileBytes(std::string(INI_CHECK_DATA_DIR) + "/" + name);
+  EXPECT_FALSE(bytes.empty()) << name << " is missing";
+  return bytes;
+}
 
-TEST(IniCheckEndToEnd, ReportsDumpsAndRefuses) {
+TEST(IniCheckEndToEnd, DiagnosesDumpsAndRefuses) {
   struct Case {
     std::vector<std::string> args;
     int status;
     std::string out;
     std::string err;
+    std::string input = "";
   };
-  const std::string neither = "expected a key line 'key = value' or a section header '[name]'";
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {{"good.ini"}, 0, "", ""},
-      {{"good.ini", "no-header.ini", "continued.ini", "comment.ini", "missing.ini"},
-       1,
-       "",
-       "no-header.ini:1: expected a section header '[name]' on the first line\n"
-       "continued.ini:4: " + neither + "\n"
-       "comment.ini:3: " + neither + "\n"
-       "missing.ini: cannot open the file\n"},
-      {{"--dump", "good.ini"}, 0, "[Install]\nVSN=4.0.1\nSYSTEM_VSN=26\n", ""},
-      {{"--dump", "shown.ini"},
-       0,
-       "[ spaced ]\nk\\t=a\\\\b   c\\t\nhigh=\\xE9\\xFF\nnul=v\\x20\n[a;b]\n",
-       ""},
-      {{"--dump", "no-header.ini"}, 1, "", "no-header.ini:1: expected a section header '[name]' on the first line\n"},
+      {{"traps.ini"}, 0, "", Golden("traps.err")},
+      {{"traps.ini", "--werror"}, 1, "", Golden("traps.err")},
+      {{"--no-warnings", "traps.ini", "good.ini"}, 0, "", ""},
+      {{"shown.ini", "--dump"}, 0, Golden("shown.out"), Golden("shown.err")},
+      {{"--dump", "-"}, 0, "[a]\n\\x5Bb=c]\n", "", "[a]\n[b=c]\n"},
+      {{"-", "good.ini"}, 1, "",
+       "-:1:1: error: expected a section header '[name]' on the first line\n"
+       "    1 | k=v\n      | ^\n-:1:1: note: key lines belong to a section: put a header before it\n",
+       "k=v\r\n"},
+      {{"missing.ini", "good.ini"}, 1, "",
+       "missing.ini: error: cannot open the file: no such file or directory\n"},
       {{"--", "-dash.ini"}, 0, "", ""},
+      {{"--version"}, 0, "ini-check " QUORVA_VERSION "\n", ""},
       {{"--help"}, 0, kUsage, ""},
       {{}, 2, "", kUsage},
       {{"--dump"}, 2, "", kUsage},
@@ -55,13 +55,17 @@ TEST(IniCheckEndToEnd, ReportsDumpsAndRefuses) {
       {{"-x", "good.ini"}, 2, "", kUsage},
       {{"-dash.ini"}, 2, "", kUsage},
   };
-  testing_support::TempDir dir;
-  for (const auto& [name, bytes] : kFiles) testing_support::WriteFileBytes(dir / name, bytes);
+  // Each broken file on its own, against the diagnostics reviewed for it.
+  for (const char* broken : {"no-header", "indented", "comment", "hash", "bom", "cr-only", "colon",
+                             "bracket", "many-errors"}) {
+    cases.push_back({{std::string(broken) + ".ini"}, 1, "", Golden(std::string(broken) + ".err")});
+  }
   const std::string program = testing_support::ProgramBesideTests("ini-check");
   for (const Case& c : cases) {
     std::string args;
     for (const std::string& a : c.args) args += a + " ";
-    testing_support::ProcessResult r = testing_support::RunProcess(program, c.args, "", dir.path());
+    testing_support::ProcessResult r =
+        testing_support::RunProcess(program, c.args, c.input, INI_CHECK_DATA_DIR);
     EXPECT_EQ(r.status, c.status) << args;
     EXPECT_EQ(r.out, c.out) << args;
     EXPECT_EQ(r.err, c.err) << args;

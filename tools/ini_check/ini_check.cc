@@ -1,30 +1,104 @@
-// ini-check: says why and where INI files are rejected, or shows one file as the library
-// reads it, with every byte that would not show spelled out.
+// ini-check: says where and why INI files are rejected, warns of what a file surely does
+// not mean, or shows one file as the library reads it, with every byte that would not
+// show spelled out. Diagnostics take the compilers' shape, which editors and CI logs
+// understand: FILE:LINE:COLUMN: error: reason, the line, a caret, and a note with a hint.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "ini/ini.h"
+#include "ini/internal.h"
 
 namespace {
 
-constexpr char kUsage[] = "usage: ini-check FILE...  |  ini-check --dump FILE\n";
+constexpr char kUsage[] =
+    "usage: ini-check [--werror] [--no-warnings] FILE...\n"
+    "       ini-check --dump FILE\n"
+    "FILE - is standard input. Exit status: 0 good, 1 errors (or warnings with --werror),\n"
+    "2 bad arguments.\n";
+constexpr char kVersion[] = "ini-check " QUORVA_VERSION "\n";
+constexpr int kErrorLimit = 20;  // bad lines shown for one file
+constexpr std::size_t kShownBytes = 160;
 
-// FILE:LINE: reason, as compilers put it, so that editors and CI logs can point at it.
-void ReportRejection(const char* path, const IniLoadReport& report) {
-  if (report.line > 0) {
-    std::fprintf(stderr, "%s:%lld: %s\n", path, static_cast<long long>(report.line),
-                 report.reason);
-  } else {
-    std::fprintf(stderr, "%s: %s\n", path, report.reason);
+struct Options {
+  bool dump = false;
+  bool warnings = true;
+  bool werror = false;
+  std::vector<const char*> files;
+};
+
+// One diagnostic: where, what kind, why, and a hint when one helps.
+struct Diagnostic {
+  std::int64_t line;
+  std::int64_t column;
+  const char* kind;  // "error" or "warning"
+  std::string message;
+  std::string note;  // a hint, or empty
+  std::int64_t note_line = 0, note_column = 0;  // where the note points, when elsewhere
+};
+
+// The physical lines of a file, for showing the line of a diagnostic.
+class Lines {
+ public:
+  explicit Lines(const std::string& bytes) : bytes_(bytes) {
+    starts_.push_back(0);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] == '\n') starts_.push_back(i + 1);
+    }
   }
+  // Physical line `line` (from 1), without its line feed and a CR before it.
+  std::string At(std::int64_t line) const {
+    const auto index = static_cast<std::size_t>(line - 1);
+    if (line < 1 || index >= starts_.size()) return "";
+    const std::size_t start = starts_[index];
+    std::size_t end = index + 1 < starts_.size() ? starts_[index + 1] - 1 : bytes_.size();
+    if (end > start && bytes_[end - 1] == '\r') --end;
+    return bytes_.substr(start, end - start);
+  }
+
+ private:
+  const std::string& bytes_;
+  std::vector<std::size_t> starts_;
+};
+
+// `text` as shown in a diagnostic: control bytes but tab become '?', so that the caret
+// below stays aligned; a long line is cut behind the column.
+std::string Shown(const std::string& text, std::int64_t column) {
+  std::string shown = text;
+  const std::size_t keep = std::max<std::size_t>(kShownBytes, static_cast<std::size_t>(column) + 40);
+  if (shown.size() > keep) shown = shown.substr(0, keep) + " ...";
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t') c = '?';
+  }
+  return shown;
 }
 
-// `text` with the bytes a reader of the dump could not see written as escapes: tab and CR
-// as \t and \r, other control bytes and bytes above 0x7E as \xHH, and a backslash as \\ so
-// that the escapes stay unambiguous. A space at the very end is \x20 where nothing after it
-// would show it (keys and values; names stand in brackets).
-std::string Visible(const char* text, bool trailing_space_shows) {
+// Spaces up to `column`, with the line's own tabs kept so the caret lines up, and UTF-8
+// continuation bytes taking no room.
+std::string Indent(const std::string& text, std::int64_t column) {
+  std::string indent;
+  for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(column) && i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\t') {
+      indent += '\t';
+    } else if ((c & 0xC0) != 0x80) {
+      indent += ' ';
+    }
+  }
+  return indent;
+}
+
+// How a text stands in the dump: a key, a value or a name.
+enum class Part { kKey, kValue, kName };
+
+// `text` with tabs, CRs and other bytes that would not show written as escapes, and a
+// backslash as \\ so that the escapes stay unambiguous. A space at the very end of a key
+// or value is \x20, where nothing after it would show it; a key beginning with '[' starts
+// \x5B, so that no entry looks like a header.
+std::string Visible(const char* text, Part part) {
   std::string out;
   const std::size_t length = std::strlen(text);
   for (std::size_t i = 0; i < length; ++i) {
@@ -36,7 +110,8 @@ std::string Visible(const char* text, bool trailing_space_shows) {
       out += "\\t";
     } else if (c == '\r') {
       out += "\\r";
-    } else if (c < 0x20 || c > 0x7E || (c == ' ' && i + 1 == length && !trailing_space_shows)) {
+    } else if (c < 0x20 || c > 0x7E || (part != Part::kName && c == ' ' && i + 1 == length) ||
+               (part == Part::kKey && c == '[' && i == 0)) {
       std::snprintf(hex, sizeof hex, "\\x%02X", c);
       out += hex;
     } else {
@@ -46,15 +121,186 @@ std::string Visible(const char* text, bool trailing_space_shows) {
   return out;
 }
 
+bool HasLoneCr(const std::string& line) {
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+    if (line[i] == '\r' && line[i + 1] != '\n') return true;
+  }
+  return false;
+}
+
+// What probably went wrong on a bad line, from its bytes as written and as read, and the
+// physical line before it.
+std::string HintFor(const ini_detail::LineEvent& event, const std::string& raw,
+                    const std::string& before, const std::string& bytes, bool after_entry) {
+  const std::string text = event.text;
+  if (event.line == 1 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    return "the file begins with a UTF-8 byte order mark, which the format does not know; "
+           "save the file without it";
+  }
+  if (HasLoneCr(raw)) return "CR alone does not end a line; end lines with LF or CR LF";
+  if (text[0] == '#') return "'#' does not start a comment; start comments with ';'";
+  if (text[0] == '[') {
+    const std::size_t semicolon = raw.find(';');
+    if (semicolon != std::string::npos && raw.find(']', semicolon) != std::string::npos) {
+      return "';' starts a comment, also in a section header; write '\\;' for a ';' in a name";
+    }
+    return "a section header ends with ']'";
+  }
+  if (text[0] == '=') return "a key line needs a key before its '='";
+  if (text.find('=') != std::string::npos) return "key lines belong to a section: put a header before it";
+  if (text.find(':') != std::string::npos) return "use '=' between a key and its value";
+  if (!before.empty() && before.back() == '\\' && before.find(';') != std::string::npos) {
+    return "the line before ends in '\\' inside a comment, where it does not continue a line";
+  }
+  if (after_entry && !raw.empty() && (raw[0] == ' ' || raw[0] == '\t')) {
+    return "an indented line does not continue the line before; end that line with '\\' to "
+           "continue it";
+  }
+  return "a key line needs '=' between its key and its value";
+}
+
+// Gathers the errors and warnings of one file as the library reads it.
+class Checker final : public ini_detail::LineObserver {
+ public:
+  Checker(const std::string& bytes, bool warnings) : bytes_(bytes), lines_(bytes), warnings_(warnings) {}
+
+  bool OnLine(const ini_detail::LineEvent& event) override {
+    const std::string raw = lines_.At(event.line);
+    switch (event.kind) {
+      case ini_detail::LineEvent::kBad:
+        diagnostics_.push_back({event.line, event.column, "error", event.reason,
+                                HintFor(event, raw, lines_.At(event.line - 1), bytes_,
+                                        last_kind_ == ini_detail::LineEvent::kEntry)});
+        ++errors_;
+        break;
+      case ini_detail::LineEvent::kHeader:
+        if (warnings_) Repeated(&sections_, event, "section '" + Visible(event.text, Part::kName) + "'");
+        keys_.clear();
+        break;
+      case ini_detail::LineEvent::kEntry:
+        if (warnings_) EntryWarnings(event, raw);
+        break;
+    }
+    last_kind_ = event.kind;
+    return errors_ < kErrorLimit;
+  }
+
+  const std::vector<Diagnostic>& diagnostics() const { return diagnostics_; }
+  int errors() const { return errors_; }
+  const Lines& lines() const { return lines_; }
+
+ private:
+  using Firsts = std::map<std::string, std::pair<std::int64_t, std::int64_t>>;
+
+  // A name seen before in the same scope: lookups find only the first.
+  void Repeated(Firsts* firsts, const ini_detail::LineEvent& event, const std::string& what) {
+    const auto [first, fresh] = firsts->insert({event.text, {event.line, event.column}});
+    if (fresh) return;
+    diagnostics_.push_back({event.line, event.column, "warning",
+                            what + " is repeated; lookups find only the first",
+                            "the first is here", first->second.first, first->second.second});
+  }
+
+  void EntryWarnings(const ini_detail::LineEvent& event, const std::string& raw) {
+    const std::string key = event.text, value = event.value;
+    Repeated(&keys_, event, "key '" + Visible(event.text, Part::kKey) + "'");
+    if (key.front() == '\t' || key.back() == '\t') {
+      diagnostics_.push_back({event.line, event.column, "warning",
+                              "key '" + Visible(event.text, Part::kKey) +
+                                  "' begins or ends with a tab, which is part of the key",
+                              "only spaces around a key are dropped"});
+    }
+    const std::size_t semicolon = raw.find(';');
+    if (!value.empty() && value.front() == '"' && (value.size() == 1 || value.back() != '"') &&
+        semicolon != std::string::npos) {
+      diagnostics_.push_back({event.line, static_cast<std::int64_t>(semicolon) + 1, "warning",
+                              "';' starts a comment, also inside quotes: the value ends before it",
+                              "write '\\;' for a ';' in a value"});
+    }
+  }
+
+  const std::string& bytes_;
+  Lines lines_;
+  bool warnings_;
+  std::vector<Diagnostic> diagnostics_;
+  int errors_ = 0;
+  ini_detail::LineEvent::Kind last_kind_ = ini_detail::LineEvent::kHeader;
+  Firsts sections_, keys_;
+};
+
+void Print(const char* path, const Diagnostic& d, const Lines& lines) {
+  const std::string raw = lines.At(d.line);
+  std::fprintf(stderr, "%s:%lld:%lld: %s: %s\n", path, static_cast<long long>(d.line),
+               static_cast<long long>(d.column), d.kind, d.message.c_str());
+  std::fprintf(stderr, "%5lld | %s\n", static_cast<long long>(d.line), Shown(raw, d.column).c_str());
+  std::fprintf(stderr, "      | %s^\n", Indent(raw, d.column).c_str());
+  if (d.note.empty()) return;
+  const bool elsewhere = d.note_line != 0;
+  std::fprintf(stderr, "%s:%lld:%lld: note: %s\n", path,
+               static_cast<long long>(elsewhere ? d.note_line : d.line),
+               static_cast<long long>(elsewhere ? d.note_column : d.column), d.note.c_str());
+}
+
 void Dump(const IniDocument* document) {
   for (int32_t s = 0; s < document->count; ++s) {
     const IniSection* section = document->sections[s];
-    std::printf("[%s]\n", Visible(section->name, true).c_str());
+    std::printf("[%s]\n", Visible(section->name, Part::kName).c_str());
     for (int32_t e = 0; e < section->count; ++e) {
-      std::printf("%s=%s\n", Visible(section->entries[e]->key, false).c_str(),
-                  Visible(section->entries[e]->value, false).c_str());
+      std::printf("%s=%s\n", Visible(section->entries[e]->key, Part::kKey).c_str(),
+                  Visible(section->entries[e]->value, Part::kValue).c_str());
     }
   }
+}
+
+// The bytes of FILE, or of standard input for "-"; false with the reason when they cannot
+// be read.
+bool ReadBytes(const char* path, std::string* bytes, IniLoadReport* report) {
+  if (std::strcmp(path, "-") == 0) {
+    if (platform::ReadStandardInput(bytes)) return true;
+    *report = {INI_READ_FAILED, 0, "a read from standard input failed", 0};
+    return false;
+  }
+  std::FILE* file = std::fopen(path, "rb");
+  bool read = file != nullptr;
+  char block[1 << 14];
+  for (std::size_t n; read && (n = std::fread(block, 1, sizeof block, file)) > 0;) bytes->append(block, n);
+  if (file != nullptr) {
+    read = read && std::ferror(file) == 0;
+    std::fclose(file);
+  }
+  if (read) return true;
+  // The library says why, as the system told it.
+  ini_free_document(ini_load_file_report(path, report));
+  if (report->outcome != INI_CANNOT_OPEN && report->outcome != INI_READ_FAILED) {
+    *report = {INI_READ_FAILED, 0, "a read from the file failed", 0};
+  }
+  return false;
+}
+
+// Checks one file: 0 when good, 1 with errors (or warnings that count as errors).
+int Check(const char* path, const Options& options) {
+  std::string bytes;
+  IniLoadReport report;
+  if (!ReadBytes(path, &bytes, &report)) {
+    std::fprintf(stderr, "%s: error: %s\n", path, report.reason);
+    return 1;
+  }
+  Checker checker(bytes, options.warnings);
+  IniDocument* document = ini_detail::LoadMemory(bytes.data(), bytes.size(), &report, &checker);
+  int warnings = 0;
+  for (const Diagnostic& d : checker.diagnostics()) {
+    Print(path, d, checker.lines());
+    warnings += std::strcmp(d.kind, "warning") == 0;
+  }
+  if (checker.errors() >= kErrorLimit) {
+    std::fprintf(stderr, "%s: note: stopped after %d errors\n", path, kErrorLimit);
+  }
+  if (document == nullptr && checker.errors() == 0) {  // out of memory, say
+    std::fprintf(stderr, "%s: error: %s\n", path, report.reason);
+  }
+  if (document != nullptr && options.dump) Dump(document);
+  ini_free_document(document);
+  return document == nullptr || (options.werror && warnings > 0) ? 1 : 0;
 }
 
 int Usage() {
@@ -65,35 +311,33 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool dump = false;
-  int first = 1;
-  // Options stand before the files; "--" ends them, so that a file may begin with '-'.
-  for (; first < argc && argv[first][0] == '-' && argv[first][1] != '\0'; ++first) {
-    if (std::strcmp(argv[first], "--") == 0) {
-      ++first;
-      break;
-    }
-    if (std::strcmp(argv[first], "--help") == 0) {
+  Options options;
+  bool options_end = false;
+  // Options may stand anywhere; "--" ends them, so that a file may begin with '-'.
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (options_end || a[0] != '-' || std::strcmp(a, "-") == 0) {
+      options.files.push_back(a);
+    } else if (std::strcmp(a, "--") == 0) {
+      options_end = true;
+    } else if (std::strcmp(a, "--help") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
+    } else if (std::strcmp(a, "--version") == 0) {
+      std::fputs(kVersion, stdout);
+      return 0;
+    } else if (std::strcmp(a, "--dump") == 0 && !options.dump) {
+      options.dump = true;
+    } else if (std::strcmp(a, "--werror") == 0) {
+      options.werror = true;
+    } else if (std::strcmp(a, "--no-warnings") == 0) {
+      options.warnings = false;
+    } else {
+      return Usage();
     }
-    if (std::strcmp(argv[first], "--dump") != 0 || dump) return Usage();
-    dump = true;
   }
-  const int files = argc - first;
-  if (files == 0 || (dump && files != 1)) return Usage();
-
+  if (options.files.empty() || (options.dump && options.files.size() != 1)) return Usage();
   int status = 0;
-  for (int i = first; i < argc; ++i) {
-    IniLoadReport report;
-    IniDocument* document = ini_load_file_report(argv[i], &report);
-    if (document == nullptr) {
-      ReportRejection(argv[i], report);
-      status = 1;
-      continue;
-    }
-    if (dump) Dump(document);
-    ini_free_document(document);
-  }
+  for (const char* path : options.files) status |= Check(path, options);
   return status;
 }

@@ -1,0 +1,38 @@
+// Loading and storing by a std::filesystem::path, for ini.hpp: the path in the system's own
+// form reaches the system whole (on Windows through the wide calls), so any path works.
+#include <filesystem>
+#include <new>
+#include <string>
+
+#include "ini/ini.hpp"
+#include "ini/internal.h"
+
+namespace quorva {
+
+IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLoadReport* report) {
+  IniLoadReport ignored;
+  if (report == nullptr) report = &ignored;
+  try {
+    std::string utf8;
+    if (!platform::NativeToUtf8(path, &utf8)) {
+      *report = {INI_CANNOT_OPEN, 0, "cannot open the file: the path does not convert", 0};
+      return nullptr;
+    }
+    return ini_detail::LoadFile(platform::Utf8FileSystem(), utf8.c_str(), report);
+  } catch (const std::bad_alloc&) {
+    *report = {INI_OUT_OF_MEMORY, 0, "out of memory", 0};
+    return nullptr;
+  }
+}
+
+int StoreNativePath(const IniDocument* document, const std::filesystem::path::value_type* path) {
+  try {
+    std::string utf8;
+    if (!platform::NativeToUtf8(path, &utf8)) return -1;
+    return ini_detail::StoreFile(platform::Utf8FileSystem(), document, utf8.c_str());
+  } catch (const std::bad_alloc&) {
+    return -1;  // nothing was created
+  }
+}
+
+}  // namespace quorva
