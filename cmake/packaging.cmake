@@ -1,13 +1,18 @@
-# Installing and packaging. Three parts: the programs (Install, ini-check), the library for
-# developers (libini.a, its headers, a CMake package, where find_package(ini) gives the
-# target ini::ini, and a pkg-config file), and the README and licence.
+# Installing and packaging. Four parts: the Install program, the checker ini-check, the
+# library for developers (libini.a, its headers, a CMake package, where find_package(ini)
+# gives the target ini::ini, and a pkg-config file), and the documents (README, the user's
+# guide, the licence).
 #
-# Packages, by CPack from a build: on Windows a zip of all three parts; elsewhere a .tar.gz
-# and a Debian package of the library with the licence (scripts/package.sh).
+# Packages, by CPack from a build: on Windows a zip of all four parts; elsewhere a .tar.gz
+# and a Debian package of the library, the checker and the documents (scripts/package.sh).
+# The archives unpack into a folder of their own name.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS Install ini-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
+if(TARGET Install)
+  install(TARGETS Install RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
+  install(TARGETS ini-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT checker)
+endif()
 install(TARGETS ini EXPORT iniTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
@@ -40,6 +45,7 @@ else()
   set(quorva_licence_name copyright)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${quorva_doc_dir} COMPONENT docs)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/library.md DESTINATION ${quorva_doc_dir}/docs COMPONENT docs)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${quorva_doc_dir}
         RENAME ${quorva_licence_name} COMPONENT docs)
 
@@ -50,7 +56,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "INI configuration files for C and C++: ordered documents, a reader and a writer")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_CONTACT "The Quorva Install authors <maintainers@quorva.invalid>")
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_STRIP_FILES OFF)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
@@ -59,22 +65,24 @@ if(WIN32)
   else()
     set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-win64)
   endif()
-  set(quorva_packaged programs library docs)
+  set(quorva_packaged programs checker library docs)
 else()
   set(CPACK_GENERATOR "TGZ;DEB")
   set(CPACK_PACKAGE_FILE_NAME ${quorva_deb_name}-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME})
-  set(quorva_packaged library docs)
+  set(quorva_packaged checker library docs)
   # The Debian package installs under /usr; the archive unpacks anywhere.
   set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_options.cmake)
   set(CPACK_DEBIAN_PACKAGE_NAME ${quorva_deb_name})
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # ini-check's libraries, as Depends
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # The summary above is the synopsis; this is the extended description.
   string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION "An in-memory document of ordered sections and key/value entries, with a\n"
          "byte-exact reader that says why and where a file was rejected, and a writer.\n"
          "This package holds the static library, the C and C++17 headers, a CMake\n"
-         "package (find_package(ini)) and a pkg-config file.")
+         "package (find_package(ini)), a pkg-config file, the checker ini-check and\n"
+         "the user's guide.")
 endif()
 # One package holding just these parts.
 set(CPACK_INSTALL_CMAKE_PROJECTS "")

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/ensure-packages.sh
 case "${1:-}" in
-  linux) preset=release; ensure_packages cmake ninja-build g++ ;;
+  linux) preset=release; ensure_packages cmake ninja-build g++ dpkg-dev ;;
   windows) preset=windows; ensure_packages cmake ninja-build g++-mingw-w64-x86-64-posix ;;
   *) echo "usage: scripts/package.sh linux|windows" >&2; exit 2 ;;
 esac
