@@ -154,14 +154,19 @@ void PutText(IniEntry* entry, char* text, const char* key, std::size_t key_size,
   entry->value = text + key_size;
 }
 
-void AppendNewEntry(IniSection* section, const char* key, std::size_t key_size,
-                    const char* value, std::size_t value_size) {
+// A new entry of the operations' own, in no section yet.
+IniEntry* MakeEntry(const char* key, std::size_t key_size, const char* value,
+                    std::size_t value_size) {
   const std::size_t text_size = TextSize(key_size, value_size);
   const bool inline_text = text_size <= kInlineText;
   auto* entry = static_cast<IniEntry*>(
       ini_detail::AllocateOrDie(sizeof(IniEntry) + (inline_text ? text_size : 0)));
   char* text = inline_text ? InlineText(entry) : static_cast<char*>(ini_detail::AllocateOrDie(text_size));
   PutText(entry, text, key, key_size, value, value_size);
+  return entry;
+}
+
+void AppendEntryOrDie(IniSection* section, IniEntry* entry) {
   BlockOf(section)->touched = true;
   if (!ini_detail::AppendEntry(section, entry)) ini_detail::OutOfMemory();
 }
@@ -235,29 +240,26 @@ struct Keyed {
 // Finds the repeats among `keyed[begin, end)` by sorting them by key, then by position:
 // O(m log m) comparisons whatever the hashes, for a bucket whose keys the hash could not
 // spread out.
-void FindRepeatsBySorting(const IniSection* section, Keyed* begin, Keyed* end,
-                          std::uint32_t* key_size) {
-  auto key_of = [section](const Keyed& k) { return section->entries[k.entry]->key; };
+void FindRepeatsBySorting(IniEntry* const* entries, Keyed* begin, Keyed* end, bool* repeat) {
+  auto key_of = [entries](const Keyed& k) { return entries[k.entry]->key; };
   std::sort(begin, end, [&](const Keyed& a, const Keyed& b) {
     const int order = std::strcmp(key_of(a), key_of(b));
     return order < 0 || (order == 0 && a.entry < b.entry);
   });
   for (Keyed* k = begin; k != end; ++k) {
-    const bool repeat = k != begin && std::strcmp(key_of(k[-1]), key_of(*k)) == 0;
-    key_size[k->entry] = repeat ? 0 : static_cast<std::uint32_t>(std::strlen(key_of(*k)) + 1);
+    repeat[k->entry] = k != begin && std::strcmp(key_of(k[-1]), key_of(*k)) == 0;
   }
 }
 
-// Sets `key_size[i]` to the size of entry i's key with its NUL, or to 0 when an earlier
-// entry of the section already has that key, in O(n) expected: the entries are first
-// sorted by the top bits of their key's hash into buckets small enough for the processor's
-// cache, and a small hash table finds the repeats in each bucket. One table over all the
-// keys would be faster to write but, for a large section, pays a cache miss for nearly
-// every key. A bucket whose table needs far more probes than its keys (keys that collide,
-// which the seed makes a matter of chance) is done again by sorting, so no input costs
-// more than O(n log n).
-void FindFirstKeys(const IniSection* section, std::uint32_t* key_size) {
-  const auto n = static_cast<std::size_t>(section->count);
+// Sets `repeat[i]` when an earlier one of the `n` entries has entry i's key, in O(n)
+// expected, from the keys' hashes: the entries are first sorted by the top bits of their
+// hash into buckets small enough for the processor's cache, and a small hash table finds
+// the repeats in each bucket. One table over all the keys would be faster to write but, for
+// a large section, pays a cache miss for nearly every key. A bucket whose table needs far
+// more probes than its keys (keys that collide, which the seed makes a matter of chance) is
+// done again by sorting, so no input costs more than O(n log n).
+void FindRepeats(IniEntry* const* entries, const std::uint64_t* hashes, std::size_t n,
+                 bool* repeat) {
   int bits = 0;  // buckets of about 2,048 entries, told apart by the hash's top bits
   while ((std::size_t{2048} << bits) < n) ++bits;
   const std::size_t buckets = std::size_t{1} << bits;
@@ -265,17 +267,12 @@ void FindFirstKeys(const IniSection* section, std::uint32_t* key_size) {
     return bits == 0 ? std::size_t{0} : static_cast<std::size_t>(hash >> (64 - bits));
   };
 
-  Scratch hashes_scratch(n, sizeof(std::uint64_t)), keyed_scratch(n, sizeof(Keyed)),
-      starts_scratch(buckets + 1, sizeof(std::size_t));
-  auto* hashes = hashes_scratch.As<std::uint64_t>();
+  Scratch keyed_scratch(n, sizeof(Keyed)), starts_scratch(buckets + 1, sizeof(std::size_t));
   auto* keyed = keyed_scratch.As<Keyed>();
   auto* starts = starts_scratch.As<std::size_t>();
   for (std::size_t b = 0; b <= buckets; ++b) starts[b] = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    const char* key = section->entries[i]->key;
-    const std::size_t length = std::strlen(key);
-    key_size[i] = static_cast<std::uint32_t>(length + 1);
-    hashes[i] = Hash(key, length);
+    repeat[i] = false;
     ++starts[bucket_of(hashes[i]) + 1];
   }
   for (std::size_t b = 0; b < buckets; ++b) starts[b + 1] += starts[b];
@@ -301,9 +298,7 @@ void FindFirstKeys(const IniSection* section, std::uint32_t* key_size) {
     for (std::size_t k = begin; k < starts[b] && probes_left > 0; ++k) {
       const std::uint32_t hash = keyed[k].check;
       // The key itself is fetched only when the hashes agree: it lies anywhere in memory.
-      auto key_of = [section, keyed](std::size_t at) {
-        return section->entries[keyed[at].entry]->key;
-      };
+      auto key_of = [entries, keyed](std::size_t at) { return entries[keyed[at].entry]->key; };
       for (std::size_t t = hash & (slots - 1); probes_left > 0; t = (t + 1) & (slots - 1)) {
         --probes_left;
         const std::int32_t other = table[t];
@@ -313,12 +308,12 @@ void FindFirstKeys(const IniSection* section, std::uint32_t* key_size) {
         }
         if (keyed[other].check == hash &&
             std::strcmp(key_of(static_cast<std::size_t>(other)), key_of(k)) == 0) {
-          key_size[keyed[k].entry] = 0;
+          repeat[keyed[k].entry] = true;
           break;
         }
       }
     }
-    if (probes_left == 0) FindRepeatsBySorting(section, keyed + begin, keyed + starts[b], key_size);
+    if (probes_left == 0) FindRepeatsBySorting(entries, keyed + begin, keyed + starts[b], repeat);
   }
 }
 
@@ -404,7 +399,7 @@ int ini_set_value(IniSection* section, const char* key, const char* value) {
   const std::size_t value_size = std::strlen(value) + 1;
   std::int32_t found = FindKey(section, key);
   if (found < 0) {
-    AppendNewEntry(section, key, key_size, value, value_size);
+    AppendEntryOrDie(section, MakeEntry(key, key_size, value, value_size));
     return 1;
   }
   // The new text is copied before the old is released, since key and value may point into
@@ -440,14 +435,36 @@ int ini_remove_key(IniSection* section, const char* key) {
 
 IniSection* ini_copy_section(const IniSection* section, const char* new_name) {
   IniSection* copy = ini_new_section(new_name);
-  Scratch key_size_scratch(static_cast<std::size_t>(section->count) + 1, sizeof(std::uint32_t));
-  auto* key_size = key_size_scratch.As<std::uint32_t>();
-  FindFirstKeys(section, key_size);
-  for (std::int32_t i = 0; i < section->count; ++i) {
-    // A later repeat of a key is left out: the copy keeps the first one's value.
-    if (key_size[i] == 0) continue;
+  // Every entry is copied, and its key hashed while its bytes are at hand; then the copies
+  // of later repeats are found and released, and the others appended in order, so that
+  // the copy's arrays grow as if only first occurrences had been appended.
+  const auto n = static_cast<std::size_t>(section->count);
+  Scratch made_scratch(n + 1, sizeof(IniEntry*)), hashes_scratch(n + 1, sizeof(std::uint64_t)),
+      repeat_scratch(n + 1, sizeof(bool));
+  auto* made = made_scratch.As<IniEntry*>();
+  auto* hashes = hashes_scratch.As<std::uint64_t>();
+  auto* repeat = repeat_scratch.As<bool>();
+  for (std::size_t i = 0; i < n; ++i) {
     const IniEntry* entry = section->entries[i];
-    AppendNewEntry(copy, entry->key, key_size[i], entry->value, std::strlen(entry->value) + 1);
+    const std::size_t key_length = std::strlen(entry->key);
+    made[i] = MakeEntry(entry->key, key_length + 1, entry->value, std::strlen(entry->value) + 1);
+    hashes[i] = Hash(made[i]->key, key_length);
+  }
+  FindRepeats(made, hashes, n, repeat);
+  std::int32_t firsts = 0;
+  for (std::size_t i = 0; i < n; ++i) firsts += repeat[i] ? 0 : 1;
+  if (!ini_detail::PrepareAppends(&copy->entries, 0, &copy->capacity, firsts,
+                                  ini_detail::InlineEntries(copy))) {
+    ini_detail::OutOfMemory();
+  }
+  BlockOf(copy)->touched = true;
+  for (std::size_t i = 0; i < n; ++i) {
+    // A later repeat of a key is left out: the copy keeps the first one's value.
+    if (repeat[i]) {
+      ReleaseEntry(copy, made[i]);
+    } else {
+      copy->entries[copy->count++] = made[i];
+    }
   }
   return copy;
 }

@@ -60,34 +60,57 @@ inline std::size_t RoomFor(std::int32_t capacity) {
   return room;
 }
 
+// Gives the array of `count` items the room of `capacity` slots, when its present room
+// (that of `old_capacity`) is smaller. `inline_items` is the array's first room when that
+// lies inside another block (a section's record): it is never reallocated or released, but
+// left behind when the array outgrows it. False, changing nothing, when there is no room.
+template <typename T>
+bool GrowRoom(T*** items, std::int32_t count, std::int32_t old_capacity, std::int32_t capacity,
+              T** inline_items) {
+  const std::size_t room = RoomFor(capacity);
+  if (room <= RoomFor(old_capacity)) return true;
+  if (room > SIZE_MAX / sizeof(T*)) return false;  // a 32-bit address space
+  void* block;
+  if (*items == inline_items) {
+    block = Allocate(sizeof(T*) * room);
+    if (block != nullptr) std::memcpy(block, *items, sizeof(T*) * static_cast<std::size_t>(count));
+  } else {
+    block = Reallocate(*items, sizeof(T*) * room);
+  }
+  if (block == nullptr) return false;
+  *items = static_cast<T**>(block);
+  return true;
+}
+
 // Appends `item` at `*count`. An array found full gets `capacity` 10 larger, and new room
-// when its present room is smaller than that. `inline_items` is the array's first room
-// when that lies inside another block (a section's record): it is never reallocated or
-// released, but left behind when the array outgrows it. Returns false, changing nothing,
-// when the array cannot grow.
+// when its present room is smaller than that. Returns false, changing nothing, when the
+// array cannot grow.
 template <typename T>
 bool Append(T*** items, std::int32_t* count, std::int32_t* capacity, T* item,
             T** inline_items = nullptr) {
   const std::int32_t n = *count;
   if (n == *capacity) {
-    if (n > INT32_MAX - kCapacityStep) return false;
-    const std::size_t room = RoomFor(n + kCapacityStep);
-    if (room > SIZE_MAX / sizeof(T*)) return false;  // a 32-bit address space
-    if (room > RoomFor(n)) {
-      void* block;
-      if (*items == inline_items) {
-        block = Allocate(sizeof(T*) * room);
-        if (block != nullptr) std::memcpy(block, *items, sizeof(T*) * static_cast<std::size_t>(n));
-      } else {
-        block = Reallocate(*items, sizeof(T*) * room);
-      }
-      if (block == nullptr) return false;
-      *items = static_cast<T**>(block);
+    if (n > INT32_MAX - kCapacityStep || !GrowRoom(items, n, n, n + kCapacityStep, inline_items)) {
+      return false;
     }
     *capacity = n + kCapacityStep;
   }
   (*items)[n] = item;
   *count = n + 1;
+  return true;
+}
+
+// Gives an array of `count` items, about to receive `more` by Append, the `capacity` and the
+// room those appends would give it, at once. False, changing nothing, when it cannot grow.
+template <typename T>
+bool PrepareAppends(T*** items, std::int32_t count, std::int32_t* capacity, std::int32_t more,
+                    T** inline_items = nullptr) {
+  if (more > INT32_MAX - kCapacityStep - count) return false;
+  const std::int32_t total = count + more;
+  const std::int32_t wanted =
+      total <= *capacity ? *capacity : (total + kCapacityStep - 1) / kCapacityStep * kCapacityStep;
+  if (!GrowRoom(items, count, *capacity, wanted, inline_items)) return false;
+  *capacity = wanted;
   return true;
 }
 
