@@ -10,7 +10,7 @@ root=$(pwd)
 # Windows programs run under the 32-bit half of Wine, from Debian's i386 architecture.
 packages=(cmake ninja-build g++ libgtest-dev googletest pkg-config dpkg-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386
-          clang-14 libclang-rt-14-dev libinih-dev libsimpleini-dev libicu-dev)
+          clang-14 libclang-rt-14-dev libinih-dev libsimpleini-dev libicu-dev nsis)
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 . scripts/ensure-packages.sh
 ensure_packages "${packages[@]}"

@@ -57,4 +57,17 @@ TEST(WindowsResources, VersionAndManifestOfEachProgram) {
   }
 }
 
+// The setup program of the sample distribution carries the version of the programs it
+// installs, with its own description and name.
+TEST(WindowsResources, VersionOfTheSetupProgram) {
+  if (std::string(QUORVA_SETUP).empty()) GTEST_SKIP() << "built without NSIS";
+  const std::string setup = testing_support::ProgramBesideTests(QUORVA_SETUP);
+  EXPECT_EQ(VersionString(setup, "FileVersion"), QUORVA_VERSION);
+  EXPECT_EQ(VersionString(setup, "ProductVersion"), QUORVA_VERSION);
+  EXPECT_EQ(VersionString(setup, "ProductName"), "Quorva Install");
+  EXPECT_EQ(VersionString(setup, "CompanyName"), VersionString(testing_support::ProgramBesideTests("Install"), "CompanyName"));
+  EXPECT_EQ(VersionString(setup, "OriginalFilename"), std::string(QUORVA_SETUP) + ".exe");
+  EXPECT_EQ(VersionString(setup, "FileDescription"), "Sets up Quorva 4.0.1");
+}
+
 }  // namespace
