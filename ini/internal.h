@@ -24,11 +24,15 @@ struct Allocator {
   void (*release_large)(void* block, std::size_t size);
 };
 
-void* Allocate(std::size_t size);
-void* Reallocate(void* block, std::size_t size);
-void Release(void* block);
-void* AllocateLarge(std::size_t size);
-void ReleaseLarge(void* block, std::size_t size);
+// The installed allocator; read through the functions below, set only by the test hook.
+extern Allocator g_allocator;
+
+// Inline, so that an allocation costs one call (the allocator's), not two.
+inline void* Allocate(std::size_t size) { return g_allocator.allocate(size); }
+inline void* Reallocate(void* block, std::size_t size) { return g_allocator.reallocate(block, size); }
+inline void Release(void* block) { g_allocator.release(block); }
+inline void* AllocateLarge(std::size_t size) { return g_allocator.allocate_large(size); }
+inline void ReleaseLarge(void* block, std::size_t size) { g_allocator.release_large(block, size); }
 
 // The same for the operations that have no failure result: on failure they report and
 // abort rather than go on with a half-made change.
