@@ -62,7 +62,8 @@ enum class Opened {
 
 // Every primitive the product uses, behind one interface so that tests can replace the disk
 // with a fake that records calls and fails on rule. Paths are byte strings handed to the
-// system unchanged. No method reports why it failed: callers only need to know that it did.
+// system unchanged. Only an open for reading says why it failed, which a load reports;
+// the other methods' callers need only know that one did.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
