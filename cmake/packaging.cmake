@@ -75,7 +75,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_NAME ${quorva_deb_name})
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # ini-check's libraries, as Depends
+  # ini-check's libraries, as dpkg-shlibdeps finds them for a Debian 12 build, written out
+  # so that making the package runs no tool that reads the build while it is in use.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 11)")
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # The summary above is the synopsis; this is the extended description.
   string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION "An in-memory document of ordered sections and key/value entries, with a\n"

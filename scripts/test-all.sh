@@ -1,17 +1,32 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test:
 # native debug, native release, native with sanitizers, and 64-bit and 32-bit Windows
-# programs under Wine.
-set -euo pipefail
+# programs under Wine. The whole output of each configuration's tests is kept in
+# build/logs/, and a failing step's output is printed.
+set -Eeuo pipefail
+trap 'echo "test-all: FAIL at line $LINENO: $BASH_COMMAND" >&2' ERR
 cd "$(dirname "$0")/.."
 root=$(pwd)
+logs=$root/build/logs
+mkdir -p "$logs"
+
+# Runs a step with its output in build/logs/NAME.log, printed only when the step fails.
+quiet() {
+  local name=$1
+  shift
+  "$@" >"$logs/$name.log" 2>&1 || {
+    cat "$logs/$name.log" >&2
+    echo "test-all: $* failed; its output is in build/logs/$name.log" >&2
+    return 1
+  }
+}
 
 # Debian packages the build and the tests need, installed only when missing. The 32-bit
 # Windows programs run under the 32-bit half of Wine, from Debian's i386 architecture.
 packages=(cmake ninja-build g++ libgtest-dev googletest pkg-config dpkg-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386
           clang-14 libclang-rt-14-dev libinih-dev libsimpleini-dev libicu-dev nsis)
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+[[ " $(dpkg --print-foreign-architectures | tr '\n' ' ') " == *" i386 "* ]] || dpkg --add-architecture i386
 . scripts/ensure-packages.sh
 ensure_packages "${packages[@]}"
 
@@ -24,29 +39,43 @@ if grep -rnE '_WIN32|<windows\.h>|<unistd\.h>|<fcntl\.h>|<sys/' \
   exit 1
 fi
 
-# Wine gets a private prefix, a server started before any piped run, and a clean end.
+# Wine gets a private prefix, made whole before any test runs: a new prefix goes on
+# setting itself up in processes of its own after wineboot returns, so the first start
+# waits for all of them to end. Then a server is started before any piped run, and
+# stopped at the end.
 export WINEPREFIX="$root/build/wine-prefix"
 export WINEDEBUG=-all
 stop_wine() { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; }
 trap stop_wine EXIT
 stop_wine  # a server left over from an earlier run would refuse to start again
 # A prefix made before 32-bit Wine was installed cannot run 32-bit programs.
-[ -d "$WINEPREFIX/drive_c/windows" ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ] && rm -rf "$WINEPREFIX"
+if [ -d "$WINEPREFIX/drive_c/windows" ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+  rm -rf "$WINEPREFIX"
+fi
 mkdir -p "$WINEPREFIX"
+quiet wine-prefix wine wineboot -i </dev/null
+wineserver -w
 wineserver -p
-wine wineboot -i </dev/null >/dev/null 2>&1
+quiet wine-start wine wineboot </dev/null
 
 jobs=$(nproc)
 for preset in native release asan windows windows32; do
   echo "== $preset: configure, build, test"
-  cmake --preset "$preset" -DINI_REQUIRE_TESTS=ON >/dev/null
+  quiet "$preset-configure" cmake --preset "$preset" -DINI_REQUIRE_TESTS=ON
   cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
+  # The Wine tests run one at a time: they share one Wine server, and nothing they check
+  # may depend on what runs beside them.
+  test_jobs=$jobs
+  [[ "$preset" == windows* ]] && test_jobs=1
+  if ! ctest --preset "$preset" -j "$test_jobs" --output-log "$logs/$preset-tests.log"; then
+    echo "test-all: tests of $preset failed; their whole output is in build/logs/$preset-tests.log" >&2
+    exit 1
+  fi
 done
 
 echo "== fuzz: each target briefly, from the corpora in the repo"
 fuzz/run.sh "${FUZZ_SECONDS:-60}"
 
 echo "== bench: builds (run it with scripts/bench.sh)"
-cmake --preset bench >/dev/null
-cmake --build --preset bench -j "$jobs" >/dev/null
+quiet bench-configure cmake --preset bench
+quiet bench-build cmake --build --preset bench -j "$jobs"

@@ -4,7 +4,8 @@
 # whole; a qrv.ini that cannot be written leaves the working one whole; neither leaves a
 # temporary behind.
 # Usage: full_disk_test.sh INSTALL [EMULATOR...]   (EMULATOR: to run Install.exe under Wine)
-set -euo pipefail
+set -Eeuo pipefail
+trap 'echo "full_disk_test: FAIL at line $LINENO: $BASH_COMMAND" >&2' ERR
 install=$1
 shift
 if [ "$(id -u)" != 0 ]; then

@@ -8,7 +8,8 @@
 #   - a broken distribution (a boot file missing) makes the setup exit non-zero and leaves
 #     no half-installed tree.
 # Usage: setup_test.sh SOURCE_DIR INSTALL_EXE SETUP_EXE VERSION WORK_DIR EMULATOR...
-set -euo pipefail
+set -Eeuo pipefail
+trap 'echo "setup_test: FAIL at line $LINENO: $BASH_COMMAND" >&2' ERR
 source=$1 install_exe=$2 setup=$3 version=$4 work=$5
 shift 5
 
@@ -24,7 +25,7 @@ tree() { (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 -r sha
 # that still runs; one that ended lingers under its bare name.
 wait_for_uninstallers() {
   for _ in $(seq 600); do
-    pgrep -f 'nsu[^ ]*\.tmp.(Un|Au_)[^ ]*\.exe' >/dev/null || return 0
+    [ -n "$(pgrep -f 'nsu[^ ]*\.tmp.(Un|Au_)[^ ]*\.exe' || true)" ] || return 0
     sleep 0.1
   done
 }
@@ -41,6 +42,13 @@ run_setup() {
   local setup=$1 into=$2
   shift 2
   run "$@" cmd /c "start /wait \"\" $(winepath -w "$setup") /S /D=$(winepath -w "$into")"
+}
+# Fails, saying $4, unless the text $3 has a line that grep with the options $1 matches
+# to the pattern $2. The text is in hand first: `command | grep -q` fails now and then,
+# when grep quits at its first match and the command, still writing, dies of SIGPIPE.
+log_has() {
+  grep -q "$1" -- "$2" <<<"$3" || fail "$4; the log is:
+$3"
 }
 setup_log() {  # what the setup logged, with CR LF folded
   local temp
@@ -65,13 +73,14 @@ rm -rf "$work/Program Files"
 
 for round in first second; do
   [ "$(run_setup "$setup" "$folder" "$@")" = 0 ] || fail "$round silent install"
-  test -f "$folder/uninstall.exe" || fail "no uninstaller after the $round install"
+  [ -f "$folder/uninstall.exe" ] || fail "no uninstaller after the $round install"
   [ "$(tree "$folder" | grep -v ' \./uninstall\.exe$')" = "$reference" ] ||
     fail "the $round install's tree differs from Install -s run directly"
 done
 expected_command="Running: \"$windows_folder\\Install.exe\" -s"
-setup_log "$@" | grep -qxF "$expected_command" || fail "the log does not show: $expected_command"
-setup_log "$@" | grep -qx 'Exit status: 0' || fail "the log does not show the exit status"
+log=$(setup_log "$@")
+log_has -xF "$expected_command" "$log" "the log does not show: $expected_command"
+log_has -x 'Exit status: 0' "$log" "the log does not show the exit status"
 
 echo "notes" >"$folder/notes.txt"
 echo "mine" >"$folder/bin/mine.txt"
@@ -88,6 +97,6 @@ broken_folder="$work/Program Files/Broken Sample"
 [ "$(run_setup "$work/broken-setup.exe" "$broken_folder" "$@")" != 0 ] ||
   fail "a broken distribution installed with status 0"
 [ ! -e "$broken_folder" ] || fail "a failed install left: $(cd "$broken_folder" && find . | tr '\n' ' ')"
-setup_log "$@" | grep -q 'Could not find file .*launch_tolbe\.boot' ||
-  fail "the log does not show what Install said"
+log_has -e 'Could not find file .*launch_tolbe\.boot' "$(setup_log "$@")" \
+  "the log does not show what Install said"
 echo "setup: ok"
