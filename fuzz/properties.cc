@@ -66,6 +66,8 @@ class OneFile final : public platform::FileSystem {
   bool Exists(const char*) override { return false; }
   bool CopyReplacing(const char*, const char*) override { return false; }
   bool OwnProgramPath(std::string*) override { return false; }
+  void RemoveLeftovers(const char*, std::int64_t) override {}
+  std::int64_t Now() override { return 0; }
   bool ArgumentIsExact(int) override { return true; }
   bool OwnProgramPathIsExact() override { return true; }
 

@@ -207,26 +207,37 @@ int ini_check_document(const IniDocument *document, IniCheckReport *report);
 
 /* Writes the document to `path`: "[name]\n" per section, then "key=value\n" per entry, with
  * every ';' and '\' in keys and values preceded by '\'. Section names are written as they
- * are. The old file is replaced whole: the bytes go to a temporary file beside it (its name
- * with ".partial" added), which is flushed to the disk and only then moved over it, so that
- * at every moment, even after a crash or a power cut, the path holds the old file whole or
- * the new one whole. A symbolic link at the path stays: the file it points to is replaced.
- * The replaced file keeps its permission bits, and its owner and group where the process
- * may set them (POSIX), or its attributes and security (Windows); a new file gets 0666 less
- * the umask (POSIX).
+ * are. The old file is replaced whole: the bytes go to a private temporary file beside it
+ * (on Linux one without a name; elsewhere ".ini-", 16 random hexadecimal digits and
+ * ".tmp"), which is flushed to the disk and only then moved over it, so that at every
+ * moment, even after a crash or a power cut, the path holds the old file whole or the new
+ * one whole, also while other processes store the same path. The store never opens,
+ * removes or renames a name it did not make, so nothing another user plants beside the
+ * file can steer or block it.
+ * A symbolic link at the path stays: it is followed as the system follows links for this
+ * process (so the system's rules apply, such as Linux's protected_symlinks for a link that
+ * another user planted in a sticky directory), and the file it leads to is replaced; a link
+ * that may not be followed, or that leads to a directory, a device, a FIFO or a socket,
+ * gives -1. The name is replaced, not the file's contents: a hard link to the old file keeps
+ * the old text. The replaced file keeps its permission bits, and its owner and group where
+ * the process may set them (POSIX), or its attributes and security (Windows); a new file
+ * gets 0666 less the umask (POSIX).
  * Returns
- *    0 when the new file is in place;
- *   -1 when `document` is NULL, when a directory stands at `path`, when an existing file
- *      there may not be written by this process (POSIX: its effective IDs; Windows: the
- *      read-only attribute), or when no file can be created: the old file is untouched;
+ *    0 when this store's new file is in place;
+ *   -1 when `document` is NULL, when a directory stands at `path`, when a link there is
+ *      refused as above, when an existing file there may not be written by this process
+ *      (POSIX: its effective IDs; Windows: the read-only attribute), or when no file can be
+ *      created: the old file is untouched;
  *   -2 when a write failed or was short, or the flush or the move failed: the old file is
- *      whole and no temporary is left;
+ *      whole and this store's temporary is gone;
  *   -3 when ini_check_document refuses the document: nothing was created or changed.
- * Two cases are written in place, since no temporary can serve them: a directory the
- * process may not write although the file in it may be written, or a name too long for
- * the temporary's; and a path that names a device or FIFO. Only there does -2 leave the
- * file holding a prefix of the output, exactly the bytes written before the failure. A
- * temporary left by a crash is cleared by the next store to the same path.
+ * Three cases are written in place, since no temporary can serve them: a directory this
+ * process may not write (POSIX: access() with its effective IDs; Windows: making the
+ * temporary there is denied) although the file in it may be written; a file mounted over
+ * its name (a bind mount, which a move cannot replace); and a path that names a device or
+ * FIFO directly. Only there does -2 leave the file holding a prefix of the output, exactly
+ * the bytes written before the failure. A process killed in the middle of a store may
+ * leave its named temporary behind, recognised by its name; it is never touched again.
  * Storing never fails for lack of memory, and needs little stack. */
 int ini_store_file(const IniDocument *document, const char *path);
 

@@ -94,9 +94,9 @@ TEST(IniWriter, ReplacesAnExistingFileWhole) {
   IniDocument* document = ini_new_document();
   FakeFileSystem disk;
   disk.files["out.ini"] = "old contents";
-  disk.files["out.ini.partial"] = "left by a crash";
+  disk.files["out.ini.partial"] = "not the store's";  // a name it did not make stays
   EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), 0);
-  EXPECT_EQ(disk.files, (std::map<std::string, std::string>{{"out.ini", ""}}));
+  EXPECT_EQ(disk.files, (std::map<std::string, std::string>{{"out.ini", ""}, {"out.ini.partial", "not the store's"}}));
   ini_free_document(document);
 }
 

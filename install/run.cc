@@ -17,6 +17,10 @@ const char* const kBootFiles[] = {"launch_lean.boot", "launch_tolbe.boot"};
 constexpr char kCurrentBootFile[] = "launch.boot";
 constexpr char kRuntimeIni[] = "qrv.ini";
 constexpr char kBailingOut[] = "Cannot continue installation, bailing out.\n";
+// Temporaries left in the run's directories are a killed run's when they are this many
+// seconds older than this run: file times may be rounded (FAT: to 2 seconds), and a run
+// going on beside this one has temporaries of its own, newer ones.
+constexpr std::int64_t kLeftoverAge = 2;
 
 const char* ChosenBootFile(StartupProfile profile) {
   return profile == StartupProfile::kMinimal ? "launch_lean.boot" : "launch_tolbe.boot";
@@ -90,7 +94,13 @@ int RunInstallation(const InstallLayout& layout, platform::FileSystem& file_syst
                     const Console& console) {
   // An existing directory, or one that cannot be made, is passed over: a real problem
   // shows up as failing copies.
+  const std::int64_t started = file_system.Now();
   file_system.MakeDirectory(layout.root_bin_dir.c_str());
+  // What a run killed halfway left: each copy and qrv.ini go through a temporary beside the
+  // target. The directories are the run's own, and only temporaries' names are removed.
+  for (const std::string* directory : {&layout.root_bin_dir, &layout.runtime_bin_dir}) {
+    file_system.RemoveLeftovers(directory->c_str(), started - kLeftoverAge);
+  }
 
   for (const char* name : kLaunchers) {
     std::string source = JoinPath(layout.runtime_bin_dir, name);

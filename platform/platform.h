@@ -19,23 +19,66 @@ struct File {
 // Room for a file name, or on Windows a whole path, kept in a Replacement.
 constexpr std::size_t kReplaceNameRoom = 1024;  // a UTF-8 path of MAX_PATH characters and more
 
-// A file being replaced whole: the new bytes go to `file`, a temporary beside the target,
-// which moves over the target only once every byte is written and flushed to the disk. It
-// lives on the caller's stack, so that replacing needs no heap; the other fields mean
-// something only to the backend.
-struct Replacement {
-  File file;
-  std::intptr_t directory = -1;         // POSIX: the target's directory, open
-  int how = 0;                          // which kind of temporary, or none (in place)
-  std::uint32_t attributes = 0;         // Windows: the replaced file's attributes
-  char target[kReplaceNameRoom] = {};   // POSIX: the target's name in `directory`; Windows: its path
-  char temporary[kReplaceNameRoom] = {};
+// Where the new bytes of a replacement go.
+enum class ReplaceInto {
+  kTemporary,         // a private temporary beside the target, named `temporary`
+  kUnnamedTemporary,  // one without a name until it is published (Linux: O_TMPFILE)
+  kTarget,            // the target itself, written in place
 };
 
-// The temporary of a replacement is the target's name with this ending, the same name
-// every time, so that the leftover of a replacement cut short by a crash is cleared by the
-// next replacement of that file.
-constexpr char kPartialSuffix[] = ".partial";
+// A file being replaced whole: the new bytes go to `file`, a private temporary beside the
+// target, which moves over the target only once every byte is written and flushed to the
+// disk. It lives on the caller's stack, so that replacing needs no heap; the fields but
+// `file` mean something only to the backend.
+struct Replacement {
+  File file;
+  ReplaceInto into = ReplaceInto::kTemporary;
+  std::intptr_t directory = -1;         // POSIX: the target's directory, open
+  std::uint32_t attributes = 0;         // Windows: the replaced file's attributes
+  char target[kReplaceNameRoom] = {};   // POSIX: the target's name in `directory`; Windows: its path
+  char temporary[kReplaceNameRoom] = {};  // likewise for the temporary
+};
+
+// A temporary is named ".ini-", 16 random hexadecimal digits and ".tmp", whatever the
+// target's name, so that no other process can foresee it or take it first, and every name
+// the file system takes can be replaced. It is made with O_EXCL (Windows: CREATE_NEW), and a
+// replacement never opens, removes or renames a name it did not make itself. Only a
+// process killed between making it and moving it into place leaves one behind (on Linux,
+// where the temporary has no name until then, only one killed in that instant).
+constexpr char kTemporaryPrefix[] = ".ini-";
+constexpr char kTemporarySuffix[] = ".tmp";
+constexpr std::size_t kTemporaryDigits = 16;
+constexpr std::size_t kTemporaryNameLength =
+    sizeof kTemporaryPrefix - 1 + kTemporaryDigits + sizeof kTemporarySuffix - 1;
+// The name of the temporary made on `attempt` (0, 1, ...) into `name`, which has room for
+// kTemporaryNameLength bytes and a NUL: random digits, different from one call to the next.
+void NameTemporary(char* name, unsigned attempt);
+
+// Writes a temporary's name with the digits of `bits` into `name`.
+inline void FormatTemporaryName(char* name, std::uint64_t bits) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  char* p = name;
+  for (const char* c = kTemporaryPrefix; *c != '\0'; ++c) *p++ = *c;
+  for (std::size_t i = 0; i < kTemporaryDigits; ++i) *p++ = kDigits[(bits >> (60 - 4 * i)) & 15];
+  for (const char* c = kTemporarySuffix; *c != '\0'; ++c) *p++ = *c;
+  *p = '\0';
+}
+
+// True when `name`, a name without a directory, is a temporary's.
+inline bool IsTemporaryName(const char* name) {
+  std::size_t at = 0;
+  for (const char* c = kTemporaryPrefix; *c != '\0'; ++c) {
+    if (name[at++] != *c) return false;
+  }
+  for (std::size_t i = 0; i < kTemporaryDigits; ++i, ++at) {
+    const char c = name[at];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  for (const char* c = kTemporarySuffix; *c != '\0'; ++c) {
+    if (name[at++] != *c) return false;
+  }
+  return name[at] == '\0';
+}
 
 // What replacing does when it finds a symbolic link at the target's path.
 enum class AtLink {
@@ -82,28 +125,40 @@ class FileSystem {
   virtual bool Close(File file) = 0;
 
   // Begins replacing the file at `path`; the new bytes are written to `replacement->file`.
-  // False, with nothing created and the old file untouched, when the path names a
-  // directory, when an existing file there may not be written by this process (POSIX:
-  // its effective IDs; Windows: the read-only attribute), or when no file can be made.
-  // Where no temporary can be made beside the target (a directory this process may not
-  // write, a name too long for the system) but the target itself can be written, and for
-  // a target that is no regular file (a device, a FIFO), the new bytes go straight into
-  // the target instead: then a failure leaves a part of them there.
+  // A symbolic link at the path is followed (AtLink::kFollow) as the system follows links
+  // for this process, so its rules for links that other users planted apply (Linux:
+  // protected_symlinks), or is itself replaced (AtLink::kReplace). False, with nothing
+  // created and the old file untouched, when the path names a directory, when a link may
+  // not be followed or leads to a directory, device, FIFO or socket, when an existing file
+  // there may not be written by this process (POSIX: its effective IDs; Windows: the
+  // read-only attribute), or when no temporary can be made.
+  // The new bytes go straight into the target, where a failure leaves a part of them, in
+  // two cases only: the target's directory may not be written by this process (POSIX:
+  // access() with the effective IDs; Windows: making the temporary is denied) while the
+  // target may; and a target named directly that is no regular file (a device, a FIFO).
   virtual bool BeginReplacing(const char* path, AtLink at_link, Replacement* replacement) = 0;
-  // Flushes the new file to the disk and moves it over the target. A replaced file keeps
-  // its permission bits, and its owner where the process may set it (POSIX), or its
-  // attributes and security (Windows); a new one gets the system's defaults (POSIX: 0666
-  // less the umask). False when the flush or the move failed: the temporary is removed
-  // and the old file is whole.
+  // Flushes the new file to the disk and moves it over the target, replacing the name: a
+  // hard link to the old file keeps the old bytes. A replaced file keeps its permission
+  // bits, and its owner where the process may set it (POSIX), or its attributes and
+  // security (Windows); a new one gets the system's defaults (POSIX: 0666 less the umask).
+  // A target that cannot be replaced by a move, a file mounted over its name (POSIX: the
+  // move fails with EBUSY or EXDEV), gets the new bytes written in place instead. False
+  // when the flush or the move failed: the temporary is removed and the old file is whole.
   virtual bool FinishReplacing(Replacement* replacement) = 0;
   // Gives up a replacement: the temporary is removed and the old file is whole.
   virtual void AbandonReplacing(Replacement* replacement) = 0;
+  // Removes the temporaries that replacements in `directory` left when their process was
+  // killed: regular files with a temporary's name, last changed at `not_after` (a time of
+  // Now()) or before. Nothing else is touched.
+  virtual void RemoveLeftovers(const char* directory, std::int64_t not_after) = 0;
+  // The time on the clock that files' modification times are taken from, in seconds.
+  virtual std::int64_t Now() = 0;
 
   // Creates one directory. False when it could not be created, an existing one included.
   virtual bool MakeDirectory(const char* path) = 0;
   // True when anything, a file or a directory, exists at `path`.
   virtual bool Exists(const char* path) = 0;
-  // Copies the regular file `from` onto `to`, replacing it as BeginReplacing does, with a
+  // Copies the regular file `from` onto `to`, replacing it as a replacement does, with a
   // link at `to` replaced. The copy gets the source's permission bits masked by 0777 and
   // the umask, and writable by its owner (POSIX), or the source's attributes without the
   // read-only one (Windows). False when the source is no regular file, or `to` may not be
@@ -132,6 +187,10 @@ FileSystem& RealFileSystem();
 // this one takes; false when the path does not convert.
 FileSystem& Utf8FileSystem();
 bool NativeToUtf8(const std::filesystem::path::value_type* native, std::string* utf8);
+
+// Test hook: the real file system, with temporaries that always have a name, as on file
+// systems without unnamed files (POSIX; elsewhere it is RealFileSystem()).
+FileSystem& FileSystemWithNamedTemporariesForTesting();
 
 // Reads standard input to its end as bytes, untranslated (no text mode on Windows). False
 // when a read failed.

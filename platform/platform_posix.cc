@@ -1,8 +1,11 @@
 // The file system on POSIX systems: open/read/close, replacing files whole, mkdir, stat,
 // copies.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -74,12 +77,14 @@ bool CopyContents(int from_fd, int to_fd) {
   return ok;
 }
 
-// Where the new bytes of a replacement go.
-enum How : int {
-  kInPlace,  // into the target itself
-  kUnnamed,  // into a file without a name yet (O_TMPFILE), named `temporary` at the end
-  kNamed,    // into the file named `temporary`
-};
+// Names tried for a temporary before giving up: another process takes one only by chance.
+constexpr unsigned kNameAttempts = 64;
+
+#ifdef O_PATH
+constexpr int kPathOnly = O_PATH;  // opens what a path leads to without reading it
+#else
+constexpr int kPathOnly = O_RDONLY | O_NONBLOCK | O_NOCTTY;
+#endif
 
 // Opens the directory that holds `path` (relative to `at`) and puts the last name of the
 // path into `name`. `path` is cut at its last '/' on the way. False when the path ends in
@@ -88,7 +93,7 @@ bool OpenDirectoryOf(int at, char* path, char* name, int* directory) {
   char* slash = std::strrchr(path, '/');
   const char* base = slash == nullptr ? path : slash + 1;
   const size_t length = std::strlen(base);
-  if (length == 0 || length + sizeof kPartialSuffix > kReplaceNameRoom) return false;
+  if (length == 0 || length >= kReplaceNameRoom) return false;
   std::memcpy(name, base, length + 1);
   const char* dir = ".";
   if (slash == path) {
@@ -98,22 +103,51 @@ bool OpenDirectoryOf(int at, char* path, char* name, int* directory) {
     dir = path;
   }
   int fd = openat(at, dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) fd = openat(at, dir, O_PATH | O_DIRECTORY | O_CLOEXEC);  // one we may not list
+  if (fd < 0) fd = openat(at, dir, kPathOnly | O_DIRECTORY | O_CLOEXEC);  // one we may not list
   *directory = fd;
   return fd >= 0;
 }
 
-// Follows symbolic links from the target's name to the file they end at, which need not
-// exist: a dangling link is kept and the file it names is made.
+// Ends a replacement: the target's directory is closed. Returns `ok`.
+bool CloseDirectory(Replacement* r, bool ok) {
+  if (r->directory >= 0) close(static_cast<int>(r->directory));
+  r->directory = -1;
+  return ok;
+}
+
+// What stands at the target's name, not following a link there.
+enum class Kind { kNothing, kRegular, kLink, kDirectory, kSpecial };
+
+Kind KindAt(int dir, const char* name, struct stat* st) {
+  if (fstatat(dir, name, st, AT_SYMLINK_NOFOLLOW) != 0) return Kind::kNothing;
+  if (S_ISREG(st->st_mode)) return Kind::kRegular;
+  if (S_ISLNK(st->st_mode)) return Kind::kLink;
+  if (S_ISDIR(st->st_mode)) return Kind::kDirectory;
+  return Kind::kSpecial;
+}
+
+// Follows a symbolic link at the target's name to the regular file it leads to, which need
+// not exist yet (a dangling link: the file it names is made). The system follows it first,
+// so that its rules for this process apply, such as protected_symlinks for a link another
+// user planted in a sticky directory; then the links are read to find the name of what the
+// system reached, and that name must still lead to it. False, touching nothing, when the
+// system refuses, when the link leads to anything but a regular file, or when the links
+// changed meanwhile.
 bool FollowLinks(Replacement* r) {
+  struct stat st;
+  if (KindAt(static_cast<int>(r->directory), r->target, &st) != Kind::kLink) return true;
+  const int reached = openat(static_cast<int>(r->directory), r->target, kPathOnly | O_CLOEXEC);
+  const bool exists = reached >= 0;
+  if (!exists && errno != ENOENT) return false;
+  struct stat end;
+  const bool regular = exists && fstat(reached, &end) == 0 && S_ISREG(end.st_mode);
+  if (exists) close(reached);
+  if (exists && !regular) return false;
+
   char link[PATH_MAX];
-  for (int hops = 0;; ++hops) {
+  for (int hops = 0; KindAt(static_cast<int>(r->directory), r->target, &st) == Kind::kLink; ++hops) {
     const int dir = static_cast<int>(r->directory);
-    struct stat st;
-    if (fstatat(dir, r->target, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) {
-      return true;
-    }
-    ssize_t n = readlinkat(dir, r->target, link, sizeof link);
+    const ssize_t n = readlinkat(dir, r->target, link, sizeof link);
     if (hops == 40 || n <= 0 || static_cast<size_t>(n) == sizeof link) return false;
     link[n] = '\0';
     int next;  // a relative link is read from the link's own directory
@@ -121,52 +155,80 @@ bool FollowLinks(Replacement* r) {
     close(dir);
     r->directory = next;
   }
+  const Kind found = KindAt(static_cast<int>(r->directory), r->target, &st);
+  if (!exists) return found == Kind::kNothing;
+  return found == Kind::kRegular && st.st_dev == end.st_dev && st.st_ino == end.st_ino;
 }
 
-// Opens the target itself for writing: for a target that is no regular file, and where no
-// temporary can be made. O_NONBLOCK keeps a FIFO without a reader from blocking for ever.
-bool OpenInPlace(Replacement* r, bool truncate, AtLink at_link) {
-  int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC;
+// Opens the target itself for writing: a target that is no regular file, or one in a
+// directory this process may not write. O_NONBLOCK keeps a FIFO without a reader from
+// blocking for ever.
+bool OpenInPlace(Replacement* r, bool truncate) {
+  int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   if (truncate) flags |= O_TRUNC;
-  if (at_link == AtLink::kReplace) flags |= O_NOFOLLOW;
-  int fd = openat(static_cast<int>(r->directory), r->target, flags, 0666);
+  int fd = openat(static_cast<int>(r->directory), r->target, flags);
   if (fd < 0) return false;
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   r->file.value = fd;
-  r->how = kInPlace;
+  r->into = ReplaceInto::kTarget;
   return true;
 }
 
-// Makes the temporary of a replacement: a file without a name where the file system has
-// them, else the fixed name, after clearing what a replacement cut short left there.
-int MakeTemporary(Replacement* r, mode_t mode) {
+// Makes the temporary of a replacement beside the target, readable too, so that its bytes
+// can be written in place when the target cannot be replaced: without a name where the
+// file system can (O_TMPFILE), else under a private name made with O_EXCL, trying another
+// name when one is taken. -1 when none can be made.
+int MakeTemporary(Replacement* r, mode_t mode, bool unnamed) {
   const int dir = static_cast<int>(r->directory);
-  int fd = openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-  r->how = kUnnamed;
-  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    unlinkat(dir, r->temporary, 0);
-    fd = openat(dir, r->temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    r->how = kNamed;
+#ifdef O_TMPFILE
+  if (unnamed) {
+    const int fd = openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      r->into = ReplaceInto::kUnnamedTemporary;
+      return fd;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return -1;
   }
-  return fd;
+#else
+  (void)unnamed;
+#endif
+  for (unsigned attempt = 0; attempt < kNameAttempts; ++attempt) {
+    NameTemporary(r->temporary, attempt);
+    const int fd = openat(dir, r->temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      r->into = ReplaceInto::kTemporary;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
 }
 
-// Ends a replacement that could not begin, or an abandoned one: the old file is untouched.
-bool GiveUp(Replacement* r) {
-  if (r->directory >= 0) close(static_cast<int>(r->directory));
-  r->directory = -1;
-  return false;
+// Gives the new file the owner and permission bits of the file it replaces: the owner where
+// this process may set it (the group alone where it may set that), then the bits, which a
+// change of owner would clear in part. Set-ID bits are kept only with their owner.
+bool KeepOwnerAndMode(int fd, const struct stat& old) {
+  const bool owner_kept = fchown(fd, old.st_uid, old.st_gid) == 0;
+  if (!owner_kept) (void)fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  return fchmod(fd, old.st_mode & (owner_kept ? 07777 : 0777)) == 0;
 }
 
 void Abandon(Replacement* r) {
   close(Fd(r->file));
-  if (r->how == kNamed) unlinkat(static_cast<int>(r->directory), r->temporary, 0);
-  GiveUp(r);
+  if (r->into == ReplaceInto::kTemporary) unlinkat(static_cast<int>(r->directory), r->temporary, 0);
+  CloseDirectory(r, false);
 }
 
-// The one routine behind storing and copying. The new file gets `new_mode` (less the
-// umask), or with `keep_old` the owner and permission bits of the file it replaces.
-bool Begin(const char* path, AtLink at_link, mode_t new_mode, bool keep_old, Replacement* r) {
+// What a new file gets: `mode` (less the umask), or with kKeepOld the owner and bits of the
+// file it replaces.
+enum class NewFile { kMode, kKeepOld };
+// Whether a temporary may be a file without a name (off only in tests, to try the named one).
+enum class Unnamed { kWhereSupported, kNever };
+
+// The one routine behind storing and copying: the target's directory, what stands at the
+// target (links followed or not), whether a temporary can be made there, and the temporary.
+bool Begin(const char* path, AtLink at_link, mode_t mode, NewFile new_file, Unnamed unnamed,
+           Replacement* r) {
   char buffer[PATH_MAX];
   const size_t length = std::strlen(path);
   if (length >= sizeof buffer) return false;
@@ -174,83 +236,96 @@ bool Begin(const char* path, AtLink at_link, mode_t new_mode, bool keep_old, Rep
   int dir;
   if (!OpenDirectoryOf(AT_FDCWD, buffer, r->target, &dir)) return false;
   r->directory = dir;
-  if (at_link == AtLink::kFollow && !FollowLinks(r)) return GiveUp(r);
-  dir = static_cast<int>(r->directory);
-  const size_t name_length = std::strlen(r->target);  // room for the suffix: OpenDirectoryOf
-  std::memcpy(r->temporary, r->target, name_length);
-  std::memcpy(r->temporary + name_length, kPartialSuffix, sizeof kPartialSuffix);
-
   struct stat old;
-  bool exists = fstatat(dir, r->target, &old, AT_SYMLINK_NOFOLLOW) == 0;
-  if (exists && S_ISLNK(old.st_mode)) exists = false;  // the link itself is replaced
-  if (exists && S_ISDIR(old.st_mode)) return GiveUp(r);
-  if (exists && !S_ISREG(old.st_mode)) return OpenInPlace(r, false, at_link) || GiveUp(r);
-  // A file this process may not write is not replaced behind its back by a rename.
-  if (exists && faccessat(dir, r->target, W_OK, AT_EACCESS) != 0) return GiveUp(r);
+  const bool linked = at_link == AtLink::kFollow && KindAt(dir, r->target, &old) == Kind::kLink;
+  if (linked && !FollowLinks(r)) return CloseDirectory(r, false);
+  dir = static_cast<int>(r->directory);
 
-  const bool keep = exists && keep_old;
-  int fd = MakeTemporary(r, keep ? 0600 : new_mode);
-  if (fd < 0) {
-    // No temporary beside the target: a directory this process may not write, or a name
-    // too long. Writing in place still works where the target itself may be written.
-    const bool in_place = errno == EACCES || errno == EPERM || errno == ENAMETOOLONG;
-    return (in_place && OpenInPlace(r, true, at_link)) || GiveUp(r);
+  const Kind kind = KindAt(dir, r->target, &old);
+  switch (kind) {
+    case Kind::kDirectory:
+      return CloseDirectory(r, false);
+    case Kind::kSpecial:  // a device or FIFO named directly is written; one reached by a link not
+      return (!linked && OpenInPlace(r, false)) || CloseDirectory(r, false);
+    case Kind::kRegular:  // a file this process may not write is not replaced behind its back
+      if (faccessat(dir, r->target, W_OK, AT_EACCESS) != 0) return CloseDirectory(r, false);
+      break;
+    case Kind::kLink:  // AtLink::kReplace: the link itself is replaced
+    case Kind::kNothing:
+      break;
   }
+  const bool exists = kind == Kind::kRegular;
+  if (faccessat(dir, ".", W_OK, AT_EACCESS) != 0) {
+    return (exists && OpenInPlace(r, true)) || CloseDirectory(r, false);
+  }
+  const bool keep = exists && new_file == NewFile::kKeepOld;
+  const int fd = MakeTemporary(r, keep ? 0600 : mode, unnamed == Unnamed::kWhereSupported);
+  if (fd < 0) return CloseDirectory(r, false);
   r->file.value = fd;
-  if (keep) {
-    // The owner where this process may set it (the group alone where it may set that),
-    // and then the permission bits, which a change of owner would clear in part. Set-ID
-    // bits are kept only with the owner they belong to.
-    const bool owner_kept = fchown(fd, old.st_uid, old.st_gid) == 0;
-    if (!owner_kept) (void)fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-    if (fchmod(fd, old.st_mode & (owner_kept ? 07777 : 0777)) != 0) {
-      Abandon(r);
-      return false;
-    }
+  if (keep && !KeepOwnerAndMode(fd, old)) {
+    Abandon(r);
+    return false;
   }
   return true;
+}
+
+// Gives an unnamed temporary a private name in the target's directory: through /proc, or
+// where /proc is missing by the handle, which needs a privilege.
+bool NameUnnamed(Replacement* r, int fd) {
+  const int dir = static_cast<int>(r->directory);
+  char proc[32];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  for (unsigned attempt = 0; attempt < kNameAttempts; ++attempt) {
+    NameTemporary(r->temporary, attempt);
+    bool linked = linkat(AT_FDCWD, proc, dir, r->temporary, AT_SYMLINK_FOLLOW) == 0;
+#ifdef AT_EMPTY_PATH
+    linked = linked || (errno != EEXIST && linkat(fd, "", dir, r->temporary, AT_EMPTY_PATH) == 0);
+#endif
+    if (linked) {
+      r->into = ReplaceInto::kTemporary;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// The target is a file mounted over its name, which a move cannot replace: the new bytes,
+// in the temporary `fd`, are written into it in place.
+bool WriteOver(Replacement* r, int fd) {
+  const int target = openat(static_cast<int>(r->directory), r->target,
+                            O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  if (target < 0) return false;
+  bool ok = lseek(fd, 0, SEEK_SET) == 0 && CopyContents(fd, target) && fsync(target) == 0;
+  return close(target) == 0 && ok;
 }
 
 bool Finish(Replacement* r) {
   const int fd = Fd(r->file);
   const int dir = static_cast<int>(r->directory);
   bool ok = fsync(fd) == 0 || errno == EINVAL;  // EINVAL: a device or FIFO, nothing to flush
-  if (r->how == kInPlace) {
+  if (r->into == ReplaceInto::kTarget) {
     ok = close(fd) == 0 && ok;
-    GiveUp(r);
-    return ok;
+    return CloseDirectory(r, ok);
   }
-  bool named = r->how == kNamed;
-  if (ok && !named) {
-    // The unnamed file gets the fixed name (a leftover there is cleared first): through
-    // /proc, or where /proc is missing by the handle, which needs a privilege.
-    char proc[32];
-    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    unlinkat(dir, r->temporary, 0);
-    named = linkat(AT_FDCWD, proc, dir, r->temporary, AT_SYMLINK_FOLLOW) == 0 ||
-            linkat(fd, "", dir, r->temporary, AT_EMPTY_PATH) == 0;
-    ok = named;
-  } else if (ok) {
-    // Another replacement of the same file may have cleared this name as a leftover and
-    // made its own there: the file under the name must still be this one.
-    struct stat mine, there;
-    ok = fstat(fd, &mine) == 0 && fstatat(dir, r->temporary, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-         mine.st_dev == there.st_dev && mine.st_ino == there.st_ino;
-    named = ok;
+  if (ok && r->into == ReplaceInto::kUnnamedTemporary) ok = NameUnnamed(r, fd);
+  bool moved = false;
+  if (ok) {
+    moved = renameat(dir, r->temporary, dir, r->target) == 0;
+    ok = moved || ((errno == EBUSY || errno == EXDEV) && WriteOver(r, fd));
   }
+  if (!moved && r->into == ReplaceInto::kTemporary) unlinkat(dir, r->temporary, 0);
   ok = close(fd) == 0 && ok;
-  ok = ok && renameat(dir, r->temporary, dir, r->target) == 0;
-  if (!ok && named) unlinkat(dir, r->temporary, 0);
   // The move itself reaches the disk with the directory. Some file systems cannot flush a
   // directory; the file is in place all the same.
-  if (ok) fsync(dir);
-  GiveUp(r);
-  return ok;
+  if (moved) fsync(dir);
+  return CloseDirectory(r, ok);
 }
-
 
 class PosixFileSystem final : public FileSystem {
  public:
+  explicit PosixFileSystem(Unnamed unnamed) : unnamed_(unnamed) {}
+
   // A directory opens fine here but cannot be read as a file; it is refused, as on Windows.
   // Where only regular files are asked for, O_NONBLOCK keeps a FIFO from blocking the open.
   Opened OpenForReading(const char* path, Accept accept, File* file) override {
@@ -315,7 +390,7 @@ class PosixFileSystem final : public FileSystem {
   bool Close(File file) override { return close(Fd(file)) == 0 || errno == EINTR; }
 
   bool BeginReplacing(const char* path, AtLink at_link, Replacement* replacement) override {
-    return Begin(path, at_link, 0666, true, replacement);
+    return Begin(path, at_link, 0666, NewFile::kKeepOld, unnamed_, replacement);
   }
   bool FinishReplacing(Replacement* replacement) override { return Finish(replacement); }
   void AbandonReplacing(Replacement* replacement) override { Abandon(replacement); }
@@ -337,7 +412,7 @@ class PosixFileSystem final : public FileSystem {
     struct stat st;
     Replacement r;
     if (fstat(from_fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !Begin(to, AtLink::kReplace, (st.st_mode & 0777) | S_IWUSR, false, &r)) {
+        !Begin(to, AtLink::kReplace, (st.st_mode & 0777) | S_IWUSR, NewFile::kMode, unnamed_, &r)) {
       close(from_fd);
       return false;
     }
@@ -348,6 +423,27 @@ class PosixFileSystem final : public FileSystem {
       return false;
     }
     return Finish(&r);
+  }
+
+  void RemoveLeftovers(const char* directory, std::int64_t not_after) override {
+    const int dir = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    DIR* listing = fdopendir(dup(dir));
+    for (struct dirent* entry; listing != nullptr && (entry = readdir(listing)) != nullptr;) {
+      struct stat st;
+      if (IsTemporaryName(entry->d_name) && fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISREG(st.st_mode) && st.st_mtime <= not_after) {
+        unlinkat(dir, entry->d_name, 0);
+      }
+    }
+    if (listing != nullptr) closedir(listing);
+    close(dir);
+  }
+
+  std::int64_t Now() override {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec;
   }
 
   bool OwnProgramPath(std::string* path) override {
@@ -366,13 +462,34 @@ class PosixFileSystem final : public FileSystem {
 
   bool ArgumentIsExact(int) override { return true; }
   bool OwnProgramPathIsExact() override { return true; }
+
+ private:
+  const Unnamed unnamed_;
 };
 
 }  // namespace
 
 FileSystem& RealFileSystem() {
-  static PosixFileSystem file_system;
+  static PosixFileSystem file_system(Unnamed::kWhereSupported);
   return file_system;
+}
+
+FileSystem& FileSystemWithNamedTemporariesForTesting() {
+  static PosixFileSystem file_system(Unnamed::kNever);
+  return file_system;
+}
+
+void NameTemporary(char* name, unsigned attempt) {
+  std::uint64_t bits = 0;
+  if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+    // No random source: the clock, the process and the attempt still make names that
+    // differ, and O_EXCL keeps a taken one from being used.
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    bits = (static_cast<std::uint64_t>(now.tv_sec) << 32 ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+            static_cast<std::uint64_t>(getpid()) << 20) + attempt * 0x9E3779B97F4A7C15ull;
+  }
+  FormatTemporaryName(name, bits);
 }
 
 // Paths are bytes here: UTF-8 ones need nothing done.

@@ -1,10 +1,13 @@
 // The file system on Windows, through the ANSI entry points of the Win32 API, and through
 // the wide ones for UTF-8 paths.
+#define _CRT_RAND_S  // rand_s in <stdlib.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <stdlib.h>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <string>
 
@@ -31,88 +34,121 @@ bool Open(HANDLE handle, File* file) {
   return true;
 }
 
-// The Win32 calls that name files by path. The ANSI ones take paths in the process's code
-// page, unchanged, as the command and the C functions use them.
-struct AnsiCalls {
-  static HANDLE Create(const char* path, DWORD access, DWORD share, DWORD disposition) {
-    return CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
-  static DWORD Attributes(const char* path) { return GetFileAttributesA(path); }
-  static bool SetAttributes(const char* path, DWORD attributes) {
-    return SetFileAttributesA(path, attributes) != 0;
-  }
-  static bool Delete(const char* path) { return DeleteFileA(path) != 0; }
-  static bool Move(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  }
-  static bool Copy(const char* from, const char* to) { return CopyFileA(from, to, FALSE) != 0; }
-  static bool MakeDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
-  // ReplaceFileA given full paths, since Wine's does not accept a bare name.
-  static bool Replace(const char* target, const char* replacement) {
-    char full_target[MAX_PATH], full_replacement[MAX_PATH];
-    const DWORD t = GetFullPathNameA(target, MAX_PATH, full_target, nullptr);
-    const DWORD r = GetFullPathNameA(replacement, MAX_PATH, full_replacement, nullptr);
-    const bool full = t > 0 && t < MAX_PATH && r > 0 && r < MAX_PATH;
-    return ReplaceFileA(full ? full_target : target, full ? full_replacement : replacement,
-                        nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
-  }
-};
+// Names tried for a temporary before giving up: another process takes one only by chance.
+constexpr unsigned kNameAttempts = 64;
+constexpr int kWideRoom = 1100;  // a path of kReplaceNameRoom bytes, made full
 
-// A UTF-8 path as UTF-16 for the wide calls, which take any path; empty when it does not
-// convert or is longer than a path may be.
+// A path in code page `code_page` as the wide calls take it: beyond MAX_PATH made full and
+// given the \\?\ prefix, which lifts the limit. Empty when it does not convert or fit.
 class WidePath {
  public:
-  explicit WidePath(const char* utf8) {
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, path_, kRoom) == 0) path_[0] = L'\0';
+  WidePath(const char* path, UINT code_page) {
+    path_[0] = L'\0';
+    wchar_t given[kWideRoom];
+    const DWORD flags = code_page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    if (MultiByteToWideChar(code_page, flags, path, -1, given, kWideRoom) == 0) return;
+    if (std::wcslen(given) < MAX_PATH) {
+      std::wcscpy(path_, given);
+      return;
+    }
+    wchar_t full[kWideRoom];
+    const DWORD n = GetFullPathNameW(given, kWideRoom, full, nullptr);
+    if (n == 0 || n >= kWideRoom - 8) return;
+    const bool unc = full[0] == L'\\' && full[1] == L'\\';  // \\server\share
+    std::wcscpy(path_, unc ? L"\\\\?\\UNC" : L"\\\\?\\");
+    std::wcscat(path_, unc ? full + 1 : full);
   }
   const wchar_t* get() const { return path_; }
 
  private:
-  static constexpr int kRoom = 1024;
-  wchar_t path_[kRoom];
+  wchar_t path_[kWideRoom + 8];
+};
+
+// The Win32 calls that name files by path. The ANSI ones take paths in the process's code
+// page, unchanged, as the command and the C functions use them; a path too long for them
+// (a temporary beside a target close to MAX_PATH) goes to the wide calls instead.
+struct AnsiCalls {
+  static constexpr UINT kCodePage = CP_ACP;
+  static bool Long(const char* path) { return std::strlen(path) >= MAX_PATH; }
+  static HANDLE Create(const char* path, DWORD access, DWORD share, DWORD disposition) {
+    if (Long(path)) {
+      return CreateFileW(WidePath(path, kCodePage).get(), access, share, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    return CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  static DWORD Attributes(const char* path) {
+    return Long(path) ? GetFileAttributesW(WidePath(path, kCodePage).get()) : GetFileAttributesA(path);
+  }
+  static bool SetAttributes(const char* path, DWORD attributes) {
+    return (Long(path) ? SetFileAttributesW(WidePath(path, kCodePage).get(), attributes)
+                       : SetFileAttributesA(path, attributes)) != 0;
+  }
+  static bool Delete(const char* path) {
+    return (Long(path) ? DeleteFileW(WidePath(path, kCodePage).get()) : DeleteFileA(path)) != 0;
+  }
+  static bool Move(const char* from, const char* to) {
+    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (Long(from) || Long(to)) {
+      return MoveFileExW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(), kFlags) != 0;
+    }
+    return MoveFileExA(from, to, kFlags) != 0;
+  }
+  // `only_new`: fails when `to` exists, as CREATE_NEW does.
+  static bool Copy(const char* from, const char* to, bool only_new) {
+    if (Long(from) || Long(to)) {
+      return CopyFileW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(), only_new) != 0;
+    }
+    return CopyFileA(from, to, only_new) != 0;
+  }
+  static bool MakeDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
+  // ReplaceFile given full paths, since Wine's does not accept a bare name.
+  static bool Replace(const char* target, const char* replacement) {
+    char full_target[MAX_PATH], full_replacement[MAX_PATH];
+    const DWORD t = GetFullPathNameA(target, MAX_PATH, full_target, nullptr);
+    const DWORD r = GetFullPathNameA(replacement, MAX_PATH, full_replacement, nullptr);
+    if (t > 0 && t < MAX_PATH && r > 0 && r < MAX_PATH) {
+      return ReplaceFileA(full_target, full_replacement, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                          nullptr, nullptr) != 0;
+    }
+    return ReplaceFileW(WidePath(target, kCodePage).get(), WidePath(replacement, kCodePage).get(),
+                        nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+  }
 };
 
 // The wide calls, given UTF-8 paths: what std::filesystem::path opens and stores through.
 struct Utf8Calls {
+  static constexpr UINT kCodePage = CP_UTF8;
   static HANDLE Create(const char* path, DWORD access, DWORD share, DWORD disposition) {
-    return CreateFileW(WidePath(path).get(), access, share, nullptr, disposition,
+    return CreateFileW(WidePath(path, kCodePage).get(), access, share, nullptr, disposition,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
   }
-  static DWORD Attributes(const char* path) { return GetFileAttributesW(WidePath(path).get()); }
+  static DWORD Attributes(const char* path) { return GetFileAttributesW(WidePath(path, kCodePage).get()); }
   static bool SetAttributes(const char* path, DWORD attributes) {
-    return SetFileAttributesW(WidePath(path).get(), attributes) != 0;
+    return SetFileAttributesW(WidePath(path, kCodePage).get(), attributes) != 0;
   }
-  static bool Delete(const char* path) { return DeleteFileW(WidePath(path).get()) != 0; }
+  static bool Delete(const char* path) { return DeleteFileW(WidePath(path, kCodePage).get()) != 0; }
   static bool Move(const char* from, const char* to) {
-    return MoveFileExW(WidePath(from).get(), WidePath(to).get(),
+    return MoveFileExW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   }
-  static bool Copy(const char* from, const char* to) {
-    return CopyFileW(WidePath(from).get(), WidePath(to).get(), FALSE) != 0;
+  static bool Copy(const char* from, const char* to, bool only_new) {
+    return CopyFileW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(), only_new) != 0;
   }
   static bool MakeDirectory(const char* path) {
-    return CreateDirectoryW(WidePath(path).get(), nullptr) != 0;
+    return CreateDirectoryW(WidePath(path, kCodePage).get(), nullptr) != 0;
   }
   static bool Replace(const char* target, const char* replacement) {
-    wchar_t full_target[MAX_PATH], full_replacement[MAX_PATH];
-    const WidePath wide_target(target), wide_replacement(replacement);
-    const DWORD t = GetFullPathNameW(wide_target.get(), MAX_PATH, full_target, nullptr);
-    const DWORD r = GetFullPathNameW(wide_replacement.get(), MAX_PATH, full_replacement, nullptr);
-    const bool full = t > 0 && t < MAX_PATH && r > 0 && r < MAX_PATH;
+    wchar_t full_target[kWideRoom], full_replacement[kWideRoom];
+    const WidePath wide_target(target, kCodePage), wide_replacement(replacement, kCodePage);
+    const DWORD t = GetFullPathNameW(wide_target.get(), kWideRoom, full_target, nullptr);
+    const DWORD r = GetFullPathNameW(wide_replacement.get(), kWideRoom, full_replacement, nullptr);
+    const bool full = t > 0 && t < kWideRoom && r > 0 && r < kWideRoom;
     return ReplaceFileW(full ? full_target : wide_target.get(),
                         full ? full_replacement : wide_replacement.get(), nullptr,
                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
   }
 };
-
-// Where the new bytes of a replacement go.
-enum How : int { kInPlace, kTemporary };
-
-// After a temporary could not be made: true when the target itself may still be written
-// in place (a directory this process may not write, a path too long for a temporary).
-bool InPlaceAfter(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_FILENAME_EXCED_RANGE;
-}
 
 // The ANSI form of `wide` in the process's code page; false when a character had to be
 // replaced by a look-alike or a default character.
@@ -122,6 +158,25 @@ bool FitsCodePage(const wchar_t* wide) {
   const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0,
                                     nullptr, &replaced);
   return n > 0 && !replaced;
+}
+
+// The length of the directory part of `path`: up to its last separator, or the ':' of a
+// drive.
+std::size_t DirectoryLength(const char* path) {
+  std::size_t length = std::strlen(path);
+  while (length > 0 && path[length - 1] != '\\' && path[length - 1] != '/' && path[length - 1] != ':') {
+    --length;
+  }
+  return length;
+}
+
+// What came of making a temporary.
+enum class Made { kYes, kDenied, kFailed };
+
+// Seconds since 1970 of a file time (100 ns since 1601).
+std::int64_t UnixSeconds(const FILETIME& time) {
+  const std::uint64_t ticks = (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  return static_cast<std::int64_t>(ticks / 10000000) - 11644473600;
 }
 
 template <typename Calls>
@@ -178,29 +233,26 @@ class Win32FileSystem final : public FileSystem {
   // Links on Windows need a privilege to make and are followed by the calls below.
   bool BeginReplacing(const char* path, AtLink, Replacement* r) override {
     DWORD attributes;
-    if (!ReplaceableTarget(path, &attributes)) return false;
+    if (!ReplaceableTarget(path, r, &attributes)) return false;
     r->attributes = attributes;
-    if (NameTemporary(path, r)) {
-      // No sharing: a second replacement of the same file at the same time fails here.
-      HANDLE handle = Calls::Create(r->temporary, GENERIC_WRITE, 0, CREATE_ALWAYS);
-      if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK) {
-        r->how = kTemporary;
-        return Open(handle, &r->file);
-      }
-      // A device name (NUL, CON) is a device with any ending: it is written in place.
-      const DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_ACCESS_DENIED;
-      if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-      if (!InPlaceAfter(error)) return false;
+    if (IsDevice(path)) return InPlace(path, r);  // NUL, CON: written as they are
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const Made made = MakeTemporary(r, [&](const char* temporary) {
+      handle = Calls::Create(temporary, GENERIC_WRITE, 0, CREATE_NEW);
+      return handle != INVALID_HANDLE_VALUE;
+    });
+    if (made == Made::kYes) {
+      r->into = ReplaceInto::kTemporary;
+      return Open(handle, &r->file);
     }
-    r->how = kInPlace;
-    return Open(Calls::Create(path, GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS), &r->file);
+    return made == Made::kDenied && InPlace(path, r);
   }
 
   bool FinishReplacing(Replacement* r) override {
     const HANDLE handle = Handle(r->file);
     bool ok = GetFileType(handle) != FILE_TYPE_DISK || FlushFileBuffers(handle) != 0;
     CloseHandle(handle);
-    if (r->how == kInPlace) return ok;
+    if (r->into == ReplaceInto::kTarget) return ok;
     ok = ok && MoveIntoPlace(*r);
     if (!ok) Calls::Delete(r->temporary);
     return ok;
@@ -208,7 +260,35 @@ class Win32FileSystem final : public FileSystem {
 
   void AbandonReplacing(Replacement* r) override {
     CloseHandle(Handle(r->file));
-    if (r->how == kTemporary) Calls::Delete(r->temporary);
+    if (r->into == ReplaceInto::kTemporary) Calls::Delete(r->temporary);
+  }
+
+  void RemoveLeftovers(const char* directory, std::int64_t not_after) override {
+    char pattern[kReplaceNameRoom];
+    const int n = std::snprintf(pattern, sizeof pattern, "%s\\%s*%s", directory, kTemporaryPrefix,
+                                kTemporarySuffix);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof pattern) return;
+    WIN32_FIND_DATAW found;
+    const HANDLE listing = FindFirstFileW(WidePath(pattern, Calls::kCodePage).get(), &found);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+      char name[kTemporaryNameLength + 2] = {};
+      const bool ascii = WideCharToMultiByte(CP_ACP, 0, found.cFileName, -1, name, sizeof name,
+                                             nullptr, nullptr) > 0;
+      char path[kReplaceNameRoom];
+      if (ascii && IsTemporaryName(name) && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+          UnixSeconds(found.ftLastWriteTime) <= not_after &&
+          std::snprintf(path, sizeof path, "%s\\%s", directory, name) < static_cast<int>(sizeof path)) {
+        Calls::Delete(path);
+      }
+    } while (FindNextFileW(listing, &found));
+    FindClose(listing);
+  }
+
+  std::int64_t Now() override {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return UnixSeconds(now);
   }
 
   bool MakeDirectory(const char* path) override { return Calls::MakeDirectory(path); }
@@ -217,29 +297,36 @@ class Win32FileSystem final : public FileSystem {
     return Calls::Attributes(path) != INVALID_FILE_ATTRIBUTES;
   }
 
-  // CopyFile into the temporary, which then moves over the target; where no temporary can
-  // be made, CopyFile straight onto the target as before.
+  // CopyFile into a new temporary, which then moves over the target; where the target's
+  // directory may not be written, CopyFile straight onto the target.
   bool CopyReplacing(const char* from, const char* to) override {
     const DWORD source = Calls::Attributes(from);
+    Replacement r;
     DWORD attributes;
     if (source == INVALID_FILE_ATTRIBUTES || (source & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !ReplaceableTarget(to, &attributes)) {
+        !ReplaceableTarget(to, &r, &attributes)) {
       return false;
     }
-    Replacement r;
     r.attributes = INVALID_FILE_ATTRIBUTES;  // a copy is a new file: nothing of the old is kept
-    if (NameTemporary(to, &r)) {
-      if (Calls::Copy(from, r.temporary)) {
-        const bool ok = ClearReadOnly(r.temporary) && FlushClosedFile(r.temporary) &&
-                        MoveIntoPlace(r);
-        if (!ok) Calls::Delete(r.temporary);
-        return ok;
-      }
+    const Made made = MakeTemporary(&r, [&](const char* temporary) {
+      if (Calls::Copy(from, temporary, true)) return true;
+      // A copy cut short (a full disk) may leave what it made; a name that was taken is
+      // not this copy's to remove.
       const DWORD error = GetLastError();
-      Calls::Delete(r.temporary);
-      if (!InPlaceAfter(error)) return false;
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
+          Calls::Attributes(temporary) != INVALID_FILE_ATTRIBUTES &&
+          (Calls::Attributes(temporary) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        Calls::Delete(temporary);
+      }
+      SetLastError(error);
+      return false;
+    });
+    if (made == Made::kYes) {
+      const bool ok = ClearReadOnly(r.temporary) && FlushClosedFile(r.temporary) && MoveIntoPlace(r);
+      if (!ok) Calls::Delete(r.temporary);
+      return ok;
     }
-    return Calls::Copy(from, to) && ClearReadOnly(to);
+    return made == Made::kDenied && Calls::Copy(from, to, false) && ClearReadOnly(to);
   }
 
   // Asks with a growing buffer, so a path of any length comes back whole; the caller decides
@@ -280,24 +367,52 @@ class Win32FileSystem final : public FileSystem {
   }
 
  private:
-  // The attributes of what stands at `path` (INVALID_FILE_ATTRIBUTES when nothing does), or
-  // false when it is a directory, or a file made read-only, which is not replaced.
-  static bool ReplaceableTarget(const char* path, DWORD* attributes) {
+  // Puts `path` into `r->target` and the attributes of what stands there into `*attributes`
+  // (INVALID_FILE_ATTRIBUTES when nothing does); false when it does not fit, or names a
+  // directory or a file made read-only, which is not replaced.
+  static bool ReplaceableTarget(const char* path, Replacement* r, DWORD* attributes) {
+    const std::size_t length = std::strlen(path);
+    if (length >= sizeof r->target) return false;
+    std::memcpy(r->target, path, length + 1);
     *attributes = Calls::Attributes(path);
     return *attributes == INVALID_FILE_ATTRIBUTES ||
            (*attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
   }
 
-  // Puts the target's path and its temporary's into `r`; false when they do not fit.
-  static bool NameTemporary(const char* path, Replacement* r) {
-    const std::size_t length = std::strlen(path);
-    if (length + sizeof kPartialSuffix > sizeof r->temporary) return false;
-    std::memcpy(r->target, path, length + 1);
-    std::memcpy(r->temporary, path, length);
-    std::memcpy(r->temporary + length, kPartialSuffix, sizeof kPartialSuffix);
-    // A leftover of a replacement cut short may have taken over a read-only attribute.
-    Calls::SetAttributes(r->temporary, FILE_ATTRIBUTE_NORMAL);
-    return true;
+  // True when `path` names a device (NUL, CON, a COM port), which has no directory entry to
+  // replace.
+  static bool IsDevice(const char* path) {
+    const HANDLE handle = Calls::Create(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool device = GetFileType(handle) != FILE_TYPE_DISK;
+    CloseHandle(handle);
+    return device;
+  }
+
+  static bool InPlace(const char* path, Replacement* r) {
+    r->into = ReplaceInto::kTarget;
+    return Open(Calls::Create(path, GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS), &r->file);
+  }
+
+  // Makes a temporary beside `r->target` with `make`, which must fail when its name is taken,
+  // under new names until one is free. kDenied: the directory may not be written.
+  template <typename Make>
+  static Made MakeTemporary(Replacement* r, Make make) {
+    const std::size_t directory = DirectoryLength(r->target);
+    if (directory + kTemporaryNameLength >= sizeof r->temporary) return Made::kFailed;
+    std::memcpy(r->temporary, r->target, directory);
+    for (unsigned attempt = 0; attempt < kNameAttempts; ++attempt) {
+      NameTemporary(r->temporary + directory, attempt);
+      if (make(r->temporary)) return Made::kYes;
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      // Denied: a directory that took the name first, or a directory this process may not
+      // write.
+      if (error != ERROR_ACCESS_DENIED) return Made::kFailed;
+      if (Calls::Attributes(r->temporary) == INVALID_FILE_ATTRIBUTES) return Made::kDenied;
+    }
+    return Made::kFailed;
   }
 
   // Moves the complete temporary over the target. An existing target is replaced with
@@ -344,6 +459,26 @@ FileSystem& RealFileSystem() {
 FileSystem& Utf8FileSystem() {
   static Win32FileSystem<Utf8Calls> file_system;
   return file_system;
+}
+
+// Windows has no unnamed files: every temporary has a name.
+FileSystem& FileSystemWithNamedTemporariesForTesting() { return RealFileSystem(); }
+
+// From the C runtime's rand_s, which asks the system's random source; where it fails, the
+// clock, the process and the attempt still make names that differ, and CREATE_NEW keeps a
+// taken one from being used.
+void NameTemporary(char* name, unsigned attempt) {
+  unsigned int high = 0, low = 0;
+  std::uint64_t bits = 0;
+  if (rand_s(&high) == 0 && rand_s(&low) == 0) {
+    bits = std::uint64_t{high} << 32 | low;
+  } else {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    bits = (static_cast<std::uint64_t>(now.QuadPart) ^ std::uint64_t{GetCurrentProcessId()} << 40) +
+           attempt * 0x9E3779B97F4A7C15ull;
+  }
+  FormatTemporaryName(name, bits);
 }
 
 bool NativeToUtf8(const std::filesystem::path::value_type* native, std::string* utf8) {

@@ -7,15 +7,41 @@
 
 namespace testing_support {
 
-namespace {
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t separator = path.rfind(platform::kSeparator);
+  return separator == std::string::npos ? "" : path.substr(0, separator);
+}
 
-std::string Partial(const std::string& path) { return path + platform::kPartialSuffix; }
+bool IsTemporaryPath(const std::string& path) {
+  const std::size_t separator = path.rfind(platform::kSeparator);
+  return platform::IsTemporaryName(path.c_str() + (separator == std::string::npos ? 0 : separator + 1));
+}
 
-}  // namespace
+std::string FakeFileSystem::MakeTemporary(const std::string& target) {
+  char name[platform::kTemporaryNameLength + 1];
+  platform::FormatTemporaryName(name, ++temporaries_);
+  const std::string directory = DirectoryOf(target);
+  const std::string path = directory.empty() ? name : directory + platform::kSeparator + name;
+  Put(path, "");
+  return path;
+}
+
+void FakeFileSystem::Put(const std::string& path, const std::string& bytes) {
+  files[path] = bytes;
+  modified[path] = Now();
+}
 
 std::size_t FakeFileSystem::Count(Op op) const {
   return static_cast<std::size_t>(
       std::count_if(calls.begin(), calls.end(), [op](const Call& c) { return c.op == op; }));
+}
+
+std::vector<std::string> FakeFileSystem::Temporaries() const {
+  std::vector<std::string> paths;
+  for (const auto& [path, bytes] : files) {
+    if (IsTemporaryPath(path)) paths.push_back(path);
+  }
+  return paths;
 }
 
 void FakeFileSystem::Restart() {
@@ -78,6 +104,7 @@ bool FakeFileSystem::Write(platform::File file, const void* data, std::uint32_t 
   }
   if (short_write_if && short_write_if(calls.back(), calls.size() - 1)) n = size / 2;
   files[path].append(static_cast<const char*>(data), n);
+  modified[path] = Now();
   *written = n;
   return true;
 }
@@ -95,18 +122,19 @@ bool FakeFileSystem::BeginReplacing(const char* path, platform::AtLink,
     return false;
   }
   std::snprintf(replacement->target, sizeof replacement->target, "%s", path);
-  files[Partial(path)].clear();  // a leftover of a replacement cut short
-  replacement->file = Open(Partial(path));
+  const std::string temporary = MakeTemporary(path);
+  std::snprintf(replacement->temporary, sizeof replacement->temporary, "%s", temporary.c_str());
+  replacement->file = Open(temporary);
   return true;
 }
 
 bool FakeFileSystem::FinishReplacing(platform::Replacement* replacement) {
-  const std::string target = replacement->target;
+  const std::string target = replacement->target, temporary = replacement->temporary;
   const bool ok = Record(Op::kCommit, target);
   if (crashed_) return false;  // the temporary stays where the crash left it
   open_.erase(replacement->file.value);
-  if (ok) files[target] = files[Partial(target)];
-  files.erase(Partial(target));
+  if (ok) Put(target, files[temporary]);
+  files.erase(temporary);
   return ok;
 }
 
@@ -114,7 +142,7 @@ void FakeFileSystem::AbandonReplacing(platform::Replacement* replacement) {
   Record(Op::kAbandon, replacement->target);
   if (crashed_) return;
   open_.erase(replacement->file.value);
-  files.erase(Partial(replacement->target));
+  files.erase(replacement->temporary);
 }
 
 bool FakeFileSystem::MakeDirectory(const char* path) {
@@ -130,7 +158,7 @@ bool FakeFileSystem::Exists(const char* path) {
 bool FakeFileSystem::CopyReplacing(const char* from, const char* to) {
   if (!Record(Op::kCopy, from, to)) {
     if (CrashesNow() && files.count(from) != 0) {
-      files[Partial(to)] = files[from].substr(0, files[from].size() / 2);
+      files[MakeTemporary(to)] = files[from].substr(0, files[from].size() / 2);
     }
     return false;
   }
@@ -138,9 +166,23 @@ bool FakeFileSystem::CopyReplacing(const char* from, const char* to) {
       read_only.count(to) != 0) {
     return false;
   }
-  files[to] = files[from];
-  files.erase(Partial(to));  // the copy went through the temporary, a leftover there with it
+  Put(to, files[from]);
   return true;
+}
+
+void FakeFileSystem::RemoveLeftovers(const char* directory, std::int64_t not_after) {
+  if (!Record(Op::kRemoveLeftovers, directory)) return;
+  for (auto it = files.begin(); it != files.end();) {
+    bool open = false;
+    for (const auto& [handle, file] : open_) open = open || file.path == it->first;
+    if (DirectoryOf(it->first) == directory && IsTemporaryPath(it->first) && !open &&
+        modified[it->first] <= not_after) {
+      modified.erase(it->first);
+      it = files.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 bool FakeFileSystem::OwnProgramPath(std::string* path) {

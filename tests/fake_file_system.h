@@ -15,7 +15,7 @@
 namespace testing_support {
 
 enum class Op { kOpenRead, kSize, kRead, kWrite, kClose, kReplace, kCommit, kAbandon,
-                kMakeDirectory, kExists, kCopy, kOwnPath };
+                kMakeDirectory, kExists, kCopy, kOwnPath, kRemoveLeftovers };
 
 struct Call {
   Op op;
@@ -23,9 +23,9 @@ struct Call {
   std::string target;  // for copies: where to
 };
 
-// Replacements and copies work as the real ones do: the new bytes go to the target's
-// temporary (its path with platform::kPartialSuffix), which takes the target's name only
-// when complete.
+// Replacements and copies work as the real ones do: the new bytes go to a private
+// temporary in the target's directory (named as platform::IsTemporaryName says), which
+// takes the target's name only when complete.
 class FakeFileSystem final : public platform::FileSystem {
  public:
   // Files by path, and the directories that exist.
@@ -54,7 +54,12 @@ class FakeFileSystem final : public platform::FileSystem {
   // disk, and from then on nothing reaches the disk and every call fails.
   std::size_t crash_at = SIZE_MAX;
 
+  // Every call counts one tick of the clock that Now() reads and files are stamped with.
+  std::map<std::string, std::int64_t> modified;
+
   std::size_t Count(Op op) const;
+  // The paths of the temporaries on the disk.
+  std::vector<std::string> Temporaries() const;
   std::size_t OpenFiles() const { return open_.size(); }
   // The machine comes back after a crash: the disk as the crash left it, no file open.
   void Restart();
@@ -75,6 +80,8 @@ class FakeFileSystem final : public platform::FileSystem {
   bool Exists(const char* path) override;
   bool CopyReplacing(const char* from, const char* to) override;
   bool OwnProgramPath(std::string* path) override;
+  void RemoveLeftovers(const char* directory, std::int64_t not_after) override;
+  std::int64_t Now() override { return static_cast<std::int64_t>(calls.size()); }
   bool ArgumentIsExact(int index) override { return inexact_arguments.count(index) == 0; }
   bool OwnProgramPathIsExact() override { return own_path_exact; }
 
@@ -88,11 +95,20 @@ class FakeFileSystem final : public platform::FileSystem {
   // True for the call that crashes the machine, which may leave half its work behind.
   bool CrashesNow() const { return crashed_ && calls.size() - 1 == crash_at; }
   platform::File Open(const std::string& path);
+  // A new temporary's path beside `target`, and the file there made empty.
+  std::string MakeTemporary(const std::string& target);
+  void Put(const std::string& path, const std::string& bytes);
 
   std::map<std::intptr_t, OpenFile> open_;
   std::intptr_t next_ = 3;
+  std::uint64_t temporaries_ = 0;
   bool crashed_ = false;
 };
+
+// The directory part of `path`: up to its last separator, or "" when it has none.
+std::string DirectoryOf(const std::string& path);
+// True when `path` names a replacement's temporary.
+bool IsTemporaryPath(const std::string& path);
 
 }  // namespace testing_support
 

@@ -2,7 +2,8 @@
 # Install on a nearly full disk, made of small tmpfs mounts (needs root; skipped otherwise):
 # a launcher too large for the room left only warns, and leaves the installed launcher
 # whole; a qrv.ini that cannot be written leaves the working one whole; neither leaves a
-# temporary behind.
+# temporary behind. A directory planted at the name an earlier version used for its
+# temporary (NAME.partial) changes none of this.
 # Usage: full_disk_test.sh INSTALL [EMULATOR...]   (EMULATOR: to run Install.exe under Wine)
 set -Eeuo pipefail
 trap 'echo "full_disk_test: FAIL at line $LINENO: $BASH_COMMAND" >&2' ERR
@@ -62,6 +63,7 @@ small_disk "$root/bin" 256k
 
 # A new launcher larger than the room left: a warning, the old launcher whole.
 cp "$root/bin/qrvc.exe" "$work/old-qrvc.exe"
+mkdir "$root/bin/qrvc.exe.partial"
 head -c 400000 /dev/urandom >"$root/qcore-4.0.1/bin/qrvc.exe"
 [ "$(run "$@")" = 0 ] || fail "run with a launcher too large"
 expected="Could not copy file $(show qcore-4.0.1/bin/qrvc.exe) to $(show bin/qrvc.exe)
@@ -76,6 +78,7 @@ cp -a "$root/qcore-4.0.1/bin/." "$work/sources/"
 small_disk "$root/qcore-4.0.1/bin" 128k
 cp -a "$work/sources/." "$root/qcore-4.0.1/bin/"
 cp "$root/qcore-4.0.1/bin/qrv.ini" "$work/old-qrv.ini"
+mkdir "$root/qcore-4.0.1/bin/qrv.ini.partial"
 dd if=/dev/zero of="$root/qcore-4.0.1/bin/filler" bs=4096 2>/dev/null || true
 [ "$(run "$@")" = 1 ] || fail "run with the runtime's bin full"
 expected="Could not create file $(show qcore-4.0.1/bin/qrv.ini)
@@ -83,6 +86,8 @@ Cannot continue installation, bailing out."
 [ "$(cat "$work/err.lf")" = "$expected" ] || fail "messages for a full runtime bin"
 cmp -s "$work/old-qrv.ini" "$root/qcore-4.0.1/bin/qrv.ini" || fail "qrv.ini was not kept whole"
 
-leftovers=$(find "$root" -name '*.partial')
+leftovers=$(find "$root" -name '.ini-*.tmp')
 [ -z "$leftovers" ] || fail "temporaries left: $leftovers"
+[ -d "$root/bin/qrvc.exe.partial" ] && [ -d "$root/qcore-4.0.1/bin/qrv.ini.partial" ] ||
+  fail "a planted directory was removed"
 echo "full disk: ok"

@@ -3,20 +3,28 @@
 // as it is.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "ini/ini.h"
+#include "ini/internal.h"
 #include "platform/platform.h"
 #include "tests/real_tree.h"
 #include "tests/system.h"
@@ -95,11 +103,6 @@ TEST(PosixStore, FailedStoreLeavesTheOldFileWholeAndNoTemporary) {
             0);
   EXPECT_EQ(ReadFileBytes(path), old);
   EXPECT_EQ(Names(dir.path()), std::set<std::string>{"precious.ini"});
-  // A temporary left by a crash is cleared by the next store.
-  WriteFileBytes(path + platform::kPartialSuffix, "left by a crash");
-  EXPECT_EQ(ini_store_file(large, path.c_str()), 0);
-  EXPECT_EQ(ReadFileBytes(path), Stored(60));
-  EXPECT_EQ(Names(dir.path()), std::set<std::string>{"precious.ini"});
   ini_free_document(small);
   ini_free_document(large);
 }
@@ -137,6 +140,149 @@ TEST(PosixStore, KeepsModeOwnerAndLinks) {
   umask(umask_before);
   EXPECT_EQ(Mode(dir / "new.ini"), 0640u);
   ini_free_document(document);
+}
+
+// Writes a kernel setting for the life of the object, where this process may (as root).
+class KernelSetting {
+ public:
+  KernelSetting(const char* path, const char* value) : path_(path), old_(ReadFileBytes(path)) {
+    set_ = !old_.empty() && Write(value);
+  }
+  ~KernelSetting() {
+    if (set_) Write(old_);
+  }
+  bool set() const { return set_; }
+
+ private:
+  bool Write(const std::string& value) {
+    std::FILE* file = std::fopen(path_, "w");
+    if (file == nullptr) return false;
+    const bool ok = std::fputs(value.c_str(), file) >= 0;
+    return std::fclose(file) == 0 && ok;
+  }
+  const char* path_;
+  std::string old_;
+  bool set_ = false;
+};
+
+// What another user plants beside a file, or makes of its name, neither steers a store nor
+// blocks it: uid 65534 plants in a directory that all may write, sticky as /tmp is, and this
+// process (root, in CI) stores there. Links are followed as the kernel follows them for
+// this process; every name the file system takes can be stored.
+TEST(PosixStore, PlantedNamesAndLinksNeitherSteerNorBlock) {
+  TempDir dir;
+  const std::string shared = dir / "shared", secret = dir / "secret", outside = dir / "outside";
+  const std::string long_name = shared + "/" + std::string(250, 'n');
+  std::filesystem::create_directories(shared);
+  std::filesystem::create_directories(secret);
+  WriteFileBytes(secret + "/config", "root only");
+  WriteFileBytes(outside, "outside");
+  ASSERT_EQ(chmod(secret.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  // The names an earlier version of the store used for its temporary, and a link to a file
+  // this user may not read.
+  ASSERT_EQ(InChild(
+                [&] {
+                  WriteFileBytes(shared + "/v.ini.partial", "planted");
+                  return symlink(outside.c_str(), (shared + "/w.ini.partial").c_str()) == 0 &&
+                                 mkdir((shared + "/x.ini.partial").c_str(), 0755) == 0 &&
+                                 symlink((secret + "/config").c_str(), (shared + "/app.ini").c_str()) == 0
+                             ? 0
+                             : 1;
+                },
+                true),
+            0);
+  ASSERT_EQ(symlink("/dev/null", (dir / "device.ini").c_str()), 0);
+  KernelSetting protect("/proc/sys/fs/protected_symlinks", "1");
+  struct Case {
+    std::string path;
+    int result;
+  };
+  std::vector<Case> cases = {
+      {shared + "/v.ini", 0}, {shared + "/w.ini", 0}, {shared + "/x.ini", 0},
+      {long_name, 0},         {long_name, 0},  // new, then replaced
+      {dir / "device.ini", -1},  // a device reached through a link is refused
+      {"/dev/null", 0},          // one named directly is written
+  };
+  if (geteuid() == 0 && protect.set()) cases.push_back({shared + "/app.ini", -1});
+  IniDocument* document = Document(3);
+  for (const Case& c : cases) EXPECT_EQ(ini_store_file(document, c.path.c_str()), c.result) << c.path;
+  ini_free_document(document);
+  for (const std::string& stored : {shared + "/v.ini", shared + "/w.ini", shared + "/x.ini", long_name}) {
+    EXPECT_EQ(ReadFileBytes(stored), Stored(3)) << stored;
+  }
+  EXPECT_EQ(ReadFileBytes(shared + "/v.ini.partial"), "planted");
+  EXPECT_TRUE(std::filesystem::is_symlink(shared + "/w.ini.partial"));
+  EXPECT_TRUE(std::filesystem::is_directory(shared + "/x.ini.partial"));
+  EXPECT_EQ(ReadFileBytes(outside), "outside");
+  EXPECT_EQ(ReadFileBytes(secret + "/config"), "root only");
+  EXPECT_EQ(Names(shared), (std::set<std::string>{"app.ini", "v.ini", "v.ini.partial", "w.ini", "w.ini.partial",
+                                                   "x.ini", "x.ini.partial", std::string(250, 'n')}));
+}
+
+// A store replaces the name: a hard link to the old file keeps the old text. A file mounted
+// over the name (a container's configuration, bound from the host) cannot be replaced by a
+// move, and is written in place.
+TEST(PosixStore, ReplacesTheNameAndWritesOverAMountedFile) {
+  TempDir dir;
+  const std::unique_ptr<IniDocument, void (*)(IniDocument*)> document(Document(3), ini_free_document);
+  WriteFileBytes(dir / "a.ini", "old");
+  ASSERT_EQ(link((dir / "a.ini").c_str(), (dir / "b.ini").c_str()), 0);
+  EXPECT_EQ(ini_store_file(document.get(), (dir / "a.ini").c_str()), 0);
+  EXPECT_EQ(ReadFileBytes(dir / "a.ini"), Stored(3));
+  EXPECT_EQ(ReadFileBytes(dir / "b.ini"), "old");
+
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a file over another needs root";
+  WriteFileBytes(dir / "host.ini", "old");
+  WriteFileBytes(dir / "app.ini", "");
+  ASSERT_EQ(mount((dir / "host.ini").c_str(), (dir / "app.ini").c_str(), nullptr, MS_BIND, nullptr), 0)
+      << std::strerror(errno);
+  EXPECT_EQ(ini_store_file(document.get(), (dir / "app.ini").c_str()), 0);
+  EXPECT_EQ(ReadFileBytes(dir / "app.ini"), Stored(3));
+  EXPECT_EQ(umount((dir / "app.ini").c_str()), 0);
+  EXPECT_EQ(ReadFileBytes(dir / "host.ini"), Stored(3));
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"a.ini", "app.ini", "b.ini", "host.ini"}));
+}
+
+// Two processes store the same path over and over while a third reads it: every read sees
+// one store's file whole, and no store fails. Both with temporaries without a name and with
+// named ones, as on file systems that have no unnamed files.
+TEST(PosixStore, ConcurrentStoresPublishOnlyWholeFiles) {
+  constexpr int kStores = 300;
+  const std::string a = Stored(700), b = Stored(650);  // about 40 KB each
+  for (platform::FileSystem* disk :
+       {&platform::RealFileSystem(), &platform::FileSystemWithNamedTemporariesForTesting()}) {
+    TempDir dir;
+    const std::string path = dir / "c.ini";
+    WriteFileBytes(path, a);
+    pid_t writers[2];
+    for (int w = 0; w < 2; ++w) {
+      writers[w] = fork();
+      if (writers[w] == 0) {
+        IniDocument* document = Document(w == 0 ? 700 : 650);
+        int failed = 0;
+        for (int i = 0; i < kStores; ++i) failed += ini_detail::StoreFile(*disk, document, path.c_str()) != 0;
+        _exit(failed > 0 ? 1 : 0);
+      }
+    }
+    int torn = 0, running = 2, failed_writers = 0;
+    while (running > 0) {
+      const std::string seen = ReadFileBytes(path);
+      torn += seen != a && seen != b;
+      for (pid_t& writer : writers) {
+        int status = 0;
+        if (writer > 0 && waitpid(writer, &status, WNOHANG) == writer) {
+          failed_writers += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+          writer = 0;
+          --running;
+        }
+      }
+    }
+    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(failed_writers, 0);
+    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"c.ini"});
+  }
 }
 
 // A file the process may not write is not replaced by a rename behind its back; a file it
@@ -274,12 +420,22 @@ TEST_F(PosixInstall, CopiesGetNoSetIdBitsAndNoWorldWrite) {
 }
 
 // What a killed run left beside its targets is cleared by the next run, whose tree is then
-// that of a clean run.
+// that of a clean run; a temporary newer than the run (another run's, going on beside it)
+// stays, and so does a name that is not a temporary's.
 TEST_F(PosixInstall, LeftoversOfAKilledRunAreCleared) {
-  WriteFileBytes(At("bin/wqrv.exe.partial"), "MZ half");
-  WriteFileBytes(At("qcore-4.0.1/bin/qrv.ini.partial"), "[quorva]\nBin");
+  const std::string left_in_bin = "bin/.ini-00000000000000aa.tmp";
+  const std::string left_in_runtime = "qcore-4.0.1/bin/.ini-00000000000000bb.tmp";
+  const std::string fresh = "bin/.ini-00000000000000cc.tmp", other = "bin/wqrv.exe.partial";
+  std::filesystem::create_directory(At("bin"));
+  for (const std::string& path : {left_in_bin, left_in_runtime, fresh, other}) WriteFileBytes(At(path), "MZ half");
+  const struct timespec an_hour_ago[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+  for (const std::string& path : {left_in_bin, left_in_runtime, other}) {
+    ASSERT_EQ(utimensat(AT_FDCWD, At(path).c_str(), an_hour_ago, 0), 0);
+  }
   EXPECT_EQ(Install({"-s", root_}).status, 0);
-  EXPECT_EQ(testing_support::ReadTree(root_), testing_support::Installed(root_, "launch_lean.boot"));
+  testing_support::Tree expected = testing_support::Installed(root_, "launch_lean.boot");
+  expected[fresh] = expected[other] = "MZ half";
+  EXPECT_EQ(testing_support::ReadTree(root_), expected);
 }
 
 // A FIFO from an untrusted archive neither blocks the run nor passes for a file.

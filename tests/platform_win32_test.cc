@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "ini/ini.h"
 #include "platform/platform.h"
@@ -30,6 +33,20 @@ bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Names in `dir` that are temporaries of a replacement.
+std::vector<std::string> Temporaries(const std::string& dir) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (platform::IsTemporaryName(name.c_str())) found.push_back(name);
+  }
+  return found;
+}
+
+// A store replaces a file whole and keeps its attributes, spares a read-only file, is
+// neither blocked nor steered by what stands at the names an earlier version used for its
+// temporary (a read-only file, a directory), and stores a path so close to MAX_PATH that
+// its temporary's is longer.
 TEST(Win32Store, ReplacesWholeKeepsAttributesAndSparesReadOnlyFiles) {
   TempDir dir;
   IniDocument* document = ini_new_document();
@@ -40,12 +57,17 @@ TEST(Win32Store, ReplacesWholeKeepsAttributesAndSparesReadOnlyFiles) {
   const std::string hidden = dir / "hidden.ini";
   WriteFileBytes(hidden, "old");
   ASSERT_TRUE(SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN));
-  WriteFileBytes(hidden + platform::kPartialSuffix, "left by a crash");
-  ASSERT_TRUE(SetFileAttributesA((hidden + platform::kPartialSuffix).c_str(), FILE_ATTRIBUTE_READONLY));
+  WriteFileBytes(hidden + ".partial", "planted");
+  ASSERT_TRUE(SetFileAttributesA((hidden + ".partial").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(CreateDirectoryA((dir / "planted.ini.partial").c_str(), nullptr));
   EXPECT_EQ(ini_store_file(document, hidden.c_str()), 0);
+  EXPECT_EQ(ini_store_file(document, (dir / "planted.ini").c_str()), 0);
   EXPECT_EQ(ReadFileBytes(hidden), Stored(document));
+  EXPECT_EQ(ReadFileBytes(dir / "planted.ini"), Stored(document));
   EXPECT_NE(GetFileAttributesA(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-  EXPECT_FALSE(Exists(hidden + platform::kPartialSuffix));
+  EXPECT_EQ(ReadFileBytes(hidden + ".partial"), "planted");
+  EXPECT_NE(GetFileAttributesA((dir / "planted.ini.partial").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  SetFileAttributesA((hidden + ".partial").c_str(), FILE_ATTRIBUTE_NORMAL);
 
   const std::string read_only = dir / "read-only.ini";
   WriteFileBytes(read_only, "kept");
@@ -53,6 +75,19 @@ TEST(Win32Store, ReplacesWholeKeepsAttributesAndSparesReadOnlyFiles) {
   EXPECT_EQ(ini_store_file(document, read_only.c_str()), -1);
   EXPECT_EQ(ReadFileBytes(read_only), "kept");
   SetFileAttributesA(read_only.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  std::string deep = dir.path();
+  while (deep.size() < MAX_PATH - 20) {
+    deep += "\\" + std::string(std::min<std::size_t>(40, MAX_PATH - 20 - deep.size()), 'd');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr)) << deep;
+  }
+  const std::string near_the_limit = deep + "\\k.ini";  // its temporary's path is longer
+  ASSERT_LT(near_the_limit.size(), std::size_t{MAX_PATH});
+  EXPECT_EQ(ini_store_file(document, near_the_limit.c_str()), 0);
+  EXPECT_EQ(ini_store_file(document, near_the_limit.c_str()), 0);
+  EXPECT_EQ(ReadFileBytes(near_the_limit), Stored(document));
+  EXPECT_EQ(Temporaries(deep), std::vector<std::string>{});
+  EXPECT_EQ(Temporaries(dir.path()), std::vector<std::string>{});
 
   EXPECT_EQ(ini_store_file(document, "NUL"), 0) << "a device is written in place";
   ini_free_document(document);
@@ -73,7 +108,7 @@ TEST(Win32Copy, CopiesAreNeverReadOnlyAndReadOnlyTargetsStay) {
   ASSERT_TRUE(SetFileAttributesA(kept.c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_FALSE(disk.CopyReplacing(source.c_str(), kept.c_str()));
   EXPECT_EQ(ReadFileBytes(kept), "made read-only by a user");
-  EXPECT_FALSE(Exists(kept + platform::kPartialSuffix));
+  EXPECT_EQ(Temporaries(dir.path()), std::vector<std::string>{});
   SetFileAttributesA(kept.c_str(), FILE_ATTRIBUTE_NORMAL);
   SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_NORMAL);
 }

@@ -47,7 +47,7 @@ run_setup() {
 # to the pattern $2. The text is in hand first: `command | grep -q` fails now and then,
 # when grep quits at its first match and the command, still writing, dies of SIGPIPE.
 log_has() {
-  grep -q "$1" -- "$2" <<<"$3" || fail "$4; the log is:
+  grep -q "$1" -e "$2" <<<"$3" || fail "$4; the log is:
 $3"
 }
 setup_log() {  # what the setup logged, with CR LF folded
@@ -97,6 +97,6 @@ broken_folder="$work/Program Files/Broken Sample"
 [ "$(run_setup "$work/broken-setup.exe" "$broken_folder" "$@")" != 0 ] ||
   fail "a broken distribution installed with status 0"
 [ ! -e "$broken_folder" ] || fail "a failed install left: $(cd "$broken_folder" && find . | tr '\n' ' ')"
-log_has -e 'Could not find file .*launch_tolbe\.boot' "$(setup_log "$@")" \
+log_has -G 'Could not find file .*launch_tolbe\.boot' "$(setup_log "$@")" \
   "the log does not show what Install said"
 echo "setup: ok"
