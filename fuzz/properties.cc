@@ -68,6 +68,8 @@ class OneFile final : public platform::FileSystem {
   bool OwnProgramPath(std::string*) override { return false; }
   void RemoveLeftovers(const char*, std::int64_t) override {}
   std::int64_t Now() override { return 0; }
+  bool ConfineTo(const char*) override { return true; }
+  platform::Location Locate(const char*) override { return platform::Location::kBeneath; }
   bool ArgumentIsExact(int) override { return true; }
   bool OwnProgramPathIsExact() override { return true; }
 

@@ -44,6 +44,16 @@ bool PrepareInstall(int argc, const char* const* argv, platform::FileSystem& fil
 // kMaxPath, or an empty string when all of them fit.
 std::string FirstPathTooLong(const InstallLayout& layout);
 
+// True when `path`, links followed, stays beneath the root `file_system` is confined to;
+// else says so on `console.err` ("Path PATH leads outside the root directory ROOT").
+bool StaysInRoot(platform::FileSystem& file_system, const Console& console, const std::string& root,
+                 const std::string& path);
+
+// True when every directory the installation run of `layout` writes into and every file it
+// reads stays beneath the root; else says which first leads outside, as StaysInRoot does.
+bool FirstPathOutsideRoot(const InstallLayout& layout, platform::FileSystem& file_system,
+                          const Console& console);
+
 // The installation run. Returns the exit status: 0 when the tree is complete (a launcher
 // that cannot be copied only warns), 1 after the messages of the first fatal failure.
 int RunInstallation(const InstallLayout& layout, platform::FileSystem& file_system,

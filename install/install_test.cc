@@ -76,6 +76,9 @@ TEST(InstallCommand, CommandLine) {
       {{"-s", ""}, 1, "Cannot open init file " + JoinPath("", "Install.ini") + "\n"},
       {{"-s", "a\nb"}, 1, "Line break in root directory a\nb is illegal\n"},
       {{"-s", "a\rb"}, 1, "Line break in root directory a\rb is illegal\n"},
+      // Rootdir would read back without the space, naming another directory.
+      {{"-s", " Q"}, 1, "Leading or trailing space in root directory  Q is illegal\n"},
+      {{"-s", "Q "}, 1, "Leading or trailing space in root directory Q  is illegal\n"},
       // The root argument arrived with look-alikes for characters the code page lacks; a
       // switch with them is no root and does no harm.
       {{"-s", kRoot}, 1, "Root directory Q has characters outside the ANSI code page\n", {2}},

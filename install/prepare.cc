@@ -81,10 +81,15 @@ bool ParseCommandLine(int argc, const char* const* argv, const Console& console,
 // On Windows the root reaches the program in the ANSI code page, where a character the
 // code page lacks becomes a look-alike (α becomes a): the run would install into another
 // tree, a sibling with the look-alike name. Such a root is refused.
+//
+// Spaces at either end of the root would be lost when qrv.ini is read back (a value's
+// outer spaces are dropped), and the runtime would work in another directory.
 bool RootIsUsable(const std::string& root, bool exact, const Console& console) {
   const char* problem = nullptr;
   if (root.find_first_of("\r\n") != std::string::npos) {
     problem = "Line break in root directory %s is illegal\n";
+  } else if (!root.empty() && (root.front() == ' ' || root.back() == ' ')) {
+    problem = "Leading or trailing space in root directory %s is illegal\n";
   } else if (!exact) {
     problem = "Root directory %s has characters outside the ANSI code page\n";
   }
@@ -132,12 +137,24 @@ bool AskForProfile(const Console& console, StartupProfile* profile) {
   return true;
 }
 
+}  // namespace
+
+bool StaysInRoot(platform::FileSystem& file_system, const Console& console, const std::string& root,
+                 const std::string& path) {
+  if (file_system.Locate(path.c_str()) == platform::Location::kBeneath) return true;
+  std::fprintf(console.err, "Path %s leads outside the root directory %s\n", path.c_str(), root.c_str());
+  return false;
+}
+
+namespace {
+
 // Reads VSN and SYSTEM_VSN from the section Install of root/Install.ini and derives the
 // three directories from them.
 bool ReadReleaseDescription(platform::FileSystem& file_system, const Console& console,
-                            InstallLayout* layout) {
+                            InstallLayout* layout, bool root_opened) {
   std::string path = JoinPath(layout->root, "Install.ini");
   if (!Fits(path, console)) return false;
+  if (root_opened && !StaysInRoot(file_system, console, layout->root, path)) return false;
   // Only a regular file: a FIFO or a device would block the run, or feed it anything.
   IniDocument* document =
       ini_detail::LoadFile(file_system, path.c_str(), nullptr, platform::Accept::kRegularFile);
@@ -198,12 +215,17 @@ bool PrepareInstall(int argc, const char* const* argv, platform::FileSystem& fil
   const bool exact = root_index != 0 ? file_system.ArgumentIsExact(root_index)
                                      : file_system.OwnProgramPathIsExact();
   if (!RootIsUsable(layout->root, exact, console)) return false;
+  // From here on nothing is read or written through a link that leads out of the tree, which
+  // may come from an archive. A root that cannot be opened contains nothing: then the
+  // release description cannot be opened either.
+  const bool root_opened = file_system.ConfineTo(layout->root.c_str());
   // Silent mode takes the minimal profile; an empty answer to the question means full.
   layout->profile = StartupProfile::kMinimal;
   if (!layout->silent && !AskForProfile(console, &layout->profile)) return false;
-  if (!ReadReleaseDescription(file_system, console, layout)) return false;
+  if (!ReadReleaseDescription(file_system, console, layout, root_opened)) return false;
   std::string too_long = FirstPathTooLong(*layout);
-  return too_long.empty() || Fits(too_long, console);
+  if (!too_long.empty()) return Fits(too_long, console);
+  return FirstPathOutsideRoot(*layout, file_system, console);
 }
 
 int Main(int argc, const char* const* argv, platform::FileSystem& file_system,

@@ -90,6 +90,19 @@ std::string FirstPathTooLong(const InstallLayout& layout) {
   return "";
 }
 
+bool FirstPathOutsideRoot(const InstallLayout& layout, platform::FileSystem& file_system,
+                          const Console& console) {
+  // The directories, then each file read, in the order the run comes to them. A target's
+  // own name needs no look: a link there is replaced, not followed.
+  std::vector<std::string> paths = {layout.root_bin_dir, layout.runtime_bin_dir, layout.release_dir};
+  for (const char* name : kLaunchers) paths.push_back(JoinPath(layout.runtime_bin_dir, name));
+  for (const char* name : kBootFiles) paths.push_back(JoinPath(layout.release_dir, name));
+  for (const std::string& path : paths) {
+    if (!StaysInRoot(file_system, console, layout.root, path)) return false;
+  }
+  return true;
+}
+
 int RunInstallation(const InstallLayout& layout, platform::FileSystem& file_system,
                     const Console& console) {
   // An existing directory, or one that cannot be made, is passed over: a real problem

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 // Everything the library defines beside its ini_ functions lives in the project's own
@@ -103,6 +104,10 @@ enum class Opened {
   kFailed,      // any other failure
 };
 
+// Where a path leads, with its links followed: beneath the root a file system is confined to,
+// or not (outside it, or nowhere that can be told).
+enum class Location { kBeneath, kOutside };
+
 // Every primitive the product uses, behind one interface so that tests can replace the disk
 // with a fake that records calls and fails on rule. Paths are byte strings handed to the
 // system unchanged. Only an open for reading says why it failed, which a load reports;
@@ -166,6 +171,18 @@ class FileSystem {
   virtual bool CopyReplacing(const char* from, const char* to) = 0;
   // The full path of the running program's own file.
   virtual bool OwnProgramPath(std::string* path) = 0;
+
+  // Keeps this file system beneath the directory `root` (which may itself be reached
+  // through links) from now on: an open for reading, a copy, a replacement and a new
+  // directory fail, changing nothing, where a directory on the way or a link that is
+  // followed leads outside it. Links that stay beneath it work. Where `root` cannot be
+  // opened, nothing is beneath it, and the result is false. POSIX checks each directory it
+  // opens, as the system has it at that moment, so a link made meanwhile cannot lead a
+  // write outside.
+  virtual bool ConfineTo(const char* root) = 0;
+  // Where `path` leads, with every link on it followed; a part that does not exist yet is
+  // where its existing directory is. Always kBeneath when not confined.
+  virtual Location Locate(const char* path) = 0;
   // False when argument `index` of the command line, or the program's own path, reached the
   // program with characters replaced by look-alikes, because the process's ANSI code page
   // lacks them. Always true where arguments and paths are bytes (POSIX).
@@ -178,8 +195,10 @@ class FileSystem {
 extern const char kNotInName[];
 
 // The real file system of the platform this program was built for: paths are bytes, given
-// to the system unchanged (on Windows, in the process's ANSI code page).
+// to the system unchanged (on Windows, in the process's ANSI code page). It is never
+// confined; NewFileSystem() gives an instance of one's own that may be.
 FileSystem& RealFileSystem();
+std::unique_ptr<FileSystem> NewFileSystem();
 
 // The same, with paths in UTF-8, which on Windows reach the wide calls and so may name any
 // file; elsewhere it is RealFileSystem(). NativeToUtf8 turns the system's own form of a

@@ -126,6 +126,93 @@ Kind KindAt(int dir, const char* name, struct stat* st) {
   return Kind::kSpecial;
 }
 
+// The directory a confined file system keeps to, open, and which file it is.
+struct Confinement {
+  bool active = false;
+  int root = -1;  // -1: the root could not be opened, and nothing is beneath it
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+// True when the open directory `dir` is the root of `c` or lies beneath it. Its parents are
+// walked up through "..", as the system has them now, until the root or the top, so what
+// counts is where the open directory is, however it was reached.
+bool Beneath(const Confinement& c, int dir) {
+  if (!c.active) return true;
+  if (c.root < 0) return false;
+  struct stat st;
+  int at = openat(dir, ".", kPathOnly | O_DIRECTORY | O_CLOEXEC);
+  if (at < 0 || fstat(at, &st) != 0) {
+    if (at >= 0) close(at);
+    return false;
+  }
+  for (;;) {
+    if (st.st_dev == c.device && st.st_ino == c.inode) break;
+    const int parent = openat(at, "..", kPathOnly | O_DIRECTORY | O_CLOEXEC);
+    close(at);
+    at = parent;
+    struct stat up;
+    if (at < 0 || fstat(at, &up) != 0 || (up.st_dev == st.st_dev && up.st_ino == st.st_ino)) {
+      if (at >= 0) close(at);
+      return false;  // the top, and the root was not on the way
+    }
+    st = up;
+  }
+  close(at);
+  return true;
+}
+
+// Where resolving a path beneath a confinement ended.
+enum class Resolved { kYes, kOutside, kNoDirectory, kFailed };
+
+// Opens the directory of `path` into `*dir` and puts the final name into `name`, following
+// links at that name by reading them (`follow_last`), while every directory on the way is
+// beneath `c`. On kYes the name is no link (or `follow_last` is false), or nothing.
+Resolved Resolve(const Confinement& c, const char* path, bool follow_last, int* dir, char* name) {
+  char buffer[PATH_MAX];
+  const size_t length = std::strlen(path);
+  if (length >= sizeof buffer) return Resolved::kFailed;
+  std::memcpy(buffer, path, length + 1);
+  if (!OpenDirectoryOf(AT_FDCWD, buffer, name, dir)) {
+    return errno == ENOENT || errno == ENOTDIR ? Resolved::kNoDirectory : Resolved::kFailed;
+  }
+  char link[PATH_MAX];
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (!Beneath(c, *dir)) break;
+    if (!follow_last || KindAt(*dir, name, &st) != Kind::kLink) return Resolved::kYes;
+    const ssize_t n = readlinkat(*dir, name, link, sizeof link);
+    int next;  // a relative link is read from the link's own directory
+    if (hops == 40 || n <= 0 || static_cast<size_t>(n) == sizeof link) break;
+    link[n] = '\0';
+    if (!OpenDirectoryOf(*dir, link, name, &next)) break;
+    close(*dir);
+    *dir = next;
+  }
+  close(*dir);
+  *dir = -1;
+  return Resolved::kOutside;
+}
+
+// Opens `path` with `flags` beneath `c`, links followed where they stay beneath it; -1 with
+// EXDEV where they do not.
+int OpenBeneath(const Confinement& c, const char* path, int flags) {
+  if (!c.active) return open(path, flags);
+  int dir;
+  char name[kReplaceNameRoom];
+  switch (Resolve(c, path, true, &dir, name)) {
+    case Resolved::kYes: break;
+    case Resolved::kNoDirectory: errno = ENOENT; return -1;
+    case Resolved::kOutside: errno = EXDEV; return -1;
+    case Resolved::kFailed: return -1;
+  }
+  const int fd = openat(dir, name, flags | O_NOFOLLOW);
+  const int error = errno;
+  close(dir);
+  errno = error;
+  return fd;
+}
+
 // Follows a symbolic link at the target's name to the regular file it leads to, which need
 // not exist yet (a dangling link: the file it names is made). The system follows it first,
 // so that its rules for this process apply, such as protected_symlinks for a link another
@@ -228,7 +315,7 @@ enum class Unnamed { kWhereSupported, kNever };
 // The one routine behind storing and copying: the target's directory, what stands at the
 // target (links followed or not), whether a temporary can be made there, and the temporary.
 bool Begin(const char* path, AtLink at_link, mode_t mode, NewFile new_file, Unnamed unnamed,
-           Replacement* r) {
+           const Confinement& confinement, Replacement* r) {
   char buffer[PATH_MAX];
   const size_t length = std::strlen(path);
   if (length >= sizeof buffer) return false;
@@ -240,6 +327,7 @@ bool Begin(const char* path, AtLink at_link, mode_t mode, NewFile new_file, Unna
   const bool linked = at_link == AtLink::kFollow && KindAt(dir, r->target, &old) == Kind::kLink;
   if (linked && !FollowLinks(r)) return CloseDirectory(r, false);
   dir = static_cast<int>(r->directory);
+  if (!Beneath(confinement, dir)) return CloseDirectory(r, false);
 
   const Kind kind = KindAt(dir, r->target, &old);
   switch (kind) {
@@ -331,7 +419,7 @@ class PosixFileSystem final : public FileSystem {
   Opened OpenForReading(const char* path, Accept accept, File* file) override {
     int flags = O_RDONLY | O_CLOEXEC;
     if (accept == Accept::kRegularFile) flags |= O_NONBLOCK;
-    int fd = open(path, flags);
+    int fd = OpenBeneath(confinement_, path, flags);
     if (fd < 0) {
       switch (errno) {
         case ENOENT: case ENOTDIR: return Opened::kMissing;
@@ -390,12 +478,20 @@ class PosixFileSystem final : public FileSystem {
   bool Close(File file) override { return close(Fd(file)) == 0 || errno == EINTR; }
 
   bool BeginReplacing(const char* path, AtLink at_link, Replacement* replacement) override {
-    return Begin(path, at_link, 0666, NewFile::kKeepOld, unnamed_, replacement);
+    return Begin(path, at_link, 0666, NewFile::kKeepOld, unnamed_, confinement_, replacement);
   }
   bool FinishReplacing(Replacement* replacement) override { return Finish(replacement); }
   void AbandonReplacing(Replacement* replacement) override { Abandon(replacement); }
 
-  bool MakeDirectory(const char* path) override { return mkdir(path, 0777) == 0; }
+  bool MakeDirectory(const char* path) override {
+    if (!confinement_.active) return mkdir(path, 0777) == 0;
+    int dir;
+    char name[kReplaceNameRoom];
+    if (Resolve(confinement_, path, false, &dir, name) != Resolved::kYes) return false;
+    const bool made = mkdirat(dir, name, 0777) == 0;
+    close(dir);
+    return made;
+  }
 
   bool Exists(const char* path) override {
     struct stat st;
@@ -407,12 +503,13 @@ class PosixFileSystem final : public FileSystem {
   // may always write the copy, as on Windows: a source unpacked read-only must not make
   // the next run's copy fail.
   bool CopyReplacing(const char* from, const char* to) override {
-    int from_fd = open(from, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int from_fd = OpenBeneath(confinement_, from, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (from_fd < 0) return false;
     struct stat st;
     Replacement r;
     if (fstat(from_fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !Begin(to, AtLink::kReplace, (st.st_mode & 0777) | S_IWUSR, NewFile::kMode, unnamed_, &r)) {
+        !Begin(to, AtLink::kReplace, (st.st_mode & 0777) | S_IWUSR, NewFile::kMode, unnamed_,
+               confinement_, &r)) {
       close(from_fd);
       return false;
     }
@@ -463,8 +560,50 @@ class PosixFileSystem final : public FileSystem {
   bool ArgumentIsExact(int) override { return true; }
   bool OwnProgramPathIsExact() override { return true; }
 
+  bool ConfineTo(const char* root) override {
+    if (confinement_.root >= 0) close(confinement_.root);
+    confinement_ = Confinement{};
+    confinement_.active = true;
+    const int fd = open(root, kPathOnly | O_DIRECTORY | O_CLOEXEC);  // its own links followed
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0) {
+      confinement_.root = fd;
+      confinement_.device = st.st_dev;
+      confinement_.inode = st.st_ino;
+      return true;
+    }
+    if (fd >= 0) close(fd);
+    return false;
+  }
+
+  Location Locate(const char* path) override {
+    if (!confinement_.active) return Location::kBeneath;
+    int dir;
+    char name[kReplaceNameRoom];
+    switch (Resolve(confinement_, path, true, &dir, name)) {
+      case Resolved::kYes:
+        close(dir);
+        return Location::kBeneath;
+      case Resolved::kNoDirectory: {  // where the directory would be
+        std::string parent = path;
+        while (!parent.empty() && parent.back() == '/') parent.pop_back();
+        const size_t slash = parent.rfind('/');
+        if (slash == std::string::npos || slash == 0) return Location::kOutside;
+        parent.resize(slash);
+        return Locate(parent.c_str());
+      }
+      default:
+        return Location::kOutside;
+    }
+  }
+
+  ~PosixFileSystem() override {
+    if (confinement_.root >= 0) close(confinement_.root);
+  }
+
  private:
   const Unnamed unnamed_;
+  Confinement confinement_;
 };
 
 }  // namespace
@@ -472,6 +611,10 @@ class PosixFileSystem final : public FileSystem {
 FileSystem& RealFileSystem() {
   static PosixFileSystem file_system(Unnamed::kWhereSupported);
   return file_system;
+}
+
+std::unique_ptr<FileSystem> NewFileSystem() {
+  return std::make_unique<PosixFileSystem>(Unnamed::kWhereSupported);
 }
 
 FileSystem& FileSystemWithNamedTemporariesForTesting() {

@@ -102,6 +102,11 @@ struct AnsiCalls {
     return CopyFileA(from, to, only_new) != 0;
   }
   static bool MakeDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
+  // Opens a file or directory only to ask about it, following links and junctions.
+  static HANDLE OpenToAsk(const char* path) {
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  }
   // ReplaceFile given full paths, since Wine's does not accept a bare name.
   static bool Replace(const char* target, const char* replacement) {
     char full_target[MAX_PATH], full_replacement[MAX_PATH];
@@ -138,6 +143,11 @@ struct Utf8Calls {
   static bool MakeDirectory(const char* path) {
     return CreateDirectoryW(WidePath(path, kCodePage).get(), nullptr) != 0;
   }
+  static HANDLE OpenToAsk(const char* path) {
+    return CreateFileW(WidePath(path, kCodePage).get(), 0,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  }
   static bool Replace(const char* target, const char* replacement) {
     wchar_t full_target[kWideRoom], full_replacement[kWideRoom];
     const WidePath wide_target(target, kCodePage), wide_replacement(replacement, kCodePage);
@@ -170,6 +180,34 @@ std::size_t DirectoryLength(const char* path) {
   return length;
 }
 
+// `path` without its last part: its directory, or "." when it names none.
+std::string DirectoryPart(const char* path) {
+  std::size_t length = DirectoryLength(path);
+  if (length == 0) return ".";
+  if (length > 1 && (path[length - 1] == '\\' || path[length - 1] == '/') && path[length - 2] != ':') --length;
+  return std::string(path, length);
+}
+
+// The final path of an open file: links and junctions resolved, as the system has it.
+bool FinalPath(HANDLE handle, std::wstring* final) {
+  wchar_t buffer[kWideRoom];
+  const DWORD n = GetFinalPathNameByHandleW(handle, buffer, kWideRoom, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= kWideRoom) return false;
+  final->assign(buffer, n);
+  return true;
+}
+
+// True when `path` is `root` or lies beneath it; paths compare without regard to case, as
+// Windows names do.
+bool IsBeneath(const std::wstring& path, const std::wstring& root) {
+  if (root.empty() || path.size() < root.size() ||
+      CompareStringOrdinal(path.c_str(), static_cast<int>(root.size()), root.c_str(),
+                           static_cast<int>(root.size()), TRUE) != CSTR_EQUAL) {
+    return false;
+  }
+  return path.size() == root.size() || root.back() == L'\\' || path[root.size()] == L'\\';
+}
+
 // What came of making a temporary.
 enum class Made { kYes, kDenied, kFailed };
 
@@ -183,6 +221,7 @@ template <typename Calls>
 class Win32FileSystem final : public FileSystem {
  public:
   Opened OpenForReading(const char* path, Accept accept, File* file) override {
+    if (Outside(path)) return Opened::kFailed;
     HANDLE handle = Calls::Create(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE) {
       switch (GetLastError()) {
@@ -233,7 +272,7 @@ class Win32FileSystem final : public FileSystem {
   // Links on Windows need a privilege to make and are followed by the calls below.
   bool BeginReplacing(const char* path, AtLink, Replacement* r) override {
     DWORD attributes;
-    if (!ReplaceableTarget(path, r, &attributes)) return false;
+    if (Outside(DirectoryPart(path).c_str()) || !ReplaceableTarget(path, r, &attributes)) return false;
     r->attributes = attributes;
     if (IsDevice(path)) return InPlace(path, r);  // NUL, CON: written as they are
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -291,7 +330,9 @@ class Win32FileSystem final : public FileSystem {
     return UnixSeconds(now);
   }
 
-  bool MakeDirectory(const char* path) override { return Calls::MakeDirectory(path); }
+  bool MakeDirectory(const char* path) override {
+    return !Outside(DirectoryPart(path).c_str()) && Calls::MakeDirectory(path);
+  }
 
   bool Exists(const char* path) override {
     return Calls::Attributes(path) != INVALID_FILE_ATTRIBUTES;
@@ -304,7 +345,7 @@ class Win32FileSystem final : public FileSystem {
     Replacement r;
     DWORD attributes;
     if (source == INVALID_FILE_ATTRIBUTES || (source & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !ReplaceableTarget(to, &r, &attributes)) {
+        Outside(from) || Outside(DirectoryPart(to).c_str()) || !ReplaceableTarget(to, &r, &attributes)) {
       return false;
     }
     r.attributes = INVALID_FILE_ATTRIBUTES;  // a copy is a new file: nothing of the old is kept
@@ -356,6 +397,37 @@ class Win32FileSystem final : public FileSystem {
     return FitsCodePage(arguments[index]);
   }
 
+  bool ConfineTo(const char* root) override {
+    confined_ = true;
+    root_.clear();
+    const HANDLE handle = Calls::OpenToAsk(root);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool known = FinalPath(handle, &root_);
+    CloseHandle(handle);
+    if (!known) root_.clear();
+    return known;
+  }
+
+  // The final path of `path`, or of the nearest directory above it that exists.
+  Location Locate(const char* path) override {
+    if (!confined_) return Location::kBeneath;
+    std::string at = path;
+    for (int up = 0; up < 256; ++up) {
+      const HANDLE handle = Calls::OpenToAsk(at.c_str());
+      if (handle != INVALID_HANDLE_VALUE) {
+        std::wstring final;
+        const bool known = FinalPath(handle, &final);
+        CloseHandle(handle);
+        return known && IsBeneath(final, root_) ? Location::kBeneath : Location::kOutside;
+      }
+      const DWORD error = GetLastError();
+      const std::string parent = DirectoryPart(at.c_str());
+      if ((error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) || parent == at) break;
+      at = parent;
+    }
+    return Location::kOutside;
+  }
+
   bool OwnProgramPathIsExact() override {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
@@ -367,6 +439,14 @@ class Win32FileSystem final : public FileSystem {
   }
 
  private:
+  // True when this file system is confined and `path` leads outside its root. The look
+  // and the use that follows are two steps here: unlike the POSIX one, this backend does
+  // not hold the directory it looked at.
+  bool Outside(const char* path) { return confined_ && Locate(path) != Location::kBeneath; }
+
+  bool confined_ = false;
+  std::wstring root_;  // the final path of the root; empty: nothing is beneath it
+
   // Puts `path` into `r->target` and the attributes of what stands there into `*attributes`
   // (INVALID_FILE_ATTRIBUTES when nothing does); false when it does not fit, or names a
   // directory or a file made read-only, which is not replaced.
@@ -460,6 +540,8 @@ FileSystem& Utf8FileSystem() {
   static Win32FileSystem<Utf8Calls> file_system;
   return file_system;
 }
+
+std::unique_ptr<FileSystem> NewFileSystem() { return std::make_unique<Win32FileSystem<AnsiCalls>>(); }
 
 // Windows has no unnamed files: every temporary has a name.
 FileSystem& FileSystemWithNamedTemporariesForTesting() { return RealFileSystem(); }

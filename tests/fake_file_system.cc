@@ -65,7 +65,7 @@ platform::File FakeFileSystem::Open(const std::string& path) {
 
 platform::Opened FakeFileSystem::OpenForReading(const char* path, platform::Accept accept,
                                                 platform::File* file) {
-  if (!Record(Op::kOpenRead, path)) return platform::Opened::kFailed;
+  if (!Record(Op::kOpenRead, path) || Outside(path)) return platform::Opened::kFailed;
   if (directories.count(path) != 0) return platform::Opened::kDirectory;
   if (files.count(path) == 0) return platform::Opened::kMissing;
   if (accept == platform::Accept::kRegularFile && special.count(path) != 0) {
@@ -117,7 +117,7 @@ bool FakeFileSystem::Close(platform::File file) {
 
 bool FakeFileSystem::BeginReplacing(const char* path, platform::AtLink,
                                     platform::Replacement* replacement) {
-  if (!Record(Op::kReplace, path) || directories.count(path) != 0 ||
+  if (!Record(Op::kReplace, path) || Outside(DirectoryOf(path)) || directories.count(path) != 0 ||
       read_only.count(path) != 0) {
     return false;
   }
@@ -146,7 +146,9 @@ void FakeFileSystem::AbandonReplacing(platform::Replacement* replacement) {
 }
 
 bool FakeFileSystem::MakeDirectory(const char* path) {
-  if (!Record(Op::kMakeDirectory, path) || files.count(path) != 0) return false;
+  if (!Record(Op::kMakeDirectory, path) || Outside(DirectoryOf(path)) || files.count(path) != 0) {
+    return false;
+  }
   return directories.insert(path).second;
 }
 
@@ -162,12 +164,48 @@ bool FakeFileSystem::CopyReplacing(const char* from, const char* to) {
     }
     return false;
   }
-  if (files.count(from) == 0 || special.count(from) != 0 || directories.count(to) != 0 ||
+  if (Outside(from) || Outside(DirectoryOf(to)) || files.count(from) == 0 ||
+      special.count(from) != 0 || directories.count(to) != 0 ||
       read_only.count(to) != 0) {
     return false;
   }
   Put(to, files[from]);
   return true;
+}
+
+bool FakeFileSystem::ConfineTo(const char* root) {
+  root_ = root;
+  root_exists_ = directories.count(root) != 0 ||
+                 std::any_of(files.begin(), files.end(),
+                             [root](const auto& file) { return DirectoryOf(file.first) == root; });
+  return root_exists_;
+}
+
+bool FakeFileSystem::Outside(const std::string& path) const {
+  if (!root_) return false;
+  if (!root_exists_) return true;  // nothing is beneath a root that is not there
+  std::string resolved = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    bool followed = false;
+    for (const auto& [link, target] : links) {
+      const bool on_the_way = resolved.compare(0, link.size(), link) == 0 &&
+                              (resolved.size() == link.size() || resolved[link.size()] == platform::kSeparator);
+      if (on_the_way) {
+        resolved = target + resolved.substr(link.size());
+        followed = true;
+        break;
+      }
+    }
+    if (!followed) {
+      return !(resolved == *root_ || resolved.compare(0, root_->size() + 1, *root_ + platform::kSeparator) == 0);
+    }
+  }
+  return true;  // a loop leads nowhere beneath
+}
+
+platform::Location FakeFileSystem::Locate(const char* path) {
+  if (!Record(Op::kLocate, path) || Outside(path)) return platform::Location::kOutside;
+  return platform::Location::kBeneath;
 }
 
 void FakeFileSystem::RemoveLeftovers(const char* directory, std::int64_t not_after) {

@@ -15,7 +15,7 @@
 namespace testing_support {
 
 enum class Op { kOpenRead, kSize, kRead, kWrite, kClose, kReplace, kCommit, kAbandon,
-                kMakeDirectory, kExists, kCopy, kOwnPath, kRemoveLeftovers };
+                kMakeDirectory, kExists, kCopy, kOwnPath, kRemoveLeftovers, kLocate };
 
 struct Call {
   Op op;
@@ -54,6 +54,9 @@ class FakeFileSystem final : public platform::FileSystem {
   // disk, and from then on nothing reaches the disk and every call fails.
   std::size_t crash_at = SIZE_MAX;
 
+  // Symbolic links: a path, and the path it leads to. Only where a confined disk locates
+  // paths (Locate, and the calls it refuses) are they followed.
+  std::map<std::string, std::string> links;
   // Every call counts one tick of the clock that Now() reads and files are stamped with.
   std::map<std::string, std::int64_t> modified;
 
@@ -81,6 +84,8 @@ class FakeFileSystem final : public platform::FileSystem {
   bool CopyReplacing(const char* from, const char* to) override;
   bool OwnProgramPath(std::string* path) override;
   void RemoveLeftovers(const char* directory, std::int64_t not_after) override;
+  bool ConfineTo(const char* root) override;
+  platform::Location Locate(const char* path) override;
   std::int64_t Now() override { return static_cast<std::int64_t>(calls.size()); }
   bool ArgumentIsExact(int index) override { return inexact_arguments.count(index) == 0; }
   bool OwnProgramPathIsExact() override { return own_path_exact; }
@@ -102,6 +107,10 @@ class FakeFileSystem final : public platform::FileSystem {
   std::map<std::intptr_t, OpenFile> open_;
   std::intptr_t next_ = 3;
   std::uint64_t temporaries_ = 0;
+  std::optional<std::string> root_;  // the root the disk is confined to
+  bool root_exists_ = false;
+  // True when the disk is confined and `path` leads outside its root; not recorded.
+  bool Outside(const std::string& path) const;
   bool crashed_ = false;
 };
 

@@ -386,6 +386,35 @@ TEST(PosixFileSystem, CopiesLikeCp) {
   EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"fifo", "link", "outside", "source"}));
 }
 
+// A file system confined to a root checks each directory as it opens it: links made after
+// any look beforehand (as by a tree's owner racing the run) lead nothing outside, and links
+// that stay beneath the root work.
+TEST(PosixFileSystem, ConfinedOperationsStayBeneathTheRoot) {
+  TempDir dir;
+  const std::string root = dir / "root", outside = dir / "outside";
+  std::filesystem::create_directories(root + "/inside");
+  std::filesystem::create_directories(outside);
+  WriteFileBytes(root + "/source", "source");
+  WriteFileBytes(outside + "/secret", "secret");
+  const std::unique_ptr<platform::FileSystem> disk = platform::NewFileSystem();
+  ASSERT_TRUE(disk->ConfineTo(root.c_str()));
+  ASSERT_EQ(symlink("../outside", (root + "/bin").c_str()), 0);
+  ASSERT_EQ(symlink((outside + "/secret").c_str(), (root + "/leak").c_str()), 0);
+  ASSERT_EQ(symlink("inside", (root + "/in").c_str()), 0);
+  platform::Replacement replacement;
+  platform::File file;
+  EXPECT_FALSE(disk->CopyReplacing((root + "/source").c_str(), (root + "/bin/copy").c_str()));
+  EXPECT_FALSE(disk->CopyReplacing((root + "/leak").c_str(), (root + "/copy").c_str()));
+  EXPECT_FALSE(disk->MakeDirectory((root + "/bin/made").c_str()));
+  EXPECT_FALSE(disk->BeginReplacing((root + "/bin/new.ini").c_str(), platform::AtLink::kReplace, &replacement));
+  EXPECT_NE(disk->OpenForReading((root + "/leak").c_str(), platform::Accept::kAnyFile, &file), platform::Opened::kYes);
+  EXPECT_EQ(disk->Locate((root + "/bin/missing/copy").c_str()), platform::Location::kOutside);
+  EXPECT_EQ(Names(outside), std::set<std::string>{"secret"});
+  EXPECT_TRUE(disk->CopyReplacing((root + "/source").c_str(), (root + "/in/copy").c_str()));
+  EXPECT_EQ(ReadFileBytes(root + "/inside/copy"), "source");
+  EXPECT_EQ(disk->Locate((root + "/in/missing/copy").c_str()), platform::Location::kBeneath);
+}
+
 // Install on a tree from elsewhere, which may hold what a Windows tree cannot: set-ID
 // bits, FIFOs, symbolic links.
 class PosixInstall : public ::testing::Test {
