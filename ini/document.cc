@@ -425,6 +425,11 @@ const char* ini_key_at(const IniSection* section, std::int32_t position) {
   return section->entries[position]->key;
 }
 
+const char* ini_value_at(const IniSection* section, std::int32_t position) {
+  if (section == nullptr || position < 0 || position >= section->count) return nullptr;
+  return section->entries[position]->value;
+}
+
 int ini_remove_key(IniSection* section, const char* key) {
   std::int32_t found = FindKey(section, key);
   if (found < 0) return 1;

@@ -110,6 +110,7 @@ TEST_F(IniDocumentTest, NullContainersAreForgiven) {
   EXPECT_EQ(ini_get_value(ini_find_section(missing, "Install"), "VSN"), nullptr);
   EXPECT_EQ(ini_section_name_at(missing, 0), nullptr);
   EXPECT_EQ(ini_key_at(nullptr, 0), nullptr);
+  EXPECT_EQ(ini_value_at(nullptr, 0), nullptr);
   ini_free_document(missing);
   ini_free_section(nullptr);
 }
@@ -233,9 +234,11 @@ TEST_F(IniDocumentTest, PositionsOutsideTheListGiveNull) {
   for (int32_t position : {-1, 1, 2, INT32_MIN, INT32_MAX}) {
     EXPECT_EQ(ini_section_name_at(document, position), nullptr) << position;
     EXPECT_EQ(ini_key_at(section, position), nullptr) << position;
+    EXPECT_EQ(ini_value_at(section, position), nullptr) << position;
   }
   EXPECT_STREQ(ini_section_name_at(document, 0), "s");
   EXPECT_STREQ(ini_key_at(section, 0), "k");
+  EXPECT_STREQ(ini_value_at(section, 0), "v");
   ini_free_document(document);
 }
 

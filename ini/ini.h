@@ -65,7 +65,7 @@ typedef struct IniDocument {
 /* NULL: no document, section, name, key or value is ever NULL, with these exceptions, which
  * make the lookups of a file that did not load safe to chain:
  * ini_free_document(NULL) and ini_free_section(NULL) do nothing, as free(NULL) does;
- * ini_find_section, ini_section_name_at, ini_get_value and ini_key_at given a NULL
+ * ini_find_section, ini_section_name_at, ini_get_value, ini_key_at and ini_value_at given a NULL
  * document or section return NULL; ini_store_file and ini_check_document given a NULL
  * document return -1.
  *
@@ -118,6 +118,10 @@ const char *ini_get_value(const IniSection *section, const char *key);
 /* The key of the entry at `position`, or NULL when the position is not in 0..count-1 or
  * `section` is NULL. Lent like ini_get_value's result. */
 const char *ini_key_at(const IniSection *section, int32_t position);
+
+/* The value of the entry at `position`, or NULL when the position is not in 0..count-1 or
+ * `section` is NULL. Lent like ini_get_value's result. */
+const char *ini_value_at(const IniSection *section, int32_t position);
 
 /* Releases the first entry with `key`, and moves the last entry into its position.
  * Returns 0 when an entry was removed, 1 when no entry has that key. */

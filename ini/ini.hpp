@@ -3,18 +3,20 @@
 // range-for and <algorithm> over sections and entries, typed values. A thin layer over
 // ini.h: no behaviour of its own, no exceptions thrown by it.
 //
-//   ini::LoadResult loaded = ini::Document::LoadFile("Install.ini");
+//   ini::LoadResult loaded = ini::Document::LoadOrNew("settings.ini");  // new on a first run
 //   if (!loaded) std::fprintf(stderr, "%s\n", loaded.report.reason);
-//   for (ini::SectionView section : loaded.document)
-//     for (ini::Entry entry : section) use(section.Name(), entry.key, entry.value);
 //   int port = loaded.document.Get<int>("server", "port").value_or(80);
+//   std::string host = loaded.document.Get("server", "host").value_or(std::string("localhost"));
+//   loaded.document.Set("server", "port", port + 1);  // written as 81
+//   if (!loaded.document.Store("settings.ini")) ...
 //
-// Lifetimes follow ini.h: a view (SectionView, Entry, a std::string_view) is lent. A section
-// view and its name are valid until that section is replaced, removed or released; an
-// entry's key and value until that entry receives a new value or is removed, or its section
-// is released. Releasing the document releases all of them. Names, keys and values handed
-// in are std::string_views (a literal, a std::string or a view all do), copied where they
-// are kept; as C strings, they end at a NUL they hold.
+// Lent and copied: a view (SectionView, Entry, a std::string_view, what Get() finds) is lent.
+// A section view and its name are valid until that section is replaced, removed or
+// released; an entry's key and value until that entry receives a new value or is removed,
+// or its section is released. Releasing the document releases all of them. Copies are
+// yours: Get<std::string>(), Get<int>() and the like, and value_or() given a std::string.
+// Names, keys and values handed in are Text (a literal, a std::string or a
+// std::string_view), copied where they are kept; as C strings, they end at a NUL they hold.
 #ifndef INI_INI_HPP_
 #define INI_INI_HPP_
 
@@ -28,20 +30,72 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <type_traits>
+#include <utility>
 
 #include "ini/ini.h"
 
 namespace quorva {
 // Loading and storing by a path in the system's own form (UTF-16 on Windows, where any
 // path then works; bytes elsewhere): part of the library, for Document below.
-IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLoadReport* report);
+// `*missing` (which may be null) tells whether the load failed only because the file is not
+// there.
+IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLoadReport* report,
+                            bool* missing = nullptr);
 int StoreNativePath(const IniDocument* document, const std::filesystem::path::value_type* path);
 }  // namespace quorva
 
 namespace ini {
+
+// Text handed to the library: a literal, a std::string or a std::string_view (one the library
+// lent too). A null `const char*` is no text: the call that gets it does nothing and says so
+// (it finds nothing, stores nothing, gives Changed::kFailed). `nullptr` itself does not
+// compile.
+class Text {
+ public:
+  Text(std::string_view text) : text_(text) {}                 // NOLINT: implicit by design
+  Text(const std::string& text) : text_(text) {}               // NOLINT
+  Text(const char* text) : text_(text == nullptr ? std::string_view() : text), null_(text == nullptr) {}  // NOLINT
+  Text(std::nullptr_t) = delete;
+  std::string_view view() const { return text_; }
+  bool null() const { return null_; }
+
+ private:
+  std::string_view text_;
+  bool null_ = false;
+};
+
+// What a change did.
+enum class Changed {
+  kAppended,  // a new entry, or a new section, went after the last
+  kReplaced,  // the first entry with the key got the value, or the section took the place
+              // (and position) of the first one of its name, which was released
+  kRemoved,   // the first entry or section of that name was removed and released
+  kNotFound,  // there was nothing of that name to remove
+  kFailed,    // nothing changed: an empty view or owner, an empty section, or no text
+};
+
+// A value found, lent like an Entry, or none: a std::optional<std::string_view> whose
+// value_or gives the fallback's own kind of text. With a std::string fallback it gives a
+// std::string, a copy that cannot dangle; with a literal or a view, a view.
+class Value : public std::optional<std::string_view> {
+ public:
+  using std::optional<std::string_view>::optional;
+  Value(std::optional<std::string_view> found) : std::optional<std::string_view>(found) {}  // NOLINT
+  std::string value_or(const std::string& fallback) const {
+    return has_value() ? std::string(**this) : fallback;
+  }
+  std::string value_or(std::string&& fallback) const {
+    return has_value() ? std::string(**this) : std::move(fallback);
+  }
+  std::string_view value_or(const char* fallback) const {
+    return has_value() ? **this : fallback == nullptr ? std::string_view() : std::string_view(fallback);
+  }
+  std::string_view value_or(std::string_view fallback) const { return has_value() ? **this : fallback; }
+};
 
 namespace detail {
 
@@ -50,7 +104,8 @@ namespace detail {
 // does in the C functions that keep text).
 class CText {
  public:
-  explicit CText(std::string_view text) {
+  explicit CText(Text given) {
+    const std::string_view text = given.view();
     char* to = small_;
     if (text.size() >= sizeof small_) {
       large_ = static_cast<char*>(std::malloc(text.size() + 1));
@@ -87,7 +142,9 @@ inline bool EqualsIgnoringAsciiCase(std::string_view text, std::string_view word
 // A value's text as a T; nothing when it is not one. See SectionView::Get<T>.
 template <typename T>
 std::optional<T> Parse(std::string_view text) {
-  if constexpr (std::is_same_v<T, bool>) {
+  if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view>) {
+    return T(text);
+  } else if constexpr (std::is_same_v<T, bool>) {
     for (std::string_view yes : {"1", "true", "yes", "on"}) {
       if (EqualsIgnoringAsciiCase(text, yes)) return true;
     }
@@ -96,7 +153,8 @@ std::optional<T> Parse(std::string_view text) {
     }
     return std::nullopt;
   } else {
-    static_assert(std::is_arithmetic_v<T>, "Get<T> reads integers, floating point and bool");
+    static_assert(std::is_arithmetic_v<T>,
+                  "Get<T> reads integers, floating point, bool, std::string and std::string_view");
     T value{};
     const char* const end = text.data() + text.size();
     const std::from_chars_result result = std::from_chars(text.data(), end, value);
@@ -104,6 +162,46 @@ std::optional<T> Parse(std::string_view text) {
     return value;
   }
 }
+
+// Types that are characters, not numbers: Set() takes them as text only.
+template <typename T>
+constexpr bool kIsCharacter = std::is_same_v<T, char> || std::is_same_v<T, wchar_t> ||
+                              std::is_same_v<T, char16_t> || std::is_same_v<T, char32_t>;
+
+// `value` as Get<T> reads it back exactly: decimal, the shortest floating point form that
+// reads back the same, true or false.
+template <typename T>
+class Formatted {
+ public:
+  explicit Formatted(T value) {
+    if constexpr (std::is_same_v<T, bool>) {
+      text_ = value ? "true" : "false";
+    } else {
+      const std::to_chars_result end = std::to_chars(digits_, digits_ + sizeof digits_, value);
+      text_ = std::string_view(digits_, static_cast<std::size_t>(end.ptr - digits_));
+    }
+  }
+  std::string_view view() const { return text_; }
+
+ private:
+  char digits_[64];  // room for any long double's shortest form
+  std::string_view text_;
+};
+
+// True for a null C string, which is no text.
+template <typename V>
+bool IsNull(const V& value) {
+  if constexpr (std::is_same_v<V, Text>) {
+    return value.null();
+  } else if constexpr (std::is_convertible_v<const V&, const char*> && !std::is_array_v<V>) {
+    return static_cast<const char*>(value) == nullptr;
+  } else {
+    return false;
+  }
+}
+
+inline Changed Added(int added) { return added == 1 ? Changed::kAppended : Changed::kReplaced; }
+inline Changed Removed(int removed) { return removed == 0 ? Changed::kRemoved : Changed::kNotFound; }
 
 }  // namespace detail
 
@@ -174,8 +272,8 @@ struct EntryAt {
 // A section held elsewhere (by a document, or by a Section): lent, valid until that
 // section is replaced, removed or released. May be empty (from a lookup that found
 // nothing, or an empty owner): then it tests false, and every operation does nothing and
-// says so: Name() is empty, Size() 0, Get() nothing, Set() and Remove() false, and the
-// loop over it sees no entry.
+// says so: Name() is empty, Size() 0, Get() nothing, Set() and Remove() Changed::kFailed,
+// and the loop over it sees no entry.
 class SectionView {
  public:
   SectionView() = default;
@@ -188,8 +286,8 @@ class SectionView {
   std::int32_t Size() const { return section_ == nullptr ? 0 : section_->count; }
 
   // The value of the first entry with `key`; lent like an Entry.
-  std::optional<std::string_view> Get(std::string_view key) const {
-    const char* value = ini_get_value(section_, detail::CText(key).get());
+  Value Get(Text key) const {
+    const char* value = key.null() ? nullptr : ini_get_value(section_, detail::CText(key).get());
     if (value == nullptr) return std::nullopt;
     return std::string_view(value);
   }
@@ -198,22 +296,35 @@ class SectionView {
   //   - integers: decimal digits, with '-' before them for signed types; no '+', no spaces,
   //     no 0x; a value outside T's range is none;
   //   - floating point: as std::from_chars reads it: 1.5, -2e3, inf, nan; no '+';
-  //   - bool: 1, true, yes, on and 0, false, no, off, in any ASCII case.
+  //   - bool: 1, true, yes, on and 0, false, no, off, in any ASCII case;
+  //   - std::string: a copy of the value; std::string_view: the value, lent.
   template <typename T>
-  std::optional<T> Get(std::string_view key) const {
+  std::optional<T> Get(Text key) const {
     const std::optional<std::string_view> text = Get(key);
     if (!text) return std::nullopt;
     return detail::Parse<T>(*text);
   }
-  // Stores copies of `key` and `value`: true when a new entry was appended, false when the
-  // first entry with `key` received the new value, or the view is empty (nothing stored).
-  bool Set(std::string_view key, std::string_view value) const {
-    return section_ != nullptr &&
-           ini_set_value(section_, detail::CText(key).get(), detail::CText(value).get()) == 1;
+  // Stores copies of `key` and `value`: kAppended for a new entry, kReplaced when the first
+  // entry with `key` got the value, kFailed (nothing stored) for an empty view or no text.
+  // A number or bool is written as Get<T> reads it back exactly: integers in decimal,
+  // floating point in the shortest form that reads back the same (std::to_chars), bool as
+  // true or false. A character (char) is refused at compile time: pass a string.
+  Changed Set(Text key, Text value) const {
+    if (section_ == nullptr || key.null() || value.null()) return Changed::kFailed;
+    return detail::Added(ini_set_value(section_, detail::CText(key).get(), detail::CText(value).get()));
   }
-  // True when the first entry with `key` was removed, false when there was none.
-  bool Remove(std::string_view key) const {
-    return section_ != nullptr && ini_remove_key(section_, detail::CText(key).get()) == 0;
+  template <typename T, std::enable_if_t<std::is_arithmetic_v<T> && !detail::kIsCharacter<T>, int> = 0>
+  Changed Set(Text key, T value) const {
+    return Set(key, Text(detail::Formatted<T>(value).view()));
+  }
+  // A character would be written as its number: pass a string instead.
+  template <typename T, std::enable_if_t<detail::kIsCharacter<T>, int> = 0>
+  Changed Set(Text key, T value) const = delete;
+  // kRemoved when the first entry with `key` was removed, kNotFound when there was none,
+  // kFailed for an empty view or no text.
+  Changed Remove(Text key) const {
+    if (section_ == nullptr || key.null()) return Changed::kFailed;
+    return detail::Removed(ini_remove_key(section_, detail::CText(key).get()));
   }
 
   // The entries in position order.
@@ -248,8 +359,8 @@ struct SectionAt {
 // View() is empty.
 class Section {
  public:
-  // A new empty section with its own copy of `name`.
-  explicit Section(std::string_view name) : section_(ini_new_section(detail::CText(name).get())) {}
+  // A new empty section with its own copy of `name`; an empty owner when `name` is no text.
+  explicit Section(Text name) : section_(name.null() ? nullptr : ini_new_section(detail::CText(name).get())) {}
   // Takes over a section that no document holds (from ini_new_section or
   // ini_copy_section); null gives an empty owner.
   static Section Adopt(IniSection* section) {
@@ -260,8 +371,9 @@ class Section {
   // A new section named `new_name` with one copy of each distinct key of `source`, with the
   // value of its first occurrence, in the order of first occurrences; an empty owner when
   // `source` is empty.
-  static Section Copy(SectionView source, std::string_view new_name) {
-    return Adopt(source ? ini_copy_section(source.get(), detail::CText(new_name).get()) : nullptr);
+  static Section Copy(SectionView source, Text new_name) {
+    return Adopt(source && !new_name.null() ? ini_copy_section(source.get(), detail::CText(new_name).get())
+                                            : nullptr);
   }
 
   explicit operator bool() const { return section_ != nullptr; }
@@ -297,9 +409,20 @@ class Bytes {
 
 struct LoadResult;
 
+// What a store did: `code` is ini_store_file's (0 saved, -1 nothing created, -2 not
+// saved, the old file whole, -3 refused), and `reason` says why not in short English
+// (static; "" for 0): "no document" for an empty owner, Check()'s reason for -3.
+struct StoreResult {
+  int code;
+  const char* reason;
+  explicit operator bool() const { return code == 0; }
+};
+inline bool operator==(const StoreResult& result, int code) { return result.code == code; }
+inline bool operator!=(const StoreResult& result, int code) { return result.code != code; }
+
 // A document, owned: released with the object. Move-only; a moved-from or failed-to-load
 // document is empty: it tests false, holds no section, finds nothing, adds, removes and
-// stores nothing.
+// stores nothing (Changed::kFailed; Store gives -1, "no document").
 //
 // Views into a document live only as long as the document: keep the Document (or the
 // LoadResult) in a variable. `auto view = ini::Document::LoadFile(p).document.Find("s");`
@@ -317,6 +440,10 @@ class Document {
   // the wide calls), where ini_load_file takes only what the ANSI code page holds.
   static LoadResult LoadFile(const std::filesystem::path& path);
   static LoadResult LoadMemory(std::string_view bytes);
+  // LoadFile, giving a new empty document (and `created`) when, and only when, the file
+  // does not exist: the first run of a program whose settings file is yet to be written.
+  // A file that exists but cannot be read or is rejected is an error as for LoadFile.
+  static LoadResult LoadOrNew(const std::filesystem::path& path);
 
   explicit operator bool() const { return document_ != nullptr; }
   IniDocument* get() const { return document_.get(); }
@@ -330,23 +457,24 @@ class Document {
   iterator end() const { return iterator::End(get()); }
 
   // The first section named `name`; an empty view when there is none.
-  SectionView Find(std::string_view name) const {
-    return SectionView(ini_find_section(get(), detail::CText(name).get()));
+  SectionView Find(Text name) const {
+    return SectionView(name.null() ? nullptr : ini_find_section(get(), detail::CText(name).get()));
   }
   // The value of `key` in the first section named `section`, as text or as a T (see
   // SectionView::Get<T>).
-  std::optional<std::string_view> Get(std::string_view section, std::string_view key) const {
-    return Find(section).Get(key);
-  }
+  Value Get(Text section, Text key) const { return Find(section).Get(key); }
   template <typename T>
-  std::optional<T> Get(std::string_view section, std::string_view key) const {
+  std::optional<T> Get(Text section, Text key) const {
     return Find(section).Get<T>(key);
   }
   // Sets `key` to `value` in the first section named `section`, which is appended first
-  // when the document holds none of that name. True when a new entry was appended; false
-  // when an entry received the new value, or the document is empty (nothing stored).
-  bool Set(std::string_view section, std::string_view key, std::string_view value) {
-    if (!*this) return false;
+  // when the document holds none of that name; numbers and bool as SectionView::Set writes
+  // them. kAppended, kReplaced, or kFailed (nothing stored) for an empty document or no
+  // text.
+  template <typename V, typename = decltype(std::declval<SectionView>().Set(std::declval<Text>(),
+                                                                          std::declval<const V&>()))>
+  Changed Set(Text section, Text key, const V& value) {
+    if (!*this || section.null() || key.null() || detail::IsNull(value)) return Changed::kFailed;
     SectionView found = Find(section);
     if (!found) {
       Section made(section);
@@ -355,24 +483,31 @@ class Document {
     }
     return found.Set(key, value);
   }
-  // Takes `section` over: true when it was appended, false when it took the place of the
-  // first section of the same name, which is released. An empty section, or an empty
-  // document, adds nothing and gives false (an empty document releases the section).
-  bool Add(Section section) {
-    if (!*this || !section) return false;
-    return ini_add_section(get(), section.release()) == 1;
+  // Takes `section` over: kAppended, or kReplaced when it took the place of the first section
+  // of the same name, which is released. An empty section, or an empty document, adds
+  // nothing and gives kFailed (an empty document releases the section).
+  Changed Add(Section section) {
+    if (!*this || !section) return Changed::kFailed;
+    return detail::Added(ini_add_section(get(), section.release()));
   }
-  // True when the first section named `name` was removed (and released).
-  bool Remove(std::string_view name) {
-    return *this && ini_remove_section(get(), detail::CText(name).get()) == 0;
+  // kRemoved when the first section named `name` was removed (and released), kNotFound when
+  // there was none, kFailed for an empty document or no text.
+  Changed Remove(Text name) {
+    if (!*this || name.null()) return Changed::kFailed;
+    return detail::Removed(ini_remove_section(get(), detail::CText(name).get()));
   }
 
-  // ini_store_file, with the path handed to the system whole as for LoadFile: 0 (the new
-  // file is in place), -1 (nothing could be created; the old file is untouched), -2 (a
-  // write, the flush or the move failed; the old file is whole), or -3 (Check() refuses
-  // the document; nothing was written).
-  int Store(const std::filesystem::path& path) const {
-    return quorva::StoreNativePath(get(), path.c_str());
+  // ini_store_file, with the path handed to the system whole as for LoadFile; see
+  // StoreResult.
+  StoreResult Store(const std::filesystem::path& path) const {
+    if (!*this) return {-1, "no document"};
+    const int code = quorva::StoreNativePath(get(), path.c_str());
+    switch (code) {
+      case 0: return {0, ""};
+      case -1: return {-1, "the file cannot be created, or may not be written"};
+      case -2: return {-2, "a write, the flush or the move failed; the old file is whole"};
+      default: return {code, Check() ? Check()->reason : "the document cannot be written"};
+    }
   }
   // ini_check_document: nothing when every name, key and value can be written and read
   // back the same; else where and why not.
@@ -400,12 +535,25 @@ class Document {
 struct LoadResult {
   Document document;
   IniLoadReport report;
+  bool created = false;  // LoadOrNew: the file was not there, and the document is new
   explicit operator bool() const { return static_cast<bool>(document); }
 };
 
 inline LoadResult Document::LoadFile(const std::filesystem::path& path) {
   LoadResult result{Adopt(nullptr), {}};
   result.document = Adopt(quorva::LoadNativePath(path.c_str(), &result.report));
+  return result;
+}
+
+inline LoadResult Document::LoadOrNew(const std::filesystem::path& path) {
+  LoadResult result{Adopt(nullptr), {}};
+  bool missing = false;
+  result.document = Adopt(quorva::LoadNativePath(path.c_str(), &result.report, &missing));
+  if (missing) {
+    result.document = Document();
+    result.report = {INI_LOADED, 0, "", 0};
+    result.created = true;
+  }
   return result;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -57,21 +58,21 @@ TEST_F(IniCpp, BuildChangeAndStore) {
   ini::Document document;
   ini::Section quorva("quorva");
   ini::SectionView view = quorva.View();
-  EXPECT_TRUE(view.Set("Bindir", "C:\\r\\bin"));
-  EXPECT_TRUE(document.Add(std::move(quorva)));
-  EXPECT_TRUE(view.Set("Progname", "qrv")) << "the view outlives the owner's move";
-  EXPECT_FALSE(view.Set("Progname", "qrv2"));
-  EXPECT_TRUE(document.Add(ini::Section::Copy(view, "copy")));
-  EXPECT_TRUE(view.Remove("Bindir"));
-  EXPECT_FALSE(view.Remove("Bindir"));
-  EXPECT_FALSE(document.Add(ini::Section("copy"))) << "replaces the copy";
+  EXPECT_EQ(view.Set("Bindir", "C:\\r\\bin"), ini::Changed::kAppended);
+  EXPECT_EQ(document.Add(std::move(quorva)), ini::Changed::kAppended);
+  EXPECT_EQ(view.Set("Progname", "qrv"), ini::Changed::kAppended) << "the view outlives the owner's move";
+  EXPECT_EQ(view.Set("Progname", "qrv2"), ini::Changed::kReplaced);
+  EXPECT_EQ(document.Add(ini::Section::Copy(view, "copy")), ini::Changed::kAppended);
+  EXPECT_EQ(view.Remove("Bindir"), ini::Changed::kRemoved);
+  EXPECT_EQ(view.Remove("Bindir"), ini::Changed::kNotFound);
+  EXPECT_EQ(document.Add(ini::Section("copy")), ini::Changed::kReplaced) << "replaces the copy";
   EXPECT_EQ(document.Size(), 2);
 
   ini::Bytes bytes = document.StoreMemory();
   ASSERT_TRUE(bytes);
   EXPECT_EQ(bytes.View(), "[quorva]\nProgname=qrv2\n[copy]\n");
-  EXPECT_TRUE(document.Remove("copy"));
-  EXPECT_FALSE(document.Remove("copy"));
+  EXPECT_EQ(document.Remove("copy"), ini::Changed::kRemoved);
+  EXPECT_EQ(document.Remove("copy"), ini::Changed::kNotFound);
 
   testing_support::TempDir dir;
   const std::string path = dir / "out.ini";
@@ -133,20 +134,20 @@ TEST_F(IniCpp, EmptyViewsAndOwnersDoNothing) {
   ini::SectionView none = document.Find("absent");
   EXPECT_FALSE(none);
   EXPECT_EQ(none.Name(), "");
-  EXPECT_FALSE(none.Set("k", "v"));
-  EXPECT_FALSE(none.Remove("k"));
+  EXPECT_EQ(none.Set("k", "v"), ini::Changed::kFailed);
+  EXPECT_EQ(none.Remove("k"), ini::Changed::kFailed);
   EXPECT_EQ(none.begin(), none.end());
   ini::Section copy = ini::Section::Copy(none, "copy");
   EXPECT_FALSE(copy);
-  EXPECT_FALSE(document.Add(std::move(copy)));
+  EXPECT_EQ(document.Add(std::move(copy)), ini::Changed::kFailed);
   ini::Section moved("moved");
   ini::Section taker = std::move(moved);
-  EXPECT_FALSE(document.Add(std::move(moved)));  // NOLINT(bugprone-use-after-move): empty on purpose
+  EXPECT_EQ(document.Add(std::move(moved)), ini::Changed::kFailed);  // NOLINT(bugprone-use-after-move): empty on purpose
   EXPECT_EQ(document.Size(), 0);
 
   ini::Document gone = std::move(document);
-  EXPECT_FALSE(document.Add(ini::Section("s")));  // NOLINT(bugprone-use-after-move)
-  EXPECT_FALSE(document.Remove("s"));
+  EXPECT_EQ(document.Add(ini::Section("s")), ini::Changed::kFailed);  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(document.Remove("s"), ini::Changed::kFailed);
   EXPECT_EQ(document.begin(), document.end());
   EXPECT_EQ(document.Store("never-written.ini"), -1);
   ASSERT_TRUE(document.Check());
@@ -160,11 +161,11 @@ TEST_F(IniCpp, TakesStringsViewsAndPaths) {
   ini::Document document;
   const std::string section = "s";
   const std::string_view key = std::string_view("key and more").substr(0, 3);
-  EXPECT_TRUE(document.Set(section, key, std::string("v1")));  // adds the section
-  EXPECT_FALSE(document.Set("s", "key", "v2"));
+  EXPECT_EQ(document.Set(section, key, std::string("v1")), ini::Changed::kAppended);  // adds the section
+  EXPECT_EQ(document.Set("s", "key", "v2"), ini::Changed::kReplaced);
   ini::SectionView view = document.Find(section);
   for (ini::Entry entry : view) EXPECT_EQ(view.Get(entry.key), "v2");
-  EXPECT_TRUE(view.Set(view.Get("key").value(), "from a lent view"));
+  EXPECT_EQ(view.Set(view.Get("key").value(), "from a lent view"), ini::Changed::kAppended);
   EXPECT_EQ(document.Get(section, "v2"), "from a lent view");
 
   testing_support::TempDir dir;
@@ -198,6 +199,84 @@ TEST_F(IniCpp, TypedValues) {
   EXPECT_EQ(d.Get<bool>("t", "maybe"), std::nullopt);
   EXPECT_EQ(d.Get<int>("t", "absent"), std::nullopt);
   EXPECT_EQ(d.Get<int>("absent", "port"), std::nullopt);
+}
+
+// What does not compile: a null pointer, and a character, which would be written as its
+// number, as a value.
+template <typename V, typename = void>
+struct CanSet : std::false_type {};
+template <typename V>
+struct CanSet<V, std::void_t<decltype(std::declval<ini::Document&>().Set("s", "k", std::declval<V>()))>>
+    : std::true_type {};
+static_assert(!CanSet<std::nullptr_t>::value && !CanSet<char>::value, "refused at compile time");
+static_assert(CanSet<int>::value && CanSet<const char*>::value && CanSet<std::string>::value &&
+              CanSet<double>::value && CanSet<bool>::value && CanSet<std::uint8_t>::value);
+
+// Numbers and bool are written as Get<T> reads them back exactly.
+TEST_F(IniCpp, TypedSettersReadBackExactly) {
+  ini::Document d;
+  const auto check = [&d](auto value, const char* text) {
+    using T = decltype(value);
+    d.Set("t", "k", value);
+    EXPECT_EQ(d.Get("t", "k"), text);
+    EXPECT_EQ(d.Get<T>("t", "k"), value) << text;
+  };
+  check(0, "0");
+  check(INT64_MIN, "-9223372036854775808");
+  check(UINT64_MAX, "18446744073709551615");
+  check(std::uint8_t{200}, "200");
+  check(0.1, "0.1");
+  check(1e300, "1e+300");
+  check(-0.0, "-0");
+  check(0.1f, "0.1");
+  check(true, "true");
+  check(false, "false");
+  EXPECT_EQ(d.Get<std::string>("t", "k"), "false");
+}
+
+// No call that compiles passes a null pointer on; defaults cannot dangle; a first run saves;
+// every change says what it did, and a store why it failed.
+TEST_F(IniCpp, NoTrapsForTheCaller) {
+  ini::Document d;
+  const char* none = nullptr;
+  EXPECT_EQ(d.Set(none, "k", "v"), ini::Changed::kFailed);
+  EXPECT_EQ(d.Set("s", none, "v"), ini::Changed::kFailed);
+  EXPECT_EQ(d.Set("s", "k", none), ini::Changed::kFailed);
+  EXPECT_EQ(d.Size(), 0);
+  EXPECT_FALSE(d.Find(none));
+  EXPECT_EQ(d.Get("s", none), std::nullopt);
+  EXPECT_EQ(d.Remove(none), ini::Changed::kFailed);
+  EXPECT_FALSE(ini::Section(none));
+
+  // The fallback's kind of text comes back: a std::string is a copy, safe under ASan after
+  // the temporary default is gone.
+  std::string host = d.Get("net", "host").value_or(std::string(40, 'h'));
+  auto typed = d.Get<std::string>("net", "host").value_or("localhost");
+  static_assert(std::is_same_v<decltype(d.Get("net", "host").value_or(std::string())), std::string>);
+  EXPECT_EQ(host, std::string(40, 'h'));
+  EXPECT_EQ(typed, "localhost");
+
+  testing_support::TempDir dir;
+  const std::string path = dir / "settings.ini";
+  ini::LoadResult first = ini::Document::LoadOrNew(path);
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(first.created);
+  EXPECT_EQ(first.document.Set("net", "port", 8080), ini::Changed::kAppended);
+  EXPECT_TRUE(first.document.Store(path));
+  ini::LoadResult second = ini::Document::LoadOrNew(path);
+  EXPECT_FALSE(second.created);
+  EXPECT_EQ(second.document.Get<int>("net", "port"), 8080);
+  testing_support::WriteFileBytes(path, "no header\n");
+  ini::LoadResult rejected = ini::Document::LoadOrNew(path);
+  EXPECT_FALSE(rejected) << "a file that is there but rejected is never replaced by a new one";
+  EXPECT_EQ(rejected.report.outcome, INI_SYNTAX_ERROR);
+  EXPECT_FALSE(ini::Document::LoadOrNew(dir.path()));
+
+  const ini::StoreResult stored = rejected.document.Store(path);
+  EXPECT_EQ(stored, -1);
+  EXPECT_STREQ(stored.reason, "no document");
+  second.document.Set("net", "user", "a\nb");
+  EXPECT_STREQ(second.document.Store(path).reason, "value with a line feed");
 }
 
 TEST_F(IniCpp, OwnersMoveAndRelease) {

@@ -221,6 +221,8 @@ IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
                       LineObserver* observer = nullptr);
 int StoreFile(platform::FileSystem& file_system, const IniDocument* document, const char* path,
               platform::AtLink at_link = platform::AtLink::kFollow);
+// The reason a load gives for a file that does not exist, the same pointer every time.
+extern const char kMissingFile[];
 // ini_load_memory with an observer.
 IniDocument* LoadMemory(const void* bytes, std::size_t size, IniLoadReport* report,
                         LineObserver* observer);

@@ -9,16 +9,22 @@
 
 namespace quorva {
 
-IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLoadReport* report) {
+IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLoadReport* report,
+                            bool* missing) {
   IniLoadReport ignored;
   if (report == nullptr) report = &ignored;
+  bool ignored_missing;
+  if (missing == nullptr) missing = &ignored_missing;
+  *missing = false;
   try {
     std::string utf8;
     if (!platform::NativeToUtf8(path, &utf8)) {
       *report = {INI_CANNOT_OPEN, 0, "cannot open the file: the path does not convert", 0};
       return nullptr;
     }
-    return ini_detail::LoadFile(platform::Utf8FileSystem(), utf8.c_str(), report);
+    IniDocument* document = ini_detail::LoadFile(platform::Utf8FileSystem(), utf8.c_str(), report);
+    *missing = report->reason == ini_detail::kMissingFile;
+    return document;
   } catch (const std::bad_alloc&) {
     *report = {INI_OUT_OF_MEMORY, 0, "out of memory", 0};
     return nullptr;

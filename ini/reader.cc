@@ -299,6 +299,12 @@ class Loader {
   std::int64_t last_line_feed_ = -1;
 };
 
+}  // namespace
+
+const char kMissingFile[] = "cannot open the file: no such file or directory";
+
+namespace {
+
 // What a load reports for each outcome but a syntax error.
 const char* const kReasons[] = {"", "cannot open the file", "a read from the file failed", "",
                                 "out of memory"};
@@ -306,7 +312,7 @@ const char* const kReasons[] = {"", "cannot open the file", "a read from the fil
 // Why a file could not be opened, as the system said.
 const char* CannotOpen(platform::Opened opened) {
   switch (opened) {
-    case platform::Opened::kMissing: return "cannot open the file: no such file or directory";
+    case platform::Opened::kMissing: return kMissingFile;
     case platform::Opened::kDenied: return "cannot open the file: permission denied";
     case platform::Opened::kDirectory: return "cannot open the file: it is a directory";
     case platform::Opened::kNotRegular: return "cannot open the file: it is not a regular file";

@@ -57,7 +57,7 @@ TEST(IniCheckEndToEnd, DiagnosesDumpsAndRefuses) {
   };
   // Each broken file on its own, against the diagnostics reviewed for it.
   for (const char* broken : {"no-header", "indented", "comment", "hash", "bom", "cr-only", "colon",
-                             "bracket", "many-errors"}) {
+                             "bracket", "many-errors", "semicolon"}) {
     cases.push_back({{std::string(broken) + ".ini"}, 1, "", Golden(std::string(broken) + ".err")});
   }
   const std::string program = testing_support::ProgramBesideTests("ini-check");

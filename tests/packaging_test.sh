@@ -121,7 +121,7 @@ for consumer in consumer consumer_c; do
   quiet cmake --build "$work/cmake-$consumer"
   same "the $consumer project" "$("$work/cmake-$consumer/consumer" "$work/a.ini")" "consumer ok"
 done
-same "the C++ consumer" "$("$work/cmake-consumer/cxx_consumer")" "c++ consumer ok"
+same "the C++ consumer" "$("$work/cmake-consumer/cxx_consumer" "$work/settings.ini")" "c++ consumer ok"
 
 # Without GoogleTest a configure says what to install and builds without the tests, unless
 # the tests were asked for.
@@ -156,11 +156,14 @@ quiet c++ -std=c++17 $flags $(pkg-config --cflags ini) "$work/library_example.cc
 same "the guide's C example" "$("$work/c-example" "$work/Install.ini")" \
   "$(printf 'VSN is 4.0.1\n[Install]\nVSN=4.0.1\n[quorva]\nProgname=qrv')"
 has_line "the guide's C++ example" "$("$work/cxx-example" "$work/Install.ini")" "VSN is 4.0.1"
+has_line "the guide's C++ example, run again" "$("$work/cxx-example" "$work/Install.ini")" "run 2"
 printf '[a]\nbad\n' > "$work/bad.ini"
 same "the guide's C example on a bad file" "$("$work/c-example" "$work/bad.ini" 2>&1 || true)" \
   "$work/bad.ini:2:1: expected a key line 'key = value' or a section header '[name]'"
-same "the guide's C++ example on a missing file" "$("$work/cxx-example" "$work/missing.ini" 2>&1 || true)" \
-  "$work/missing.ini: cannot open the file: no such file or directory"
+has_line "the guide's C++ example on a first run" "$("$work/cxx-example" "$work/first.ini")" "run 1"
+[ -f "$work/first.ini" ] || fail "the guide's C++ example saved no settings on its first run"
+same "the guide's C++ example on a bad file" "$("$work/cxx-example" "$work/bad.ini" 2>&1 || true)" \
+  "$work/bad.ini:2:1: expected a key line 'key = value' or a section header '[name]'"
 
 quiet cmake -S "$source/tests/consumer_subdir" -B "$work/subdir-consumer" -G Ninja \
   -DINI_SOURCE_DIR="$source" -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
@@ -170,6 +173,11 @@ quiet cmake --build "$work/subdir-consumer"
 for built in ini/ini/ini_test ini/install/Install ini/install/ini-check; do
   [ ! -e "$work/subdir-consumer/$built" ] || fail "$built was built inside the consumer's project"
 done
+# Nothing of this project's enters the consumer's cache, and no target but the library.
+cached=$(grep -E '^(INI_|BUILD_TESTING|DART_|CTEST_)' "$work/subdir-consumer/CMakeCache.txt" | grep -v '^INI_SOURCE_DIR:' || true)
+[ -z "$cached" ] || fail "the consumer's cache gained: $cached"
+cmake --build "$work/subdir-consumer" --target help >"$work/targets"
+grep -E '^(Continuous|Experimental|Nightly)' "$work/targets" >&2 && fail "the consumer gained CTest's dashboard targets (above)"
 quiet cmake --install "$work/subdir-consumer" --prefix "$work/subdir-prefix"
 (cd "$work/subdir-prefix" && find . -type f) >"$work/subdir.files"
 expect_files "the consumer's install" "$work/subdir.files" bin/consumer

@@ -128,33 +128,51 @@ bool HasLoneCr(const std::string& line) {
   return false;
 }
 
+// Where a ';' starts a comment in the physical line `raw`: the first one that no '\'
+// escapes; npos when there is none.
+std::size_t CommentStart(const std::string& raw) {
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\\') {
+      ++i;
+    } else if (raw[i] == ';') {
+      return i;
+    }
+  }
+  return std::string::npos;
+}
+
 // What probably went wrong on a bad line, from its bytes as written and as read, and the
-// physical line before it.
+// physical line before it. `first` tells the file's first logical line.
 std::string HintFor(const ini_detail::LineEvent& event, const std::string& raw,
-                    const std::string& before, const std::string& bytes, bool after_entry) {
+                    const std::string& before, const std::string& bytes, bool first) {
   const std::string text = event.text;
   if (event.line == 1 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     return "the file begins with a UTF-8 byte order mark, which the format does not know; "
            "save the file without it";
   }
   if (HasLoneCr(raw)) return "CR alone does not end a line; end lines with LF or CR LF";
+  if (!first && !raw.empty() && (raw[0] == ' ' || raw[0] == '\t')) {
+    return "an indented line does not continue the line before; end that line with '\\' to "
+           "continue it";
+  }
   if (text[0] == '#') return "'#' does not start a comment; start comments with ';'";
+  const std::size_t comment = CommentStart(raw);
   if (text[0] == '[') {
-    const std::size_t semicolon = raw.find(';');
-    if (semicolon != std::string::npos && raw.find(']', semicolon) != std::string::npos) {
+    if (comment != std::string::npos && raw.find(']', comment) != std::string::npos) {
       return "';' starts a comment, also in a section header; write '\\;' for a ';' in a name";
     }
     return "a section header ends with ']'";
   }
   if (text[0] == '=') return "a key line needs a key before its '='";
+  if (text.find('=') == std::string::npos && comment != std::string::npos &&
+      raw.find('=', comment) != std::string::npos) {
+    return "';' starts a comment, also in a key, and the line ends before it; write '\\;' for a "
+           "';' in a key";
+  }
   if (text.find('=') != std::string::npos) return "key lines belong to a section: put a header before it";
   if (text.find(':') != std::string::npos) return "use '=' between a key and its value";
   if (!before.empty() && before.back() == '\\' && before.find(';') != std::string::npos) {
     return "the line before ends in '\\' inside a comment, where it does not continue a line";
-  }
-  if (after_entry && !raw.empty() && (raw[0] == ' ' || raw[0] == '\t')) {
-    return "an indented line does not continue the line before; end that line with '\\' to "
-           "continue it";
   }
   return "a key line needs '=' between its key and its value";
 }
@@ -169,8 +187,7 @@ class Checker final : public ini_detail::LineObserver {
     switch (event.kind) {
       case ini_detail::LineEvent::kBad:
         diagnostics_.push_back({event.line, event.column, "error", event.reason,
-                                HintFor(event, raw, lines_.At(event.line - 1), bytes_,
-                                        last_kind_ == ini_detail::LineEvent::kEntry)});
+                                HintFor(event, raw, lines_.At(event.line - 1), bytes_, !seen_line_)});
         ++errors_;
         break;
       case ini_detail::LineEvent::kHeader:
@@ -181,7 +198,7 @@ class Checker final : public ini_detail::LineObserver {
         if (warnings_) EntryWarnings(event, raw);
         break;
     }
-    last_kind_ = event.kind;
+    seen_line_ = true;
     return errors_ < kErrorLimit;
   }
 
@@ -210,11 +227,15 @@ class Checker final : public ini_detail::LineObserver {
                                   "' begins or ends with a tab, which is part of the key",
                               "only spaces around a key are dropped"});
     }
-    const std::size_t semicolon = raw.find(';');
-    if (!value.empty() && value.front() == '"' && (value.size() == 1 || value.back() != '"') &&
-        semicolon != std::string::npos) {
+    // A ';' right behind the value's text ends it, with no space to show a comment was meant:
+    // a list such as MimeType=a;b;c; keeps only its first item.
+    const std::size_t semicolon = CommentStart(raw);
+    if (semicolon == std::string::npos) return;
+    const bool in_quotes = !value.empty() && value.front() == '"' && (value.size() == 1 || value.back() != '"');
+    if (in_quotes || (semicolon > 0 && raw[semicolon - 1] != ' ')) {
       diagnostics_.push_back({event.line, static_cast<std::int64_t>(semicolon) + 1, "warning",
-                              "';' starts a comment, also inside quotes: the value ends before it",
+                              in_quotes ? "';' starts a comment, also inside quotes: the value ends before it"
+                                        : "';' starts a comment: the value ends before it",
                               "write '\\;' for a ';' in a value"});
     }
   }
@@ -224,7 +245,7 @@ class Checker final : public ini_detail::LineObserver {
   bool warnings_;
   std::vector<Diagnostic> diagnostics_;
   int errors_ = 0;
-  ini_detail::LineEvent::Kind last_kind_ = ini_detail::LineEvent::kHeader;
+  bool seen_line_ = false;
   Firsts sections_, keys_;
 };
 
