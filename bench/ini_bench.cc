@@ -25,7 +25,7 @@
 
 #include "bench/corpora.h"
 #include "ini/ini.h"
-#include "ini/internal.h"
+#include "ini/project_internal.h"
 #include "platform/platform.h"
 #include "tests/test_util.h"
 

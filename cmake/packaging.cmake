@@ -16,7 +16,7 @@ endif()
 install(TARGETS ini EXPORT iniTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/ini/ini.h ${PROJECT_SOURCE_DIR}/ini/ini.hpp
+install(FILES ${PROJECT_SOURCE_DIR}/ini/include/ini/ini.h ${PROJECT_SOURCE_DIR}/ini/include/ini/ini.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ini COMPONENT library)
 
 set(ini_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/ini)

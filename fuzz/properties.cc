@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "ini/internal.h"
+#include "ini/project_internal.h"
 #include "tests/test_util.h"
 
 namespace fuzz {
@@ -128,40 +128,43 @@ std::string CheckGuarantees(const IniDocument* document, bool has_nul) {
   return "";
 }
 
-// What an observed load saw: its lines in the shape of Dump(), and its first bad line.
-class Seen final : public ini_detail::LineObserver {
- public:
-  bool OnLine(const ini_detail::LineEvent& event) override {
-    if (event.kind == ini_detail::LineEvent::kHeader) {
-      dump += "[" + std::string(event.text) + "]\n";
-    } else if (event.kind == ini_detail::LineEvent::kEntry) {
-      dump += "<" + std::string(event.text) + ">=<" + event.value + ">\n";
-    } else if (first_bad.empty()) {
-      first_bad = std::to_string(event.line) + ":" + std::to_string(event.column) + ":" + event.reason;
-    }
-    return true;
-  }
+// What a parse saw: its lines in the shape of Dump(), and its first bad line.
+struct Seen {
   std::string dump, first_bad;
 };
 
-// A load that an observer watches, and so goes on past bad lines, gives the same result;
-// the observer sees the lines of the document, or first the line the report names.
-std::string CheckObserved(const std::string& bytes, const IniDocument* plain,
-                          const IniLoadReport& plain_report) {
+int See(void* user, const IniLine* line) {
+  Seen& seen = *static_cast<Seen*>(user);
+  if (line->kind == INI_HEADER) {
+    seen.dump += "[" + std::string(line->section) + "]\n";
+  } else if (line->kind == INI_ENTRY) {
+    seen.dump += "<" + std::string(line->key) + ">=<" + line->value + ">\n";
+  } else if (seen.first_bad.empty()) {
+    seen.first_bad = std::to_string(line->line) + ":" + std::to_string(line->column) + ":" + line->reason;
+  }
+  return 1;
+}
+
+// A parse line by line, which goes on past bad lines, gives the same outcome as the load;
+// it sees the lines of the document, or first the line the load's report names.
+std::string CheckParsed(const std::string& bytes, const IniDocument* plain,
+                        const IniLoadReport& plain_report) {
   Seen seen;
   IniLoadReport report;
-  IniDocument* observed = ini_detail::LoadMemory(bytes.data(), bytes.size(), &report, &seen);
-  std::string problem;
+  const int outcome = ini_parse_memory(bytes.data(), bytes.size(), See, &seen, &report);
   const std::string where = std::to_string(report.line) + ":" + std::to_string(report.column) + ":" + report.reason;
-  if (DumpOrReport(observed, report) != DumpOrReport(plain, plain_report)) {
-    problem = "an observed load gave another result";
-  } else if (plain != nullptr && (seen.dump != Dump(plain) || !seen.first_bad.empty())) {
-    problem = "the observer saw other lines than the document holds";
-  } else if (plain == nullptr && report.outcome == INI_SYNTAX_ERROR && seen.first_bad != where) {
-    problem = "the observer's first bad line is not the one reported";
+  if (outcome != plain_report.outcome || report.outcome != outcome ||
+      (plain == nullptr && where != std::to_string(plain_report.line) + ":" +
+                                        std::to_string(plain_report.column) + ":" + plain_report.reason)) {
+    return "a parse gave another result than the load";
   }
-  ini_free_document(observed);
-  return problem;
+  if (plain != nullptr && (seen.dump != Dump(plain) || !seen.first_bad.empty())) {
+    return "the parse saw other lines than the document holds";
+  }
+  if (plain == nullptr && report.outcome == INI_SYNTAX_ERROR && seen.first_bad != where) {
+    return "the parse's first bad line is not the one reported";
+  }
+  return "";
 }
 
 }  // namespace
@@ -194,7 +197,7 @@ std::string CheckReader(const std::uint8_t* data, std::size_t size) {
   } else if (first != nullptr) {
     problem = CheckGuarantees(first, bytes.find('\0') != std::string::npos);
   }
-  if (problem.empty()) problem = CheckObserved(bytes, first, first_report);
+  if (problem.empty()) problem = CheckParsed(bytes, first, first_report);
   ini_free_document(first);
   ini_free_document(second);
   ini_free_document(memory);

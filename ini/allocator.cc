@@ -2,7 +2,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ini/internal.h"
+#include "ini/allocator.h"
+#include "platform/platform.h"
 
 namespace quorva::ini_detail {
 

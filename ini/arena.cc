@@ -3,7 +3,8 @@
 
 #include <cstring>
 
-#include "ini/internal.h"
+#include "ini/allocator.h"
+#include "platform/platform.h"
 
 namespace quorva::ini_detail {
 namespace {

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "ini/ini.h"
-#include "ini/internal.h"
+#include "ini/project_internal.h"
+#include "ini/records.h"
 #include "tests/failing_allocator.h"
 #include "tests/test_util.h"
 

@@ -5,7 +5,8 @@
 #include <string>
 
 #include "ini/ini.hpp"
-#include "ini/internal.h"
+#include "ini/io.h"
+#include "ini/project_internal.h"
 
 namespace quorva {
 

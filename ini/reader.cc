@@ -2,7 +2,9 @@
 #include <cstring>
 
 #include "ini/byte_scan.h"
-#include "ini/internal.h"
+#include "ini/io.h"
+#include "ini/project_internal.h"
+#include "ini/records.h"
 
 namespace quorva::ini_detail {
 namespace {
@@ -93,8 +95,9 @@ constexpr char kNeitherKeyNorHeader[] =
 // escapes and outer spaces are gone.
 class Loader {
  public:
-  Loader(ByteSource& source, IniDocument* document, LineObserver* observer)
-      : source_(source), document_(document), arena_(ArenaOf(document)), observer_(observer) {}
+  Loader(ByteSource& source, IniDocument* document, LineObserver* observer, Build build)
+      : source_(source), document_(document), arena_(ArenaOf(document)), observer_(observer),
+        build_(build == Build::kDocument) {}
 
   // Reads and builds, with a first block of text of `first_block` bytes. False when the
   // load failed: `failure_` says why, and for a syntax error `offence_`, `offence_line_`
@@ -109,6 +112,8 @@ class Loader {
   const char* offence_ = nullptr;  // the first bad line's
   std::int64_t offence_line_ = 0;
   std::int64_t offence_column_ = 0;
+  std::int64_t stopped_line_ = 0;  // where the observer asked to stop
+  std::int64_t stopped_column_ = 0;
 
  private:
   bool ReadAll(std::size_t first_block) {
@@ -250,40 +255,54 @@ class Loader {
       offence_line_ = line_start_;
       offence_column_ = column_start_;
     }
-    return observer_ == nullptr ? Fail(INI_SYNTAX_ERROR) : Tell(LineEvent::kBad, line, nullptr, reason);
+    return observer_ == nullptr ? Fail(INI_SYNTAX_ERROR) : Tell(INI_BAD_LINE, nullptr, nullptr, line, reason);
   }
 
-  [[gnu::noinline]] bool Tell(LineEvent::Kind kind, const char* text, const char* value,
-                              const char* reason) {
-    return observer_->OnLine({kind, line_start_, column_start_, text, value, reason}) ||
-           Fail(INI_SYNTAX_ERROR);
+  // Hands a line to the observer; one that asks to stop ends the load there.
+  [[gnu::noinline]] bool Tell(IniLineKind kind, const char* key, const char* value,
+                              const char* text, const char* reason) {
+    if (observer_->OnLine({kind, line_start_, column_start_, section_name_, key, value, text, reason})) {
+      return true;
+    }
+    stopped_line_ = line_start_;
+    stopped_column_ = column_start_;
+    return Fail(INI_STOPPED);
   }
 
   bool AddSection(char* name) {
-    IniSection* section = NewCarvedSection(arena_, name);
-    if (section == nullptr || !AppendSection(document_, section)) return Fail(INI_OUT_OF_MEMORY);
-    section_ = section;
-    return observer_ == nullptr || Tell(LineEvent::kHeader, name, nullptr, nullptr);
+    section_name_ = name;
+    if (build_) {
+      IniSection* section = NewCarvedSection(arena_, name);
+      if (section == nullptr || !AppendSection(document_, section)) return Fail(INI_OUT_OF_MEMORY);
+      section_ = section;
+    }
+    return observer_ == nullptr || Tell(INI_HEADER, nullptr, nullptr, nullptr, nullptr);
   }
 
   bool AddEntry(char* line, char* equals) {
-    auto* entry = static_cast<IniEntry*>(arena_->Allocate(sizeof(IniEntry)));
-    if (entry == nullptr) return Fail(INI_OUT_OF_MEMORY);
+    IniEntry split;
+    IniEntry* entry = &split;
+    if (build_) {
+      entry = static_cast<IniEntry*>(arena_->Allocate(sizeof(IniEntry)));
+      if (entry == nullptr) return Fail(INI_OUT_OF_MEMORY);
+    }
     SplitKeyValue(line, equals, &entry->key, &entry->value);
     // Only an observed load, past a bad first line, meets key lines before any section.
-    if (section_ != nullptr && !AppendEntry(section_, entry)) return Fail(INI_OUT_OF_MEMORY);
-    return observer_ == nullptr || Tell(LineEvent::kEntry, entry->key, entry->value, nullptr);
+    if (build_ && section_ != nullptr && !AppendEntry(section_, entry)) return Fail(INI_OUT_OF_MEMORY);
+    return observer_ == nullptr || Tell(INI_ENTRY, entry->key, entry->value, nullptr, nullptr);
   }
 
   ByteSource& source_;
   IniDocument* document_;
   Arena* arena_;
   IniSection* section_ = nullptr;  // the section that key lines go to
+  const char* section_name_ = "";  // and its name, also when no document is built
   char* write_ = nullptr;          // where the next byte of text goes
   char* line_ = nullptr;           // where the line being gathered starts
   char* end_ = nullptr;            // the end of the text block
   std::size_t block_size_ = 0;     // the size of the text block
   LineObserver* observer_;
+  const bool build_;  // records are made for a document, not only lines told
   bool escape_ = false;
   bool comment_ = false;
   bool nul_in_line_ = false;  // the line holds a NUL: its string ends there
@@ -307,7 +326,7 @@ namespace {
 
 // What a load reports for each outcome but a syntax error.
 const char* const kReasons[] = {"", "cannot open the file", "a read from the file failed", "",
-                                "out of memory"};
+                                "out of memory", "stopped by the handler"};
 
 // Why a file could not be opened, as the system said.
 const char* CannotOpen(platform::Opened opened) {
@@ -371,7 +390,7 @@ class FileSource final : public ByteSource {
 
 }  // namespace
 
-IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* observer) {
+IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* observer, Build build) {
   // The text takes at most the file's bytes and one NUL more, and a read needs a byte of
   // room to find the end. The first block of records is as large as the file, which holds
   // all of them for most files, and small when the size is not known; later blocks double.
@@ -383,35 +402,70 @@ IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* obser
     return Report(report, INI_OUT_OF_MEMORY);
   }
   const std::size_t text_block = size_known ? static_cast<std::size_t>(size) + 2 : kUnknownSizeBlock;
-  std::size_t record_block = static_cast<std::size_t>(size);
+  std::size_t record_block = build == Build::kDocument ? static_cast<std::size_t>(size) : 0;
   if (record_block < kSmallestRecordBlock) record_block = kSmallestRecordBlock;
   IniDocument* document = NewDocument(record_block);
   if (document == nullptr) {
     source.Finish();
     return Report(report, INI_OUT_OF_MEMORY);
   }
-  Loader loader(source, document, observer);
+  Loader loader(source, document, observer, build);
   const bool loaded = loader.Run(text_block);
   source.Finish();
+  if (!loaded || build == Build::kParseOnly) ini_free_document(document);
   if (!loaded) {
-    ini_free_document(document);
-    if (loader.failure_ != INI_SYNTAX_ERROR) return Report(report, loader.failure_);
-    return Report(report, INI_SYNTAX_ERROR, loader.offence_line_, loader.offence_column_,
-                loader.offence_);
+    switch (loader.failure_) {
+      case INI_SYNTAX_ERROR:
+        return Report(report, INI_SYNTAX_ERROR, loader.offence_line_, loader.offence_column_,
+                      loader.offence_);
+      case INI_STOPPED:
+        return Report(report, INI_STOPPED, loader.stopped_line_, loader.stopped_column_);
+      default:
+        return Report(report, loader.failure_);
+    }
   }
   Report(report, INI_LOADED);
-  return document;
+  return build == Build::kDocument ? document : nullptr;
 }
 
+namespace {
+
+// Opens `path` for a load into `*source`; false, with the report filled, when it cannot.
+bool OpenSource(platform::FileSystem& file_system, const char* path, platform::Accept accept,
+                platform::File* file, IniLoadReport* report) {
+  const platform::Opened opened = file_system.OpenForReading(path, accept, file);
+  if (opened == platform::Opened::kYes) return true;
+  Report(report, INI_CANNOT_OPEN, 0, 0, CannotOpen(opened));
+  return false;
+}
+
+// The C handler of ini_parse_file and ini_parse_memory, as an observer.
+class HandlerObserver final : public LineObserver {
+ public:
+  HandlerObserver(IniLineHandler handler, void* user) : handler_(handler), user_(user) {}
+  bool OnLine(const IniLine& line) override { return handler_(user_, &line) != 0; }
+
+ private:
+  IniLineHandler handler_;
+  void* user_;
+};
+
+int Parse(ByteSource& source, IniLineHandler handler, void* user, IniLoadReport* report) {
+  IniLoadReport own;
+  if (report == nullptr) report = &own;
+  HandlerObserver observer(handler, user);
+  Load(source, report, &observer, Build::kParseOnly);
+  return report->outcome;
+}
+
+}  // namespace
+
 IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
-                      IniLoadReport* report, platform::Accept accept, LineObserver* observer) {
+                      IniLoadReport* report, platform::Accept accept) {
   platform::File file;
-  const platform::Opened opened = file_system.OpenForReading(path, accept, &file);
-  if (opened != platform::Opened::kYes) {
-    return Report(report, INI_CANNOT_OPEN, 0, 0, CannotOpen(opened));
-  }
+  if (!OpenSource(file_system, path, accept, &file, report)) return nullptr;
   FileSource source(file_system, file);
-  return Load(source, report, observer);
+  return Load(source, report);
 }
 
 IniDocument* LoadMemory(const void* bytes, std::size_t size, IniLoadReport* report,
@@ -434,6 +488,22 @@ IniDocument* ini_load_file_report(const char* path, IniLoadReport* report) {
 
 IniDocument* ini_load_memory(const void* bytes, size_t size, IniLoadReport* report) {
   return ini_detail::LoadMemory(bytes, size, report, nullptr);
+}
+
+int ini_parse_file(const char* path, IniLineHandler handler, void* user, IniLoadReport* report) {
+  platform::File file;
+  platform::FileSystem& file_system = platform::RealFileSystem();
+  if (!ini_detail::OpenSource(file_system, path, platform::Accept::kAnyFile, &file, report)) {
+    return INI_CANNOT_OPEN;
+  }
+  ini_detail::FileSource source(file_system, file);
+  return ini_detail::Parse(source, handler, user, report);
+}
+
+int ini_parse_memory(const void* bytes, size_t size, IniLineHandler handler, void* user,
+                     IniLoadReport* report) {
+  ini_detail::MemorySource source(bytes, size);
+  return ini_detail::Parse(source, handler, user, report);
 }
 
 }  // extern "C"

@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "ini/internal.h"
+#include "ini/project_internal.h"
+#include "ini/records.h"
 #include "tests/failing_allocator.h"
 #include "tests/fake_file_system.h"
 #include "tests/test_util.h"

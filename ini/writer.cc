@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "ini/byte_scan.h"
-#include "ini/internal.h"
+#include "ini/allocator.h"
+#include "ini/io.h"
+#include "ini/project_internal.h"
 
 namespace quorva::ini_detail {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ini/internal.h"
+#include "ini/project_internal.h"
 #include "install/install.h"
 #include "tests/failing_allocator.h"
 #include "tests/fake_file_system.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "ini/ini.h"
-#include "ini/internal.h"
+#include "ini/project_internal.h"
 #include "install/install.h"
 
 namespace install {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ini/ini.h"
-#include "ini/internal.h"
+#include "ini/project_internal.h"
 #include "install/install.h"
 
 namespace install {

@@ -211,10 +211,6 @@ bool NativeToUtf8(const std::filesystem::path::value_type* native, std::string* 
 // systems without unnamed files (POSIX; elsewhere it is RealFileSystem()).
 FileSystem& FileSystemWithNamedTemporariesForTesting();
 
-// Reads standard input to its end as bytes, untranslated (no text mode on Windows). False
-// when a read failed.
-bool ReadStandardInput(std::string* bytes);
-
 // The separator between the parts of a path: '\' on Windows, '/' elsewhere.
 extern const char kSeparator;
 

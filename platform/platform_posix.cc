@@ -643,17 +643,6 @@ bool NativeToUtf8(const std::filesystem::path::value_type* native, std::string* 
   return true;
 }
 
-bool ReadStandardInput(std::string* bytes) {
-  char block[1 << 14];
-  for (;;) {
-    ssize_t n = read(0, block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    bytes->append(block, static_cast<size_t>(n));
-  }
-}
-
 void* AllocateLarge(std::size_t size) {
   // Maps one large block more than asked, so that an aligned block can be cut out of it;
   // the unaligned ends go back at once.

@@ -570,17 +570,6 @@ bool NativeToUtf8(const std::filesystem::path::value_type* native, std::string* 
   return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, native, -1, &(*utf8)[0], n, nullptr, nullptr) == n;
 }
 
-bool ReadStandardInput(std::string* bytes) {
-  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  char block[1 << 14];
-  for (;;) {
-    DWORD n = 0;
-    if (!ReadFile(input, block, sizeof block, &n, nullptr)) return GetLastError() == ERROR_BROKEN_PIPE;
-    if (n == 0) return true;
-    bytes->append(block, n);
-  }
-}
-
 // Committed pages are zero and backed only once touched; no privilege is needed, unlike
 // large pages.
 void* AllocateLarge(std::size_t size) {

@@ -30,15 +30,6 @@ packages=(cmake ninja-build g++ libgtest-dev googletest pkg-config dpkg-dev
 . scripts/ensure-packages.sh
 ensure_packages "${packages[@]}"
 
-# (bench/ is a Linux program by design and is not checked.)
-echo "== lint: only platform backends, and their tests, may know the operating system"
-if grep -rnE '_WIN32|<windows\.h>|<unistd\.h>|<fcntl\.h>|<sys/' \
-     --include='*.h' --include='*.hpp' --include='*.cc' ini install platform tools tests fuzz 2>/dev/null |
-   grep -vE '^[^:]*_(win32|posix)(_test)?\.cc:'; then
-  echo "lint: system-specific code outside a backend file" >&2
-  exit 1
-fi
-
 # Wine gets a private prefix, made whole before any test runs: a new prefix goes on
 # setting itself up in processes of its own after wineboot returns, so the first start
 # waits for all of them to end. Then a server is started before any piped run, and

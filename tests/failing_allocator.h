@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "ini/internal.h"
+#include "ini/project_internal.h"
 
 namespace testing_support {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ini/ini.h"
-#include "ini/internal.h"
+#include "standard_input.h"  // beside this file: the tool sees no other header of the project
 
 namespace {
 
@@ -143,7 +143,7 @@ std::size_t CommentStart(const std::string& raw) {
 
 // What probably went wrong on a bad line, from its bytes as written and as read, and the
 // physical line before it. `first` tells the file's first logical line.
-std::string HintFor(const ini_detail::LineEvent& event, const std::string& raw,
+std::string HintFor(const IniLine& event, const std::string& raw,
                     const std::string& before, const std::string& bytes, bool first) {
   const std::string text = event.text;
   if (event.line == 1 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
@@ -177,25 +177,31 @@ std::string HintFor(const ini_detail::LineEvent& event, const std::string& raw,
   return "a key line needs '=' between its key and its value";
 }
 
-// Gathers the errors and warnings of one file as the library reads it.
-class Checker final : public ini_detail::LineObserver {
+// Gathers the errors and warnings of one file as the library reads it, line by line, and
+// what --dump shows of it.
+class Checker {
  public:
   Checker(const std::string& bytes, bool warnings) : bytes_(bytes), lines_(bytes), warnings_(warnings) {}
 
-  bool OnLine(const ini_detail::LineEvent& event) override {
+  // An IniLineHandler, with the checker as its user.
+  static int Handle(void* checker, const IniLine* line) { return static_cast<Checker*>(checker)->OnLine(*line); }
+
+  bool OnLine(const IniLine& event) {
     const std::string raw = lines_.At(event.line);
     switch (event.kind) {
-      case ini_detail::LineEvent::kBad:
+      case INI_BAD_LINE:
         diagnostics_.push_back({event.line, event.column, "error", event.reason,
                                 HintFor(event, raw, lines_.At(event.line - 1), bytes_, !seen_line_)});
         ++errors_;
         break;
-      case ini_detail::LineEvent::kHeader:
-        if (warnings_) Repeated(&sections_, event, "section '" + Visible(event.text, Part::kName) + "'");
+      case INI_HEADER:
+        if (warnings_) Repeated(&sections_, event, event.section, "section '" + Visible(event.section, Part::kName) + "'");
         keys_.clear();
+        dump_ += "[" + Visible(event.section, Part::kName) + "]\n";
         break;
-      case ini_detail::LineEvent::kEntry:
+      case INI_ENTRY:
         if (warnings_) EntryWarnings(event, raw);
+        dump_ += Visible(event.key, Part::kKey) + "=" + Visible(event.value, Part::kValue) + "\n";
         break;
     }
     seen_line_ = true;
@@ -205,25 +211,27 @@ class Checker final : public ini_detail::LineObserver {
   const std::vector<Diagnostic>& diagnostics() const { return diagnostics_; }
   int errors() const { return errors_; }
   const Lines& lines() const { return lines_; }
+  // The file as the library reads it, a line for each header and each entry.
+  const std::string& dump() const { return dump_; }
 
  private:
   using Firsts = std::map<std::string, std::pair<std::int64_t, std::int64_t>>;
 
   // A name seen before in the same scope: lookups find only the first.
-  void Repeated(Firsts* firsts, const ini_detail::LineEvent& event, const std::string& what) {
-    const auto [first, fresh] = firsts->insert({event.text, {event.line, event.column}});
+  void Repeated(Firsts* firsts, const IniLine& event, const char* name, const std::string& what) {
+    const auto [first, fresh] = firsts->insert({name, {event.line, event.column}});
     if (fresh) return;
     diagnostics_.push_back({event.line, event.column, "warning",
                             what + " is repeated; lookups find only the first",
                             "the first is here", first->second.first, first->second.second});
   }
 
-  void EntryWarnings(const ini_detail::LineEvent& event, const std::string& raw) {
-    const std::string key = event.text, value = event.value;
-    Repeated(&keys_, event, "key '" + Visible(event.text, Part::kKey) + "'");
+  void EntryWarnings(const IniLine& event, const std::string& raw) {
+    const std::string key = event.key, value = event.value;
+    Repeated(&keys_, event, event.key, "key '" + Visible(event.key, Part::kKey) + "'");
     if (key.front() == '\t' || key.back() == '\t') {
       diagnostics_.push_back({event.line, event.column, "warning",
-                              "key '" + Visible(event.text, Part::kKey) +
+                              "key '" + Visible(event.key, Part::kKey) +
                                   "' begins or ends with a tab, which is part of the key",
                               "only spaces around a key are dropped"});
     }
@@ -247,6 +255,7 @@ class Checker final : public ini_detail::LineObserver {
   int errors_ = 0;
   bool seen_line_ = false;
   Firsts sections_, keys_;
+  std::string dump_;
 };
 
 void Print(const char* path, const Diagnostic& d, const Lines& lines) {
@@ -262,22 +271,11 @@ void Print(const char* path, const Diagnostic& d, const Lines& lines) {
                static_cast<long long>(elsewhere ? d.note_column : d.column), d.note.c_str());
 }
 
-void Dump(const IniDocument* document) {
-  for (int32_t s = 0; s < document->count; ++s) {
-    const IniSection* section = document->sections[s];
-    std::printf("[%s]\n", Visible(section->name, Part::kName).c_str());
-    for (int32_t e = 0; e < section->count; ++e) {
-      std::printf("%s=%s\n", Visible(section->entries[e]->key, Part::kKey).c_str(),
-                  Visible(section->entries[e]->value, Part::kValue).c_str());
-    }
-  }
-}
-
 // The bytes of FILE, or of standard input for "-"; false with the reason when they cannot
 // be read.
 bool ReadBytes(const char* path, std::string* bytes, IniLoadReport* report) {
   if (std::strcmp(path, "-") == 0) {
-    if (platform::ReadStandardInput(bytes)) return true;
+    if (ReadStandardInput(bytes)) return true;
     *report = {INI_READ_FAILED, 0, "a read from standard input failed", 0};
     return false;
   }
@@ -307,7 +305,7 @@ int Check(const char* path, const Options& options) {
     return 1;
   }
   Checker checker(bytes, options.warnings);
-  IniDocument* document = ini_detail::LoadMemory(bytes.data(), bytes.size(), &report, &checker);
+  const int outcome = ini_parse_memory(bytes.data(), bytes.size(), Checker::Handle, &checker, &report);
   int warnings = 0;
   for (const Diagnostic& d : checker.diagnostics()) {
     Print(path, d, checker.lines());
@@ -316,12 +314,11 @@ int Check(const char* path, const Options& options) {
   if (checker.errors() >= kErrorLimit) {
     std::fprintf(stderr, "%s: note: stopped after %d errors\n", path, kErrorLimit);
   }
-  if (document == nullptr && checker.errors() == 0) {  // out of memory, say
+  if (outcome != INI_LOADED && checker.errors() == 0) {  // out of memory, say
     std::fprintf(stderr, "%s: error: %s\n", path, report.reason);
   }
-  if (document != nullptr && options.dump) Dump(document);
-  ini_free_document(document);
-  return document == nullptr || (options.werror && warnings > 0) ? 1 : 0;
+  if (outcome == INI_LOADED && options.dump) std::fputs(checker.dump().c_str(), stdout);
+  return outcome != INI_LOADED || (options.werror && warnings > 0) ? 1 : 0;
 }
 
 int Usage() {

@@ -20,6 +20,10 @@
 #ifndef INI_INI_HPP_
 #define INI_INI_HPP_
 
+#if __cplusplus < 201703L && !(defined(_MSVC_LANG) && _MSVC_LANG >= 201703L)
+#error "ini/ini.hpp needs C++17 or later (-std=c++17; in CMake, cxx_std_17)"
+#endif
+
 #include <charconv>
 #include <cstddef>
 #include <cstdint>

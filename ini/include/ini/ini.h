@@ -151,7 +151,8 @@ enum IniLoadOutcome {
                              `reason` says which, as the system told it */
   INI_READ_FAILED = 2,    /* a read failed part-way; the part read is not used */
   INI_SYNTAX_ERROR = 3,   /* a line breaks the structure of a file; see `line`, `reason` */
-  INI_OUT_OF_MEMORY = 4
+  INI_OUT_OF_MEMORY = 4,
+  INI_STOPPED = 5         /* ini_parse_file, ini_parse_memory: the handler asked to stop */
 };
 
 /* What a load reports besides its document, filled by ini_load_file_report and
@@ -185,6 +186,46 @@ IniDocument *ini_load_file_report(const char *path, IniLoadReport *report);
  * INI_CANNOT_OPEN or INI_READ_FAILED. The bytes are only read, and may be released once the
  * call returns. */
 IniDocument *ini_load_memory(const void *bytes, size_t size, IniLoadReport *report);
+
+/* Reading line by line, with no document: for a caller that wants each entry, or each bad
+ * line, as the reader meets it (as inih's handler gets them). */
+enum IniLineKind {
+  INI_HEADER = 0,   /* a section header: `section` is its name */
+  INI_ENTRY = 1,    /* a key line: `key` and `value`, in the section named `section` */
+  INI_BAD_LINE = 2  /* a line that breaks the structure of a file: `text` and `reason` */
+};
+
+/* One logical line, handed to an IniLineHandler. Every text is lent for the call only. */
+typedef struct IniLine {
+  int32_t kind;        /* an IniLineKind */
+  int64_t line;        /* the 1-based physical line holding the line's first character,
+                          counted as IniLoadReport.line is */
+  int64_t column;      /* that character's 1-based byte in the physical line */
+  const char *section; /* INI_HEADER: its name; else the name of the section the line stands
+                          in, "" before the first header */
+  const char *key;     /* INI_ENTRY: the key; NULL for the others */
+  const char *value;   /* INI_ENTRY: the value; NULL for the others */
+  const char *text;    /* INI_BAD_LINE: the line as read (comments, escapes and outer spaces
+                          dealt with); NULL for the others */
+  const char *reason;  /* INI_BAD_LINE: why, a short fixed English text (static); NULL for
+                          the others */
+} IniLine;
+
+/* Called with the `user` given to the parse and each line in file order. Returns nonzero
+ * to go on, 0 to stop the parse there. */
+typedef int (*IniLineHandler)(void *user, const IniLine *line);
+
+/* Reads the file at `path` as ini_load_file does and hands each logical line to `handler`,
+ * building no document; it goes on past bad lines, so the handler sees every line. Returns
+ * an IniLoadOutcome, which also fills `*report` (which may be NULL) as ini_load_file_report
+ * would: INI_LOADED when every line was good, INI_SYNTAX_ERROR naming the first bad line,
+ * INI_STOPPED at the line where the handler returned 0, INI_CANNOT_OPEN, INI_READ_FAILED,
+ * or INI_OUT_OF_MEMORY (the text of the file is kept in memory while it is read). */
+int ini_parse_file(const char *path, IniLineHandler handler, void *user, IniLoadReport *report);
+
+/* ini_parse_file over `size` bytes at `bytes`, read as ini_load_memory reads them. */
+int ini_parse_memory(const void *bytes, size_t size, IniLineHandler handler, void *user,
+                     IniLoadReport *report);
 
 /* Where and why a document cannot be written so that it reads back the same, filled by
  * ini_check_document. */

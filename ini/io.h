@@ -1,0 +1,64 @@
+// Reading and writing over any source or sink of bytes: the loader, the writer and the
+// check of what the writer can carry.
+#ifndef INI_IO_H_
+#define INI_IO_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ini/ini.h"
+
+namespace quorva::ini_detail {
+
+// Where the reader takes its bytes from: an open file, or bytes in memory.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to `size` bytes into `buffer`. False when the read failed; a successful read
+  // of 0 bytes is the end.
+  virtual bool Read(char* buffer, std::uint32_t size, std::uint32_t* got) = 0;
+  // How many bytes the source holds, as far as it knows; false when it does not know.
+  // Only a hint for sizing memory: reading goes on until a read delivers nothing.
+  virtual bool SizeHint(std::uint64_t*) { return false; }
+  // Called once, when the reader needs no more bytes: a file is closed here, before the
+  // document is built.
+  virtual void Finish() {}
+};
+
+// Where the writer puts its bytes: a file, or a growing block in memory.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Takes all `size` bytes, or fails.
+  virtual bool Write(const char* data, std::size_t size) = 0;
+};
+
+// Told of each logical line as a load meets it (ini_parse_file and ini_parse_memory).
+class LineObserver {
+ public:
+  virtual ~LineObserver() = default;
+  // Called for each logical line in turn; false stops the load, which then fails with
+  // INI_STOPPED. A load with an observer goes on past a bad line, so that every line is
+  // seen; the document is rejected all the same, and the report names the first bad line.
+  virtual bool OnLine(const IniLine& line) = 0;
+};
+
+// The reader and the writer, over any source or sink. `report` and `observer` may be null.
+// With `build` kParseOnly the lines go to the observer only and no document is given
+// (null, with INI_LOADED in the report when every line was good).
+enum class Build { kDocument, kParseOnly };
+IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* observer = nullptr,
+                  Build build = Build::kDocument);
+// False when a write failed. Writes whatever the document holds: see CheckDocument.
+bool Store(const IniDocument* document, ByteSink& sink);
+// ini_check_document: 0, -1 for no document, or -3 with `*report` (which may be null).
+int CheckDocument(const IniDocument* document, IniCheckReport* report);
+
+// The reason a load gives for a file that does not exist, the same pointer every time.
+extern const char kMissingFile[];
+
+}  // namespace quorva::ini_detail
+
+namespace ini_detail = quorva::ini_detail;
+
+#endif  // INI_IO_H_

@@ -1,0 +1,34 @@
+// What the project's own programs, tests, fuzzers and benchmarks take from the library
+// beyond its public headers: loading and storing through a platform::FileSystem, and the
+// test hooks. Not installed, and not on the include path of the library's users.
+#ifndef INI_PROJECT_INTERNAL_H_
+#define INI_PROJECT_INTERNAL_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ini/allocator.h"
+#include "ini/ini.h"
+#include "platform/platform.h"
+
+namespace quorva::ini_detail {
+
+// ini_load_file_report and ini_store_file over any file system. `accept` says which files
+// a load opens, `at_link` what a store does with a symbolic link at the path.
+IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
+                      IniLoadReport* report = nullptr,
+                      platform::Accept accept = platform::Accept::kAnyFile);
+int StoreFile(platform::FileSystem& file_system, const IniDocument* document, const char* path,
+              platform::AtLink at_link = platform::AtLink::kFollow);
+// Test hooks for the search that finds repeated keys when a section is copied: sets the
+// seed of its hash, which is chosen afresh in each process, and returns the one it
+// replaces; and the hash of `length` bytes under the present seed. With them a test or
+// benchmark can make keys that collide, and check that they do.
+std::uint64_t SetHashSeedForTesting(std::uint64_t seed);
+std::uint64_t KeyHashForTesting(const char* bytes, std::size_t length);
+
+}  // namespace quorva::ini_detail
+
+namespace ini_detail = quorva::ini_detail;
+
+#endif  // INI_PROJECT_INTERNAL_H_

@@ -1,0 +1,130 @@
+// The records behind the public structs, and their growable pointer arrays.
+#ifndef INI_RECORDS_H_
+#define INI_RECORDS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "ini/allocator.h"
+#include "ini/arena.h"
+#include "ini/ini.h"
+
+namespace quorva::ini_detail {
+
+// `sections` and `entries` are public: a caller may keep the array pointer and use every
+// slot below `capacity`, so the memory behind an array always has at least `capacity`
+// slots, moves only inside an append that finds `count` equal to `capacity`, and never
+// shrinks. `capacity` itself shows 10, 20, 30, ... as items are appended. The room behind
+// it grows geometrically (10, 20, 40, 80, ... slots), so appending n items costs O(n) in
+// all; it is a function of `capacity` alone and needs no field of its own.
+constexpr std::int32_t kCapacityStep = 10;
+
+inline std::size_t RoomFor(std::int32_t capacity) {
+  std::size_t room = kCapacityStep;
+  while (room < static_cast<std::size_t>(capacity)) room *= 2;
+  return room;
+}
+
+// Gives the array of `count` items the room of `capacity` slots, when its present room
+// (that of `old_capacity`) is smaller. `inline_items` is the array's first room when that
+// lies inside another block (a section's record): it is never reallocated or released, but
+// left behind when the array outgrows it. False, changing nothing, when there is no room.
+template <typename T>
+bool GrowRoom(T*** items, std::int32_t count, std::int32_t old_capacity, std::int32_t capacity,
+              T** inline_items) {
+  const std::size_t room = RoomFor(capacity);
+  if (room <= RoomFor(old_capacity)) return true;
+  if (room > SIZE_MAX / sizeof(T*)) return false;  // a 32-bit address space
+  void* block;
+  if (*items == inline_items) {
+    block = Allocate(sizeof(T*) * room);
+    if (block != nullptr) std::memcpy(block, *items, sizeof(T*) * static_cast<std::size_t>(count));
+  } else {
+    block = Reallocate(*items, sizeof(T*) * room);
+  }
+  if (block == nullptr) return false;
+  *items = static_cast<T**>(block);
+  return true;
+}
+
+// Appends `item` at `*count`. An array found full gets `capacity` 10 larger, and new room
+// when its present room is smaller than that. Returns false, changing nothing, when the
+// array cannot grow.
+template <typename T>
+bool Append(T*** items, std::int32_t* count, std::int32_t* capacity, T* item,
+            T** inline_items = nullptr) {
+  const std::int32_t n = *count;
+  if (n == *capacity) {
+    if (n > INT32_MAX - kCapacityStep || !GrowRoom(items, n, n, n + kCapacityStep, inline_items)) {
+      return false;
+    }
+    *capacity = n + kCapacityStep;
+  }
+  (*items)[n] = item;
+  *count = n + 1;
+  return true;
+}
+
+// Gives an array of `count` items, about to receive `more` by Append, the `capacity` and the
+// room those appends would give it, at once. False, changing nothing, when it cannot grow.
+template <typename T>
+bool PrepareAppends(T*** items, std::int32_t count, std::int32_t* capacity, std::int32_t more,
+                    T** inline_items = nullptr) {
+  if (more > INT32_MAX - kCapacityStep - count) return false;
+  const std::int32_t total = count + more;
+  const std::int32_t wanted =
+      total <= *capacity ? *capacity : (total + kCapacityStep - 1) / kCapacityStep * kCapacityStep;
+  if (!GrowRoom(items, count, *capacity, wanted, inline_items)) return false;
+  *capacity = wanted;
+  return true;
+}
+
+// Behind a section's record, in the same block: its first 10 entry slots, so a new section
+// costs one allocation instead of two, and where its pieces live. A section of a loaded
+// document is carved from the document's arena together with its name and the records and
+// text of the entries it was loaded with; later operations give it heap blocks of their own
+// (`touched`), and its release paths ask the arena which pieces are whose.
+struct SectionBlock {
+  IniSection section;
+  IniEntry* slots[kCapacityStep];
+  const Arena* arena;  // the arena the section was carved from, or null for a heap section
+  bool touched;        // it holds pieces of the heap beside carved ones
+};
+
+inline SectionBlock* BlockOf(const IniSection* section) {
+  return reinterpret_cast<SectionBlock*>(const_cast<IniSection*>(section));
+}
+
+inline IniEntry** InlineEntries(IniSection* section) { return BlockOf(section)->slots; }
+
+// A document's record and the arena of a loaded document (empty for a new one).
+struct DocumentBlock {
+  IniDocument document;
+  Arena arena;
+};
+
+inline Arena* ArenaOf(IniDocument* document) {
+  return &reinterpret_cast<DocumentBlock*>(document)->arena;
+}
+
+inline bool AppendEntry(IniSection* section, IniEntry* entry) {
+  return Append(&section->entries, &section->count, &section->capacity, entry,
+                InlineEntries(section));
+}
+
+inline bool AppendSection(IniDocument* document, IniSection* section) {
+  return Append(&document->sections, &document->count, &document->capacity, section);
+}
+
+// Records made without going through the public operations, for the loader: null when
+// memory runs out. `arena_block` is the first block size of the document's arena. A new
+// heap section takes over `name`, a heap block, only on success.
+IniDocument* NewDocument(std::size_t arena_block = 0);
+IniSection* NewSectionNamed(char* name);
+// A section carved from `arena`, named by `name`, which lies in the arena too.
+IniSection* NewCarvedSection(Arena* arena, char* name);
+
+}  // namespace quorva::ini_detail
+
+#endif  // INI_RECORDS_H_

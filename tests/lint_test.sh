@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Two rules of the tree's structure, each first shown to catch a planted violation:
+#   - only the platform backends and their tests (files named *_posix.cc, *_win32.cc and
+#     their *_test.cc) know the operating system: nowhere else _WIN32, __linux__,
+#     <windows.h>, <unistd.h>, <fcntl.h>, <sys/...>, <pthread.h> or <spawn.h>;
+#   - outside ini/, no file includes a header of the library's own but its public ones,
+#     ini/ini.h and ini/ini.hpp, and the project's ini/project_internal.h.
+# bench/ is a Linux program by design and is not checked.
+# Usage: lint_test.sh SOURCE_DIR
+set -Eeuo pipefail
+trap 'echo "lint_test: FAIL at line $LINENO: $BASH_COMMAND" >&2' ERR
+source_dir=$1
+fail() {
+  echo "lint_test: FAIL: $*" >&2
+  exit 1
+}
+
+# Prints what matches the extended regular expression $2 in the C and C++ files of the
+# tree at $1 (in the folders checked), less the lines that match $3 (file:line:text).
+# Fails if grep itself fails, so that an error never passes for a clean tree.
+matches() {
+  local tree=$1 pattern=$2 allowed=$3 found status=0
+  found=$(cd "$tree" && grep -rnE "$pattern" --include='*.h' --include='*.hpp' --include='*.c' \
+            --include='*.cc' ini install platform tools tests fuzz 2>&1) || status=$?
+  [ "$status" -le 1 ] || fail "grep failed in $tree: $found"
+  printf '%s\n' "$found" | grep -vE "$allowed" | grep -v '^$' || true
+}
+system_code() {
+  matches "$1" '_WIN32|__linux__|<windows\.h>|<unistd\.h>|<fcntl\.h>|<sys/|<pthread\.h>|<spawn\.h>' \
+    '^[^:]*_(win32|posix)(_test)?\.cc:'
+}
+private_headers() {
+  matches "$1" '#include "ini/' '^ini/|#include "ini/(ini\.h|ini\.hpp|project_internal\.h)"'
+}
+
+# Each rule catches what it is for.
+planted=$(mktemp -d)
+trap 'rm -rf "$planted"' EXIT
+mkdir -p "$planted"/{ini,install,platform,tools,tests,fuzz}
+echo '#include <pthread.h>' >"$planted/install/run.cc"
+echo '#include "ini/records.h"' >"$planted/tools/check.cc"
+echo '#ifdef __linux__' >"$planted/platform/platform_posix.cc"  # allowed in a backend
+[ -n "$(system_code "$planted")" ] || fail "the system rule misses <pthread.h> outside a backend"
+[ -n "$(private_headers "$planted")" ] || fail "the header rule misses ini/records.h outside ini/"
+[ "$(system_code "$planted")" = "install/run.cc:1:#include <pthread.h>" ] ||
+  fail "the system rule flags a backend: $(system_code "$planted")"
+
+found=$(system_code "$source_dir")
+[ -z "$found" ] || fail "system-specific code outside a platform backend:
+$found"
+found=$(private_headers "$source_dir")
+[ -z "$found" ] || fail "a private header of the library included outside ini/:
+$found"
+echo "lint: ok"
