@@ -26,6 +26,7 @@
 #include "bench/corpora.h"
 #include "ini/ini.h"
 #include "ini/project_internal.h"
+#include "install/install.h"
 #include "platform/platform.h"
 #include "tests/test_util.h"
 
@@ -502,9 +503,9 @@ void BenchInstall(const std::string& dir, const std::string& install) {
     std::fclose(file);
   };
   std::string launchers;
-  for (const char* name : {"qrv", "wqrv", "qrvc", "zembrat", "tavlo", "tulsk", "pelox"}) {
-    fill(root + "/qcore-4.0.1/bin/" + name + ".exe", 16u << 20);
-    launchers += " " + root + "/qcore-4.0.1/bin/" + name + ".exe";
+  for (const char* name : install::kLaunchers) {
+    fill(root + "/qcore-4.0.1/bin/" + name, 16u << 20);
+    launchers += " " + root + "/qcore-4.0.1/bin/" + name;
   }
   fill(root + "/releases/26/launch_lean.boot", 4u << 20);
   fill(root + "/releases/26/launch_tolbe.boot", 4u << 20);

@@ -151,7 +151,7 @@ std::string CheckParsed(const std::string& bytes, const IniDocument* plain,
                         const IniLoadReport& plain_report) {
   Seen seen;
   IniLoadReport report;
-  const int outcome = ini_parse_memory(bytes.data(), bytes.size(), See, &seen, &report);
+  const int outcome = ini_scan_memory(bytes.data(), bytes.size(), See, &seen, &report);
   const std::string where = std::to_string(report.line) + ":" + std::to_string(report.column) + ":" + report.reason;
   if (outcome != plain_report.outcome || report.outcome != outcome ||
       (plain == nullptr && where != std::to_string(plain_report.line) + ":" +

@@ -153,6 +153,10 @@ void AppendEntryOrDie(IniSection* section, IniEntry* entry) {
 
 }  // namespace
 
+void ini_detail::AppendRepeat(IniSection* section, const char* key, const char* value) {
+  AppendEntryOrDie(section, MakeEntry(key, std::strlen(key) + 1, value, std::strlen(value) + 1));
+}
+
 extern "C" {
 
 IniDocument* ini_new_document(void) {

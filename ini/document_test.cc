@@ -166,13 +166,7 @@ TEST_F(IniDocumentTest, LookupsAreExactAndFirstMatchWins) {
 TEST_F(IniDocumentTest, RepeatedKeyOnlyFirstIsFoundAndChanged) {
   IniSection* section = ini_new_section("s");
   ini_set_value(section, "K", "1");
-  // Append a second K by hand, as the reader does for a file that repeats a key.
-  IniSection* other = ini_new_section("t");
-  ini_set_value(other, "K", "2");
-  IniEntry* repeat = other->entries[0];
-  other->count = 0;
-  ini_free_section(other);
-  section->entries[section->count++] = repeat;
+  ini_detail::AppendRepeat(section, "K", "2");  // as the reader does for a file that repeats a key
 
   EXPECT_STREQ(ini_get_value(section, "K"), "1");
   EXPECT_EQ(ini_set_value(section, "K", "3"), 0);
@@ -284,11 +278,7 @@ TEST_F(IniDocumentTest, CopySectionKeepsFirstOccurrences) {
   IniSection* crafted = ini_new_section("crafted");
   for (int round = 0; round < 2; ++round) {
     for (const std::string& key : colliding) {
-      IniSection* holder = ini_new_section("");  // a repeat, as a loaded section has it
-      ini_set_value(holder, key.c_str(), std::to_string(round).c_str());
-      ini_detail::AppendEntry(crafted, holder->entries[0]);
-      holder->count = 0;
-      ini_free_section(holder);
+      ini_detail::AppendRepeat(crafted, key.c_str(), std::to_string(round).c_str());
     }
   }
   IniSection* crafted_copy = ini_copy_section(crafted, "copy");

@@ -33,7 +33,7 @@ class ByteSink {
   virtual bool Write(const char* data, std::size_t size) = 0;
 };
 
-// Told of each logical line as a load meets it (ini_parse_file and ini_parse_memory).
+// Told of each logical line as a load meets it (ini_scan_file and ini_scan_memory).
 class LineObserver {
  public:
   virtual ~LineObserver() = default;

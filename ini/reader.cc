@@ -439,7 +439,7 @@ bool OpenSource(platform::FileSystem& file_system, const char* path, platform::A
   return false;
 }
 
-// The C handler of ini_parse_file and ini_parse_memory, as an observer.
+// The C handler of ini_scan_file and ini_scan_memory, as an observer.
 class HandlerObserver final : public LineObserver {
  public:
   HandlerObserver(IniLineHandler handler, void* user) : handler_(handler), user_(user) {}
@@ -490,7 +490,7 @@ IniDocument* ini_load_memory(const void* bytes, size_t size, IniLoadReport* repo
   return ini_detail::LoadMemory(bytes, size, report, nullptr);
 }
 
-int ini_parse_file(const char* path, IniLineHandler handler, void* user, IniLoadReport* report) {
+int ini_scan_file(const char* path, IniLineHandler handler, void* user, IniLoadReport* report) {
   platform::File file;
   platform::FileSystem& file_system = platform::RealFileSystem();
   if (!ini_detail::OpenSource(file_system, path, platform::Accept::kAnyFile, &file, report)) {
@@ -500,7 +500,7 @@ int ini_parse_file(const char* path, IniLineHandler handler, void* user, IniLoad
   return ini_detail::Parse(source, handler, user, report);
 }
 
-int ini_parse_memory(const void* bytes, size_t size, IniLineHandler handler, void* user,
+int ini_scan_memory(const void* bytes, size_t size, IniLineHandler handler, void* user,
                      IniLoadReport* report) {
   ini_detail::MemorySource source(bytes, size);
   return ini_detail::Parse(source, handler, user, report);

@@ -125,6 +125,11 @@ IniSection* NewSectionNamed(char* name);
 // A section carved from `arena`, named by `name`, which lies in the arena too.
 IniSection* NewCarvedSection(Arena* arena, char* name);
 
+// Appends an entry holding copies of `key` and `value` after the section's last, with no
+// lookup, as the reader appends a line that repeats a key: for building, in tests, the
+// documents a file with repeats gives, which ini_set_value would merge.
+void AppendRepeat(IniSection* section, const char* key, const char* value);
+
 }  // namespace quorva::ini_detail
 
 #endif  // INI_RECORDS_H_

@@ -29,14 +29,7 @@ IniDocument* MakeDocument(const std::vector<Section>& sections) {
   IniDocument* document = ini_new_document();
   for (const Section& s : sections) {
     IniSection* section = ini_new_section(s.name.c_str());
-    for (const auto& [key, value] : s.entries) {
-      IniSection* holder = ini_new_section("");
-      ini_set_value(holder, key.c_str(), value.c_str());
-      IniEntry* entry = holder->entries[0];
-      holder->count = 0;
-      ini_free_section(holder);
-      ini_detail::AppendEntry(section, entry);
-    }
+    for (const auto& [key, value] : s.entries) ini_detail::AppendRepeat(section, key.c_str(), value.c_str());
     ini_detail::AppendSection(document, section);
   }
   return document;

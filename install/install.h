@@ -25,6 +25,16 @@ struct InstallLayout {
   std::string root_bin_dir;     // root, "bin"
 };
 
+// What the run puts into the root's bin: the launchers, copied from the runtime's bin in
+// this order, the boot files, copied from the release directory, the current boot file and
+// the runtime ini file, which is also written into the runtime's bin. The one list of them:
+// the tests, scripts/launchers.sh and the setup program take theirs from here.
+inline constexpr const char* kLaunchers[] = {"qrv.exe",   "wqrv.exe",  "qrvc.exe", "zembrat.exe",
+                                             "tavlo.exe", "tulsk.exe", "pelox.exe"};
+inline constexpr const char* kBootFiles[] = {"launch_lean.boot", "launch_tolbe.boot"};
+inline constexpr char kCurrentBootFile[] = "launch.boot";
+inline constexpr char kRuntimeIni[] = "qrv.ini";
+
 // The longest path, in bytes without the NUL, the command composes or accepts.
 constexpr std::size_t kMaxPath = 259;
 

@@ -11,11 +11,6 @@
 namespace install {
 namespace {
 
-const char* const kLaunchers[] = {"qrv.exe",     "wqrv.exe",  "qrvc.exe", "zembrat.exe",
-                                  "tavlo.exe",   "tulsk.exe", "pelox.exe"};
-const char* const kBootFiles[] = {"launch_lean.boot", "launch_tolbe.boot"};
-constexpr char kCurrentBootFile[] = "launch.boot";
-constexpr char kRuntimeIni[] = "qrv.ini";
 constexpr char kBailingOut[] = "Cannot continue installation, bailing out.\n";
 // Temporaries left in the run's directories are a killed run's when they are this many
 // seconds older than this run: file times may be rounded (FAT: to 2 seconds), and a run
@@ -23,7 +18,7 @@ constexpr char kBailingOut[] = "Cannot continue installation, bailing out.\n";
 constexpr std::int64_t kLeftoverAge = 2;
 
 const char* ChosenBootFile(StartupProfile profile) {
-  return profile == StartupProfile::kMinimal ? "launch_lean.boot" : "launch_tolbe.boot";
+  return profile == StartupProfile::kMinimal ? kBootFiles[0] : kBootFiles[1];
 }
 
 // Copies `from` onto `to`; on failure says so, followed by `then`.

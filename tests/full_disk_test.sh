@@ -51,8 +51,8 @@ fail() {
 
 mkdir -p "$root/qcore-4.0.1/bin" "$root/releases/26"
 printf '[Install]\nVSN=4.0.1\nSYSTEM_VSN=26\n' >"$root/Install.ini"
-for name in qrv wqrv qrvc zembrat tavlo tulsk pelox; do
-  head -c 4096 /dev/urandom >"$root/qcore-4.0.1/bin/$name.exe"
+for name in $("$(dirname "$0")/../scripts/launchers.sh"); do
+  head -c 4096 /dev/urandom >"$root/qcore-4.0.1/bin/$name"
 done
 echo lean >"$root/releases/26/launch_lean.boot"
 echo tolbe >"$root/releases/26/launch_tolbe.boot"

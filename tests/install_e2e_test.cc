@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "install/install.h"
 #include "platform/platform.h"
 #include "tests/real_tree.h"
 #include "tests/system.h"
@@ -25,7 +26,6 @@ using testing_support::TempDir;
 using testing_support::Tree;
 using testing_support::WriteTree;
 
-const std::vector<std::string>& kLaunchers = testing_support::kTreeLaunchers;
 constexpr char kPrompt[] = "Do you want a minimal startup instead of tolbe [No]: ";
 constexpr char kSuccess[] = "Quorva 4.0.1 installed successfully\n";
 constexpr char kBail[] = "Cannot continue installation, bailing out.\n";
@@ -165,7 +165,7 @@ TEST_F(InstallEndToEnd, MissingLauncher) {
   EXPECT_EQ(r.err, "Could not find file " + root_ + Native("/qcore-4.0.1/bin/tavlo.exe") + "\n");
   Tree expected = Distribution();
   expected.erase("qcore-4.0.1/bin/tavlo.exe");
-  for (int i = 0; i < 4; ++i) expected["bin/" + kLaunchers[i]] = expected["qcore-4.0.1/bin/" + kLaunchers[i]];
+  for (int i = 0; i < 4; ++i) expected["bin/" + std::string(install::kLaunchers[i])] = expected["qcore-4.0.1/bin/" + std::string(install::kLaunchers[i])];
   EXPECT_EQ(ReadTree(root_), expected);
 }
 

@@ -14,12 +14,10 @@ const std::string kRuntimeBin = JoinPath(JoinPath(kRoot, "qcore-4.0.1"), "bin");
 const std::string kRelease = JoinPath(JoinPath(kRoot, "releases"), "26");
 const std::string kRootBin = JoinPath(kRoot, "bin");
 const std::string kIniPath = JoinPath(kRoot, "Install.ini");
-const std::vector<std::string> kLaunchers = {"qrv.exe",   "wqrv.exe",  "qrvc.exe", "zembrat.exe",
-                                             "tavlo.exe", "tulsk.exe", "pelox.exe"};
 
 void AddTree(FakeFileSystem* disk, const std::string& ini) {
   disk->files[kIniPath] = ini;
-  for (const std::string& name : kLaunchers) disk->files[JoinPath(kRuntimeBin, name)] = "exe " + name;
+  for (const std::string name : install::kLaunchers) disk->files[JoinPath(kRuntimeBin, name)] = "exe " + name;
   disk->files[JoinPath(kRelease, "launch_lean.boot")] = "lean";
   disk->files[JoinPath(kRelease, "launch_tolbe.boot")] = "tolbe";
 }
@@ -32,14 +30,14 @@ std::string Drain(std::FILE* file) {
   return bytes;
 }
 
-Outcome RunWith(FakeFileSystem* disk, std::vector<std::string> args, std::FILE* in) {
+ProcessResult RunWith(FakeFileSystem* disk, std::vector<std::string> args, std::FILE* in) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   args.insert(args.begin(), "Install");
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
-  Outcome outcome;
+  ProcessResult outcome;
   outcome.status = install::Main(static_cast<int>(args.size()), argv.data(), *disk, {in, out, err});
   outcome.rest_of_input = Drain(in);
   std::rewind(out);
@@ -53,19 +51,19 @@ Outcome RunWith(FakeFileSystem* disk, std::vector<std::string> args, std::FILE* 
 
 }  // namespace
 
-Outcome RunInstall(FakeFileSystem* disk, std::vector<std::string> args, const std::string& input) {
+ProcessResult RunInstall(FakeFileSystem* disk, std::vector<std::string> args, const std::string& input) {
   std::FILE* in = std::tmpfile();
   std::fwrite(input.data(), 1, input.size(), in);
   std::rewind(in);
-  Outcome outcome = RunWith(disk, std::move(args), in);
+  ProcessResult outcome = RunWith(disk, std::move(args), in);
   std::fclose(in);
   return outcome;
 }
 
-Outcome RunInstallWithUnreadableInput(FakeFileSystem* disk, std::vector<std::string> args) {
+ProcessResult RunInstallWithUnreadableInput(FakeFileSystem* disk, std::vector<std::string> args) {
   TempDir dir;
   std::FILE* in = std::fopen((dir / "in").c_str(), "w");  // open for writing only
-  Outcome outcome = RunWith(disk, std::move(args), in);
+  ProcessResult outcome = RunWith(disk, std::move(args), in);
   std::fclose(in);
   return outcome;
 }

@@ -10,6 +10,7 @@ trap 'echo "install_links_test: FAIL at line $LINENO: $BASH_COMMAND" >&2' ERR
 install=$1
 shift
 emulator=("$@")
+mapfile -t launchers < <("$(dirname "$0")/../scripts/launchers.sh")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() {
@@ -23,8 +24,8 @@ fresh_tree() {
   rm -rf "$work/dist" "$work/outside" "$work/to-dist"
   mkdir -p "$work/dist/qcore-4.0.1/bin" "$work/dist/releases/26" "$work/outside"
   printf '[Install]\nVSN=4.0.1\nSYSTEM_VSN=26\n' >"$work/dist/Install.ini"
-  for name in qrv wqrv qrvc zembrat tavlo tulsk pelox; do
-    echo "$name" >"$work/dist/qcore-4.0.1/bin/$name.exe"
+  for name in "${launchers[@]}"; do
+    echo "$name" >"$work/dist/qcore-4.0.1/bin/$name"
   done
   echo lean >"$work/dist/releases/26/launch_lean.boot"
   echo tolbe >"$work/dist/releases/26/launch_tolbe.boot"
@@ -85,6 +86,6 @@ for root in "$work/dist" "$work/to-dist"; do
   [ "$status" = 0 ] || fail "links in the tree, root $root: status $status: $(cat "$work/err")"
 done
 [ "$(cat "$work/dist/qcore-4.0.1/bin-shared/launch.boot")" = tolbe ] || fail "launch.boot through the links"
-[ "$(ls "$work/dist/qcore-4.0.1/bin-shared" | wc -l)" = 11 ] || fail "the linked bin holds: $(ls "$work/dist/qcore-4.0.1/bin-shared")"
+[ "$(ls "$work/dist/qcore-4.0.1/bin-shared" | wc -l)" = $((${#launchers[@]} + 4)) ] || fail "the linked bin holds: $(ls "$work/dist/qcore-4.0.1/bin-shared")"
 [ "$(cat "$work/outside/qrv.exe")" = "another installation's" ] || fail "a file outside the tree was written"
 echo "links: ok"

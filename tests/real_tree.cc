@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "install/install.h"
 #include "platform/platform.h"
 #include "tests/system.h"
 #include "tests/test_util.h"
@@ -11,8 +12,6 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-const std::vector<std::string> kTreeLaunchers = {"qrv.exe",   "wqrv.exe",  "qrvc.exe", "zembrat.exe",
-                                                 "tavlo.exe", "tulsk.exe", "pelox.exe"};
 
 std::string Native(const std::string& relative) {
   std::string path = relative;
@@ -25,7 +24,7 @@ std::string Native(const std::string& relative) {
 Tree Distribution() {
   Tree tree;
   tree["Install.ini"] = "; release\r\n[Install]\r\nVSN = 4.0.1\r\nSYSTEM_VSN = 26\r\n";
-  for (const std::string& name : kTreeLaunchers) {
+  for (const std::string name : install::kLaunchers) {
     tree["qcore-4.0.1/bin/" + name] = std::string("MZ\0\r\n", 5) + name;
   }
   tree["releases/26/launch_lean.boot"] = std::string("lean\0\r\n", 7);
@@ -35,13 +34,12 @@ Tree Distribution() {
 
 Tree Installed(const std::string& root, const char* boot) {
   Tree tree = Distribution();
-  for (const std::string& name : kTreeLaunchers) tree["bin/" + name] = tree["qcore-4.0.1/bin/" + name];
+  for (const std::string name : install::kLaunchers) tree["bin/" + name] = tree["qcore-4.0.1/bin/" + name];
   tree["bin/launch_lean.boot"] = tree["releases/26/launch_lean.boot"];
   tree["bin/launch_tolbe.boot"] = tree["releases/26/launch_tolbe.boot"];
   tree["bin/launch.boot"] = tree[std::string("releases/26/") + boot];
   std::string runtime_bin = root + Native("/qcore-4.0.1/bin");
-  std::string ini = "[quorva]\nBindir=" + Escaped(runtime_bin) + "\nProgname=qrv\nRootdir=" +
-                    Escaped(root) + "\n";
+  const std::string ini = RuntimeIni(root, runtime_bin);
   tree["qcore-4.0.1/bin/qrv.ini"] = ini;
   tree["bin/qrv.ini"] = ini;
   return tree;

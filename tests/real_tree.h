@@ -10,8 +10,6 @@ namespace testing_support {
 
 using Tree = std::map<std::string, std::string>;  // relative path with '/' -> bytes
 
-extern const std::vector<std::string> kTreeLaunchers;
-
 // `relative` with '/' turned into the platform's separator.
 std::string Native(const std::string& relative);
 

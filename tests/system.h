@@ -7,14 +7,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/test_util.h"
 
 namespace testing_support {
-
-struct ProcessResult {
-  int status = -1;  // the exit status, or -1 when the program could not be run
-  std::string out;  // standard output, with the console's CR LF folded to LF
-  std::string err;  // standard error, likewise
-};
 
 // Runs `program` with `args` in `directory`, with `input` as its standard input, and
 // waits for it to end.

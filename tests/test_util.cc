@@ -36,6 +36,10 @@ std::string Escaped(const std::string& text) {
   return out;
 }
 
+std::string RuntimeIni(const std::string& root, const std::string& runtime_bin) {
+  return "[quorva]\nBindir=" + Escaped(runtime_bin) + "\nProgname=qrv\nRootdir=" + Escaped(root) + "\n";
+}
+
 namespace {
 
 // The steps of the library's key hash (ini/document.cc), and their inverses.

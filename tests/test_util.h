@@ -25,10 +25,22 @@ void UseEverySlot(T** items, int32_t capacity) {
 // `text` with a backslash before each ';' and '\', as the writer puts it.
 std::string Escaped(const std::string& text);
 
+// qrv.ini as a complete installation writes it, for the root `root` whose runtime's bin is
+// `runtime_bin`: the expected bytes, the one statement of them for every test.
+std::string RuntimeIni(const std::string& root, const std::string& runtime_bin);
+
 // `count` distinct keys of 16 bytes that all have the same hash under `seed` (set with
 // ini_detail::SetHashSeedForTesting), made by running the hash backwards: the input an
 // attacker would need the seed for. Every byte is one a key line carries unchanged.
 std::vector<std::string> CollidingKeys(std::size_t count, std::uint64_t seed);
+
+// What a run of a program gave, the real one or the command run over the in-memory disk.
+struct ProcessResult {
+  int status = -1;  // the exit status, or -1 when the program could not be run
+  std::string out;  // standard output, with the console's CR LF folded to LF
+  std::string err;  // standard error, likewise
+  std::string rest_of_input;  // in memory: what the command left unread on standard input
+};
 
 // A fresh, empty directory under the system's temporary folder, removed with everything in
 // it when the object goes.

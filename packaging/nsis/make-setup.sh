@@ -43,6 +43,14 @@ windows() { nsis "$1" | tr '/' '\\'; }
     echo "  RMDir \"\$INSTDIR\\$(windows "$d")\""
   done
   echo '!macroend'
+  # What Install makes: the root's bin with its files, and qrv.ini in the runtime's bin.
+  echo '!macro RemoveWhatInstallMade'
+  for name in $("$here/../../scripts/launchers.sh") launch_lean.boot launch_tolbe.boot launch.boot qrv.ini; do
+    echo "  Delete \"\$INSTDIR\\bin\\$name\""
+  done
+  echo '  RMDir "$INSTDIR\bin"'
+  echo '  Delete "$INSTDIR\qcore-${VSN}\bin\qrv.ini"'
+  echo '!macroend'
 } >"$work/files.nsh"
 
 mkdir -p "$(dirname "$output")"

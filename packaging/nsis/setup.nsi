@@ -50,23 +50,6 @@ Var status
 Var printed
 Var log
 
-; What Install makes: the root's bin with its eleven files, and qrv.ini in the runtime's bin.
-!macro RemoveWhatInstallMade
-  Delete "$INSTDIR\bin\qrv.exe"
-  Delete "$INSTDIR\bin\wqrv.exe"
-  Delete "$INSTDIR\bin\qrvc.exe"
-  Delete "$INSTDIR\bin\zembrat.exe"
-  Delete "$INSTDIR\bin\tavlo.exe"
-  Delete "$INSTDIR\bin\tulsk.exe"
-  Delete "$INSTDIR\bin\pelox.exe"
-  Delete "$INSTDIR\bin\launch_lean.boot"
-  Delete "$INSTDIR\bin\launch_tolbe.boot"
-  Delete "$INSTDIR\bin\launch.boot"
-  Delete "$INSTDIR\bin\qrv.ini"
-  RMDir "$INSTDIR\bin"
-  Delete "$INSTDIR\qcore-${VSN}\bin\qrv.ini"
-!macroend
-
 Section "Quorva ${VSN}"
   StrCpy $existing 0
   ${If} ${FileExists} "$INSTDIR\uninstall.exe"

@@ -305,7 +305,7 @@ int Check(const char* path, const Options& options) {
     return 1;
   }
   Checker checker(bytes, options.warnings);
-  const int outcome = ini_parse_memory(bytes.data(), bytes.size(), Checker::Handle, &checker, &report);
+  const int outcome = ini_scan_memory(bytes.data(), bytes.size(), Checker::Handle, &checker, &report);
   int warnings = 0;
   for (const Diagnostic& d : checker.diagnostics()) {
     Print(path, d, checker.lines());

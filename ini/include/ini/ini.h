@@ -152,7 +152,7 @@ enum IniLoadOutcome {
   INI_READ_FAILED = 2,    /* a read failed part-way; the part read is not used */
   INI_SYNTAX_ERROR = 3,   /* a line breaks the structure of a file; see `line`, `reason` */
   INI_OUT_OF_MEMORY = 4,
-  INI_STOPPED = 5         /* ini_parse_file, ini_parse_memory: the handler asked to stop */
+  INI_STOPPED = 5         /* ini_scan_file, ini_scan_memory: the handler asked to stop */
 };
 
 /* What a load reports besides its document, filled by ini_load_file_report and
@@ -221,10 +221,10 @@ typedef int (*IniLineHandler)(void *user, const IniLine *line);
  * would: INI_LOADED when every line was good, INI_SYNTAX_ERROR naming the first bad line,
  * INI_STOPPED at the line where the handler returned 0, INI_CANNOT_OPEN, INI_READ_FAILED,
  * or INI_OUT_OF_MEMORY (the text of the file is kept in memory while it is read). */
-int ini_parse_file(const char *path, IniLineHandler handler, void *user, IniLoadReport *report);
+int ini_scan_file(const char *path, IniLineHandler handler, void *user, IniLoadReport *report);
 
-/* ini_parse_file over `size` bytes at `bytes`, read as ini_load_memory reads them. */
-int ini_parse_memory(const void *bytes, size_t size, IniLineHandler handler, void *user,
+/* ini_scan_file over `size` bytes at `bytes`, read as ini_load_memory reads them. */
+int ini_scan_memory(const void *bytes, size_t size, IniLineHandler handler, void *user,
                      IniLoadReport *report);
 
 /* Where and why a document cannot be written so that it reads back the same, filled by
