@@ -25,7 +25,8 @@ quiet() {
 # Windows programs run under the 32-bit half of Wine, from Debian's i386 architecture.
 packages=(cmake ninja-build g++ libgtest-dev googletest pkg-config dpkg-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386
-          clang-14 libclang-rt-14-dev libinih-dev libsimpleini-dev libicu-dev nsis)
+          clang-14 libclang-rt-14-dev libinih-dev libsimpleini-dev libicu-dev nsis strace
+          clang-format)
 [[ " $(dpkg --print-foreign-architectures | tr '\n' ' ') " == *" i386 "* ]] || dpkg --add-architecture i386
 . scripts/ensure-packages.sh
 ensure_packages "${packages[@]}"

@@ -10,7 +10,8 @@ trap 'echo "full_disk_test: FAIL at line $LINENO: $BASH_COMMAND" >&2' ERR
 install=$1
 shift
 if [ "$(id -u)" != 0 ]; then
-  echo "skipped: mounting a small file system needs root"
+  echo "skipped: mounting a small file system needs root; the test command runs as root in CI,"
+  echo "so run it as root (or sudo ctest -R full_disk_test) to see this test pass or fail here"
   exit 77
 fi
 work=$(mktemp -d)

@@ -169,6 +169,17 @@ TEST_F(InstallEndToEnd, MissingLauncher) {
   EXPECT_EQ(ReadTree(root_), expected);
 }
 
+// The files a run puts in place, in the order it puts them there.
+std::vector<std::string> RunOrder() {
+  std::vector<std::string> order;
+  for (const char* name : install::kLaunchers) order.push_back(std::string("bin/") + name);
+  for (const char* name : install::kBootFiles) order.push_back(std::string("bin/") + name);
+  order.push_back(std::string("bin/") + install::kCurrentBootFile);
+  order.push_back(std::string("qcore-4.0.1/bin/") + install::kRuntimeIni);
+  order.push_back(std::string("bin/") + install::kRuntimeIni);
+  return order;
+}
+
 // A directory standing where a file is to go makes that step fail on every system.
 TEST_F(InstallEndToEnd, TargetsThatCannotBeWritten) {
   struct Case {
@@ -201,10 +212,18 @@ TEST_F(InstallEndToEnd, TargetsThatCannotBeWritten) {
     EXPECT_EQ(r.status, c.status) << c.blocked;
     EXPECT_EQ(r.err, expected_err) << c.blocked;
     EXPECT_EQ(r.out, "");
-    // Everything else of the run up to the failure is in place, and nothing stray is left.
-    Tree installed = ReadTree(root);
-    Tree full = Installed(root, "launch_lean.boot");
-    for (const auto& [relative, bytes] : installed) EXPECT_EQ(full[relative], bytes) << relative;
+    // Every file the run puts in place before the failure (all but the blocked one, when the
+    // run goes on) is there, and nothing else.
+    const Tree full = Installed(root, "launch_lean.boot");
+    Tree expected = Distribution();
+    for (const std::string& relative : RunOrder()) {
+      if (relative == c.blocked) {
+        if (c.status != 0) break;
+        continue;
+      }
+      expected[relative] = full.at(relative);
+    }
+    EXPECT_EQ(ReadTree(root), expected) << c.blocked;
   }
 }
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "ini/project_internal.h"
 #include "platform/platform.h"
 
 namespace testing_support {
@@ -85,6 +86,19 @@ std::vector<std::string> CollidingKeys(std::size_t count, std::uint64_t seed) {
     for (std::size_t i = 8; i < 16; ++i) carried = carried && CarriedInKey(static_cast<unsigned char>(key[i]), i == 15);
     if (carried) keys.push_back(key);
   }
+  // The keys are made by running the hash's steps backwards, as written out above: they
+  // must still collide under the library's own hash, or every check that uses them would
+  // pass without meeting a collision.
+  const std::uint64_t previous = ini_detail::SetHashSeedForTesting(seed);
+  for (const std::string& key : keys) {
+    if (ini_detail::KeyHashForTesting(key.data(), key.size()) !=
+        ini_detail::KeyHashForTesting(keys[0].data(), keys[0].size())) {
+      std::fprintf(stderr, "CollidingKeys: the keys do not collide under the library's hash, "
+                           "whose steps have changed; make them anew\n");
+      std::abort();
+    }
+  }
+  ini_detail::SetHashSeedForTesting(previous);
   return keys;
 }
 
