@@ -4,8 +4,8 @@
 //
 // Usage: ini_bench CORPUS_DIR [INSTALL_PROGRAM|-] [ONLY_CORPORA_CONTAINING]
 #include <fcntl.h>
-#include <malloc.h>
 #include <ini.h>  // inih
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,7 +81,8 @@ void AddFloorLine(FloorDocument* document, const char* bytes, std::size_t length
 bool LoadFloor(const char* path, FloorDocument* document) {
   platform::FileSystem& disk = platform::RealFileSystem();
   platform::File file;
-  if (disk.OpenForReading(path, platform::Accept::kAnyFile, &file) != platform::Opened::kYes) return false;
+  if (disk.OpenForReading(path, platform::Accept::kAnyFile, &file) != platform::Opened::kYes)
+    return false;
   char block[1024];
   std::string partial;
   std::uint32_t got = 0;
@@ -127,7 +128,8 @@ bool StoreFloor(const FloorDocument& document, const char* path, bool durable) {
   std::uint32_t written = 0;
   bool ok = true;
   auto flush = [&] {
-    ok = ok && disk.Write(file, buffer, static_cast<std::uint32_t>(used), &written) && written == used;
+    ok = ok && disk.Write(file, buffer, static_cast<std::uint32_t>(used), &written) &&
+         written == used;
     used = 0;
   };
   for (const FloorRecord* record : document.records) {
@@ -167,108 +169,126 @@ int InihHandler(void* user, const char* section, const char* key, const char* va
 
 std::size_t Entries(const IniDocument* document) {
   std::size_t n = 0;
-  for (int32_t s = 0; s < document->count; ++s) n += static_cast<std::size_t>(document->sections[s]->count);
+  for (int32_t s = 0; s < document->count; ++s)
+    n += static_cast<std::size_t>(document->sections[s]->count);
   return n;
 }
 
 // One measured run of `what` on `path`: returns the seconds taken and the number of
 // entries it saw (0 when it failed), so runs of different readers can be checked alike.
-double RunOnce(const std::string& what, const std::string& path, const std::string& out,
-               std::size_t* entries) {
-  *entries = 0;
-  if (what == "load:floor" || what == "load:model-floor") {
-    auto start = Clock::now();
-    {
-      FloorDocument document;
-      document.model = what == "load:model-floor";
-      LoadFloor(path.c_str(), &document);
-      *entries = document.records.size();
-    }
-    return std::chrono::duration<double>(Clock::now() - start).count();
-  }
-  if (what == "load:ours") {
-    auto start = Clock::now();
-    IniDocument* document = ini_load_file(path.c_str());
-    if (document != nullptr) {
-      *entries = Entries(document);
-      ini_free_document(document);
-    }
-    return std::chrono::duration<double>(Clock::now() - start).count();
-  }
-  if (what == "load:inih") {
-    auto start = Clock::now();
-    {
-      std::vector<PeerSection> sections;
-      if (ini_parse(path.c_str(), InihHandler, &sections) == 0) {
-        for (const PeerSection& s : sections) *entries += s.entries.size();
-      }
-    }
-    return std::chrono::duration<double>(Clock::now() - start).count();
-  }
-  if (what == "load:simpleini") {
-    auto start = Clock::now();
-    {
-      CSimpleIniCaseA ini(false, true, false);
-      if (ini.LoadFile(path.c_str()) == SI_OK) {
-        CSimpleIniCaseA::TNamesDepend sections;
-        ini.GetAllSections(sections);
-        for (const auto& s : sections) *entries += static_cast<std::size_t>(ini.GetSectionSize(s.pItem));
-      }
-    }
-    return std::chrono::duration<double>(Clock::now() - start).count();
-  }
-  if (what == "store:floor" || what == "store:floor-in-place") {
+// What one measure runs on: the corpus file, and where a store writes.
+struct Job {
+  const std::string& path;
+  const std::string& out;
+};
+
+// The seconds `body` takes.
+template <typename Body>
+double Timed(Body body) {
+  const auto start = Clock::now();
+  body();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double LoadFloorOf(const Job& job, std::size_t* entries, bool model) {
+  return Timed([&] {
     FloorDocument document;
-    LoadFloor(path.c_str(), &document);
-    auto start = Clock::now();
-    if (StoreFloor(document, out.c_str(), what == "store:floor")) *entries = document.records.size();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-  }
-  if (what == "store:ours") {
-    IniDocument* document = ini_load_file(path.c_str());
-    auto start = Clock::now();
-    if (document != nullptr && ini_store_file(document, out.c_str()) == 0) *entries = Entries(document);
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (document != nullptr) ini_free_document(document);
-    return seconds;
-  }
-  if (what == "store:simpleini") {
+    document.model = model;
+    LoadFloor(job.path.c_str(), &document);
+    *entries = document.records.size();
+  });
+}
+
+double LoadOurs(const Job& job, std::size_t* entries) {
+  return Timed([&] {
+    IniDocument* document = ini_load_file(job.path.c_str());
+    if (document != nullptr) *entries = Entries(document);
+    ini_free_document(document);
+  });
+}
+
+double LoadInih(const Job& job, std::size_t* entries) {
+  return Timed([&] {
+    std::vector<PeerSection> sections;
+    if (ini_parse(job.path.c_str(), InihHandler, &sections) == 0) {
+      for (const PeerSection& s : sections) *entries += s.entries.size();
+    }
+  });
+}
+
+double LoadSimpleIni(const Job& job, std::size_t* entries) {
+  return Timed([&] {
     CSimpleIniCaseA ini(false, true, false);
-    ini.LoadFile(path.c_str());
-    auto start = Clock::now();
-    if (ini.SaveFile(out.c_str(), false) == SI_OK) *entries = 1;
-    return std::chrono::duration<double>(Clock::now() - start).count();
-  }
-  if (what == "load:read-floor") {
-    // The machine's floor: the file read whole into one fresh block in 64 KiB reads.
-    auto start = Clock::now();
+    if (ini.LoadFile(job.path.c_str()) == SI_OK) {
+      CSimpleIniCaseA::TNamesDepend sections;
+      ini.GetAllSections(sections);
+      for (const auto& s : sections)
+        *entries += static_cast<std::size_t>(ini.GetSectionSize(s.pItem));
+    }
+  });
+}
+
+// The machine's floor: the file read whole into one fresh block in 64 KiB reads.
+double ReadFloor(const Job& job, std::size_t* entries) {
+  return Timed([&] {
     platform::FileSystem& disk = platform::RealFileSystem();
     platform::File file;
-    const std::uint64_t size = std::filesystem::file_size(path);
-    if (disk.OpenForReading(path.c_str(), platform::Accept::kAnyFile, &file) == platform::Opened::kYes) {
-      auto* block = static_cast<char*>(std::malloc(size + 1));
-      std::uint64_t filled = 0;
-      std::uint32_t got = 0;
-      while (disk.Read(file, block + filled, static_cast<std::uint32_t>(std::min<std::uint64_t>(65536, size + 1 - filled)), &got) && got > 0) {
-        filled += got;
-      }
-      disk.Close(file);
-      *entries = filled;
-      std::free(block);
+    const std::uint64_t size = std::filesystem::file_size(job.path);
+    if (disk.OpenForReading(job.path.c_str(), platform::Accept::kAnyFile, &file) !=
+        platform::Opened::kYes)
+      return;
+    auto* block = static_cast<char*>(std::malloc(size + 1));
+    std::uint64_t filled = 0;
+    std::uint32_t got = 0;
+    while (disk.Read(file, block + filled,
+                     static_cast<std::uint32_t>(std::min<std::uint64_t>(65536, size + 1 - filled)),
+                     &got) &&
+           got > 0) {
+      filled += got;
     }
-    return std::chrono::duration<double>(Clock::now() - start).count();
-  }
-  if (what == "copy:ours" || what == "copy:floor" || what == "copy:seeded") {
-    // Copying the first section, against loading it: the load is done before the clock.
-    // "seeded" fixes the hash seed to the one the colliding corpus was made for.
-    IniDocument* document = ini_load_file(path.c_str());
-    if (document == nullptr || document->count == 0) return 0;
-    if (what == "copy:seeded") ini_detail::SetHashSeedForTesting(kBenchSeed);
-    const IniSection* source = document->sections[0];
-    auto start = Clock::now();
-    if (what == "copy:floor") {
-      // The least any copy costs that gives each entry a block of its own: one heap block
-      // per key (all keys here differ), key and value copied into it, then released.
+    disk.Close(file);
+    *entries = filled;
+    std::free(block);
+  });
+}
+
+double StoreFloorOf(const Job& job, std::size_t* entries, bool durable) {
+  FloorDocument document;
+  LoadFloor(job.path.c_str(), &document);
+  return Timed([&] {
+    if (StoreFloor(document, job.out.c_str(), durable)) *entries = document.records.size();
+  });
+}
+
+double StoreOurs(const Job& job, std::size_t* entries) {
+  IniDocument* document = ini_load_file(job.path.c_str());
+  const double seconds = Timed([&] {
+    if (document != nullptr && ini_store_file(document, job.out.c_str()) == 0)
+      *entries = Entries(document);
+  });
+  ini_free_document(document);
+  return seconds;
+}
+
+double StoreSimpleIni(const Job& job, std::size_t* entries) {
+  CSimpleIniCaseA ini(false, true, false);
+  ini.LoadFile(job.path.c_str());
+  return Timed([&] {
+    if (ini.SaveFile(job.out.c_str(), false) == SI_OK) *entries = 1;
+  });
+}
+
+// Copying the first section, against loading it: the load is done before the clock.
+// `seeded` fixes the hash seed to the one the colliding corpus was made for. The floor is
+// the least any copy costs that gives each entry a block of its own: one heap block per key
+// (all keys here differ), key and value copied into it, then released.
+double CopyOf(const Job& job, std::size_t* entries, bool floor, bool seeded) {
+  IniDocument* document = ini_load_file(job.path.c_str());
+  if (document == nullptr || document->count == 0) return 0;
+  if (seeded) ini_detail::SetHashSeedForTesting(kBenchSeed);
+  const IniSection* source = document->sections[0];
+  const double seconds = Timed([&] {
+    if (floor) {
       std::vector<char*> blocks(static_cast<std::size_t>(source->count));
       for (int32_t i = 0; i < source->count; ++i) {
         const std::size_t key = std::strlen(source->entries[i]->key) + 1;
@@ -285,39 +305,75 @@ double RunOnce(const std::string& what, const std::string& path, const std::stri
       *entries = static_cast<std::size_t>(copy->count);
       ini_free_section(copy);
     }
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    ini_free_document(document);
-    return seconds;
+  });
+  ini_free_document(document);
+  return seconds;
+}
+
+// A document loaded, a key added to every section (which gives each section heap pieces
+// beside its loaded ones), and released: from the file, or through a pipe, where the size
+// is not known.
+double Touch(const Job& job, std::size_t* entries, bool through_pipe) {
+  int fds[2] = {-1, -1};
+  std::thread writer;
+  std::string from = job.path;
+  if (through_pipe) {
+    if (pipe(fds) != 0) return 0;
+    from = "/dev/fd/" + std::to_string(fds[0]);
+    writer = std::thread([&path = job.path, fd = fds[1]] {
+      std::FILE* file = std::fopen(path.c_str(), "rb");
+      char block[1 << 16];
+      for (std::size_t n; file != nullptr && (n = std::fread(block, 1, sizeof block, file)) > 0;) {
+        if (write(fd, block, n) != static_cast<ssize_t>(n)) break;
+      }
+      if (file != nullptr) std::fclose(file);
+      close(fd);
+    });
   }
-  if (what == "touch:file" || what == "touch:pipe") {
-    // A document loaded, a key added to every section (which gives each section heap
-    // pieces beside its loaded ones), and released: from the file, or through a pipe, where
-    // the size is not known.
-    int fds[2] = {-1, -1};
-    std::thread writer;
-    std::string from = path;
-    if (what == "touch:pipe") {
-      if (pipe(fds) != 0) return 0;
-      from = "/dev/fd/" + std::to_string(fds[0]);
-      writer = std::thread([&path, fd = fds[1]] {
-        std::FILE* file = std::fopen(path.c_str(), "rb");
-        char block[1 << 16];
-        for (std::size_t n; file != nullptr && (n = std::fread(block, 1, sizeof block, file)) > 0;) {
-          if (write(fd, block, n) != static_cast<ssize_t>(n)) break;
-        }
-        if (file != nullptr) std::fclose(file);
-        close(fd);
-      });
-    }
-    auto start = Clock::now();
+  bool loaded = false;
+  const double seconds = Timed([&] {
     IniDocument* document = ini_load_file(from.c_str());
     if (writer.joinable()) writer.join();
-    if (fds[0] >= 0) close(fds[0]);
-    if (document == nullptr) return 0;
-    for (int32_t s = 0; s < document->count; ++s) ini_set_value(document->sections[s], "added", "1");
+    if (document == nullptr) return;
+    loaded = true;
+    for (int32_t s = 0; s < document->count; ++s)
+      ini_set_value(document->sections[s], "added", "1");
     *entries = Entries(document);
     ini_free_document(document);
-    return std::chrono::duration<double>(Clock::now() - start).count();
+  });
+  if (fds[0] >= 0) close(fds[0]);
+  return loaded ? seconds : 0;
+}
+
+// Every measure by the name the driver gives it.
+using Timing = double (*)(const Job&, std::size_t* entries);
+const struct {
+  const char* what;
+  Timing timing;
+} kTimings[] = {
+    {"load:floor", [](const Job& j, std::size_t* e) { return LoadFloorOf(j, e, false); }},
+    {"load:model-floor", [](const Job& j, std::size_t* e) { return LoadFloorOf(j, e, true); }},
+    {"load:ours", LoadOurs},
+    {"load:inih", LoadInih},
+    {"load:simpleini", LoadSimpleIni},
+    {"load:read-floor", ReadFloor},
+    {"store:floor", [](const Job& j, std::size_t* e) { return StoreFloorOf(j, e, true); }},
+    {"store:floor-in-place",
+     [](const Job& j, std::size_t* e) { return StoreFloorOf(j, e, false); }},
+    {"store:ours", StoreOurs},
+    {"store:simpleini", StoreSimpleIni},
+    {"copy:ours", [](const Job& j, std::size_t* e) { return CopyOf(j, e, false, false); }},
+    {"copy:floor", [](const Job& j, std::size_t* e) { return CopyOf(j, e, true, false); }},
+    {"copy:seeded", [](const Job& j, std::size_t* e) { return CopyOf(j, e, false, true); }},
+    {"touch:file", [](const Job& j, std::size_t* e) { return Touch(j, e, false); }},
+    {"touch:pipe", [](const Job& j, std::size_t* e) { return Touch(j, e, true); }},
+};
+
+double RunOnce(const std::string& what, const std::string& path, const std::string& out,
+               std::size_t* entries) {
+  *entries = 0;
+  for (const auto& t : kTimings) {
+    if (what == t.what) return t.timing(Job{path, out}, entries);
   }
   return 0;  // "none": the memory of an idle child
 }
@@ -381,7 +437,8 @@ bool Spawn(const std::vector<std::string>& args, std::string* output) {
   std::string capture = std::filesystem::temp_directory_path() / "ini_bench_child.txt";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 1, capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -462,9 +519,10 @@ void BenchWorstCases(const std::string& self, const std::string& dir, const std:
   const std::string typical = dir + "/typical.ini";
   bench::MakeCorpus("typical", typical);
   const std::vector<Measure> touch = Measured(self, {"touch:file", "touch:pipe"}, typical, out, 5);
-  std::printf("Loading typical, a key added to every section, released: from the file %s; "
-              "through a pipe %s; ratio %s\n",
-              Cell(touch[0]).c_str(), Cell(touch[1]).c_str(), Ratio(touch[1], touch[0]).c_str());
+  std::printf(
+      "Loading typical, a key added to every section, released: from the file %s; "
+      "through a pipe %s; ratio %s\n",
+      Cell(touch[0]).c_str(), Cell(touch[1]).c_str(), Ratio(touch[1], touch[0]).c_str());
 
   const std::size_t count = 80000;
   const std::string colliding = dir + "/colliding-80K.ini", ordinary = dir + "/ordinary-80K.ini";
@@ -480,10 +538,11 @@ void BenchWorstCases(const std::string& self, const std::string& dir, const std:
   testing_support::WriteFileBytes(ordinary, ordinary_text);
   const Measure colliding_copy = Measured(self, {"copy:seeded"}, colliding, out, 5)[0];
   const Measure ordinary_copy = Measured(self, {"copy:seeded"}, ordinary, out, 5)[0];
-  std::printf("Copying a section of 80,000 keys of one hash: %s; of 80,000 ordinary keys: %s; "
-              "ratio %s\n",
-              Cell(colliding_copy).c_str(), Cell(ordinary_copy).c_str(),
-              Ratio(colliding_copy, ordinary_copy).c_str());
+  std::printf(
+      "Copying a section of 80,000 keys of one hash: %s; of 80,000 ordinary keys: %s; "
+      "ratio %s\n",
+      Cell(colliding_copy).c_str(), Cell(ordinary_copy).c_str(),
+      Ratio(colliding_copy, ordinary_copy).c_str());
 }
 
 // Install on a tree of seven 16 MB launchers and two 4 MB boot files, against cp making
@@ -515,16 +574,18 @@ void BenchInstall(const std::string& dir, const std::string& install) {
 
   const std::string bin = root + "/bin";
   const std::string cp = "mkdir -p " + bin + " && cp" + launchers + " " + root +
-                         "/releases/26/launch_lean.boot " + root + "/releases/26/launch_tolbe.boot " +
-                         bin + " && cp " + bin + "/launch_lean.boot " + bin + "/launch.boot";
+                         "/releases/26/launch_lean.boot " + root +
+                         "/releases/26/launch_tolbe.boot " + bin + " && cp " + bin +
+                         "/launch_lean.boot " + bin + "/launch.boot";
   // Install flushes each copy to the disk before it moves it into place; cp does not, so
   // cp followed by sync of the copies is the floor for copies that survive a power cut.
   double ours = TimeCommand({install, "-s", root}, 9);
   double theirs = TimeCommand({"/bin/sh", "-c", cp}, 9);
   double durable = TimeCommand({"/bin/sh", "-c", cp + " && sync " + bin + "/*"}, 9);
-  std::printf("\nInstall copying 7 x 16 MB + 2 x 4 MB: %.1f ms; cp making the same copies: %.1f ms, "
-              "ratio %.2f; cp and sync of the copies: %.1f ms, ratio %.2f\n",
-              ours * 1000, theirs * 1000, ours / theirs, durable * 1000, ours / durable);
+  std::printf(
+      "\nInstall copying 7 x 16 MB + 2 x 4 MB: %.1f ms; cp making the same copies: %.1f ms, "
+      "ratio %.2f; cp and sync of the copies: %.1f ms, ratio %.2f\n",
+      ours * 1000, theirs * 1000, ours / theirs, durable * 1000, ours / durable);
 }
 
 }  // namespace
@@ -555,19 +616,21 @@ int main(int argc, char** argv) {
   std::fprintf(tsv, "corpus\tours\tfloor\tinih\tSimpleIni\tmodel floor\n");
   auto ms = [](const Measure& m) { return m.ok ? m.min * 1000 : -1.0; };
 
-  std::printf("%-14s %8s | %10s %10s %11s %10s %10s %10s | %6s %7s %7s %6s %6s | %9s %9s %6s | %10s %10s %10s %6s %10s\n",
-              "corpus", "MB", "ours", "floor", "model floor", "read floor", "inih", "SimpleIni", "ours/f",
-              "ours/mf", "ours/rf", "inih/f", "SI/f", "ours MiB", "floor MiB", "mem/f", "store", "st.floor",
-              "SI store", "st/f", "in place");
+  std::printf(
+      "%-14s %8s | %10s %10s %11s %10s %10s %10s | %6s %7s %7s %6s %6s | %9s %9s %6s | %10s %10s "
+      "%10s %6s %10s\n",
+      "corpus", "MB", "ours", "floor", "model floor", "read floor", "inih", "SimpleIni", "ours/f",
+      "ours/mf", "ours/rf", "inih/f", "SI/f", "ours MiB", "floor MiB", "mem/f", "store", "st.floor",
+      "SI store", "st/f", "in place");
   std::string copy_line;
   for (const bench::Corpus& corpus : bench::Corpora()) {
     if (corpus.name.find(only) == std::string::npos) continue;
     const std::string path = dir + "/" + corpus.name + ".ini";
     bench::MakeCorpus(corpus.name, path);
     const int runs = 7;
-    std::vector<std::string> whats = {"load:ours", "load:floor", "load:model-floor", "load:inih",
-                                      "load:simpleini", "store:ours", "store:floor",
-                                      "store:simpleini", "load:read-floor", "store:floor-in-place"};
+    std::vector<std::string> whats = {
+        "load:ours",  "load:floor",  "load:model-floor", "load:inih",       "load:simpleini",
+        "store:ours", "store:floor", "store:simpleini",  "load:read-floor", "store:floor-in-place"};
     const bool copy = corpus.name == "keys-1M";  // one section of a million keys
     if (copy) {
       whats.push_back("copy:ours");
@@ -578,27 +641,30 @@ int main(int argc, char** argv) {
                   &store_floor = m[6], &store_simple = m[7], &read_floor = m[8];
     const Measure& store_in_place = m[9];
     if (copy) {
-      copy_line = "Copying the section of " + corpus.name + ": " + Cell(m[10]) + "; its copy floor: " +
-                  Cell(m[11]) + ", ratio " + Ratio(m[10], m[11]) + "; loading it: " + Cell(ours) +
-                  ", ratio " + Ratio(m[10], ours) + "\n";
+      copy_line = "Copying the section of " + corpus.name + ": " + Cell(m[10]) +
+                  "; its copy floor: " + Cell(m[11]) + ", ratio " + Ratio(m[10], m[11]) +
+                  "; loading it: " + Cell(ours) + ", ratio " + Ratio(m[10], ours) + "\n";
     }
     Measure inih = m[3], simple = m[4];
     // A peer that saw fewer entries than we did did not read the file whole.
     if (inih.entries != ours.entries) inih.ok = false;
     if (simple.entries != ours.entries) simple.ok = false;
     double mib = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);
-    std::printf("%-14s %8.1f | %10s %10s %11s %10s %10s %10s | %6s %7s %7s %6s %6s | %9.1f %9.1f %6.2f | %10s %10s %10s %6s %10s\n",
-                corpus.name.c_str(), mib, Cell(ours).c_str(), Cell(floor).c_str(), Cell(model_floor).c_str(),
-                Cell(read_floor).c_str(), Cell(inih).c_str(), Cell(simple).c_str(), Ratio(ours, floor).c_str(),
-                Ratio(ours, model_floor).c_str(), Ratio(ours, read_floor).c_str(), Ratio(inih, floor).c_str(),
-                Ratio(simple, floor).c_str(), (ours.peak_kib - idle.peak_kib) / 1024.0,
-                (floor.peak_kib - idle.peak_kib) / 1024.0,
-                static_cast<double>(ours.peak_kib - idle.peak_kib) / static_cast<double>(floor.peak_kib - idle.peak_kib),
-                Cell(store).c_str(), Cell(store_floor).c_str(), Cell(store_simple).c_str(),
-                Ratio(store, store_floor).c_str(), Cell(store_in_place).c_str());
+    std::printf(
+        "%-14s %8.1f | %10s %10s %11s %10s %10s %10s | %6s %7s %7s %6s %6s | %9.1f %9.1f %6.2f | "
+        "%10s %10s %10s %6s %10s\n",
+        corpus.name.c_str(), mib, Cell(ours).c_str(), Cell(floor).c_str(),
+        Cell(model_floor).c_str(), Cell(read_floor).c_str(), Cell(inih).c_str(),
+        Cell(simple).c_str(), Ratio(ours, floor).c_str(), Ratio(ours, model_floor).c_str(),
+        Ratio(ours, read_floor).c_str(), Ratio(inih, floor).c_str(), Ratio(simple, floor).c_str(),
+        (ours.peak_kib - idle.peak_kib) / 1024.0, (floor.peak_kib - idle.peak_kib) / 1024.0,
+        static_cast<double>(ours.peak_kib - idle.peak_kib) /
+            static_cast<double>(floor.peak_kib - idle.peak_kib),
+        Cell(store).c_str(), Cell(store_floor).c_str(), Cell(store_simple).c_str(),
+        Ratio(store, store_floor).c_str(), Cell(store_in_place).c_str());
     std::fflush(stdout);
-    std::fprintf(tsv, "%s\t%.2f\t%.2f\t%.2f\t%.2f\t%.2f\n", corpus.name.c_str(), ms(ours), ms(floor),
-                 ms(inih), ms(simple), ms(model_floor));
+    std::fprintf(tsv, "%s\t%.2f\t%.2f\t%.2f\t%.2f\t%.2f\n", corpus.name.c_str(), ms(ours),
+                 ms(floor), ms(inih), ms(simple), ms(model_floor));
   }
   std::fclose(tsv);
   std::printf("\n%s", copy_line.c_str());

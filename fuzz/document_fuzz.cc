@@ -1,4 +1,5 @@
-// libFuzzer entry point: any input for which fuzz::CheckDocumentOperations finds a problem is a finding.
+// libFuzzer entry point: any input for which fuzz::CheckDocumentOperations finds a problem is a
+// finding.
 #include "fuzz/properties.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

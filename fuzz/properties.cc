@@ -34,16 +34,24 @@ class OneFile final : public platform::FileSystem {
   }
   bool SizeOf(platform::File, std::uint64_t* size) override {
     switch (size_hint) {
-      case SizeHint::kTrue: *size = bytes.size(); return true;
-      case SizeHint::kUnknown: return false;
-      case SizeHint::kTooSmall: *size = bytes.size() / 3; return true;
-      case SizeHint::kTooLarge: *size = bytes.size() * 3 + 1000; return true;
+      case SizeHint::kTrue:
+        *size = bytes.size();
+        return true;
+      case SizeHint::kUnknown:
+        return false;
+      case SizeHint::kTooSmall:
+        *size = bytes.size() / 3;
+        return true;
+      case SizeHint::kTooLarge:
+        *size = bytes.size() * 3 + 1000;
+        return true;
     }
     return false;
   }
   bool Read(platform::File, void* buffer, std::uint32_t size, std::uint32_t* got) override {
     std::size_t n = std::min<std::size_t>(size, bytes.size() - offset_);
-    if (!read_lengths.empty()) n = std::min<std::size_t>(n, read_lengths[reads_++ % read_lengths.size()]);
+    if (!read_lengths.empty())
+      n = std::min<std::size_t>(n, read_lengths[reads_++ % read_lengths.size()]);
     std::memcpy(buffer, bytes.data() + offset_, n);
     offset_ += n;
     *got = static_cast<std::uint32_t>(n);
@@ -140,7 +148,8 @@ int See(void* user, const IniLine* line) {
   } else if (line->kind == INI_ENTRY) {
     seen.dump += "<" + std::string(line->key) + ">=<" + line->value + ">\n";
   } else if (seen.first_bad.empty()) {
-    seen.first_bad = std::to_string(line->line) + ":" + std::to_string(line->column) + ":" + line->reason;
+    seen.first_bad =
+        std::to_string(line->line) + ":" + std::to_string(line->column) + ":" + line->reason;
   }
   return 1;
 }
@@ -152,10 +161,12 @@ std::string CheckParsed(const std::string& bytes, const IniDocument* plain,
   Seen seen;
   IniLoadReport report;
   const int outcome = ini_scan_memory(bytes.data(), bytes.size(), See, &seen, &report);
-  const std::string where = std::to_string(report.line) + ":" + std::to_string(report.column) + ":" + report.reason;
+  const std::string where =
+      std::to_string(report.line) + ":" + std::to_string(report.column) + ":" + report.reason;
   if (outcome != plain_report.outcome || report.outcome != outcome ||
       (plain == nullptr && where != std::to_string(plain_report.line) + ":" +
-                                        std::to_string(plain_report.column) + ":" + plain_report.reason)) {
+                                        std::to_string(plain_report.column) + ":" +
+                                        plain_report.reason)) {
     return "a parse gave another result than the load";
   }
   if (plain != nullptr && (seen.dump != Dump(plain) || !seen.first_bad.empty())) {
@@ -181,9 +192,9 @@ std::string CheckReader(const std::uint8_t* data, std::size_t size) {
     while (bytes.size() < 150000) bytes += once;
   }
   const auto hint = static_cast<SizeHint>(pick & 3);
-  const std::vector<std::uint32_t> lengths = {static_cast<std::uint32_t>(size % 13 + 1),
-                                              static_cast<std::uint32_t>(((pick >> 2) & 15) * 4099 + 1),
-                                              65536, 70000};
+  const std::vector<std::uint32_t> lengths = {
+      static_cast<std::uint32_t>(size % 13 + 1),
+      static_cast<std::uint32_t>(((pick >> 2) & 15) * 4099 + 1), 65536, 70000};
   IniLoadReport first_report, second_report, memory_report;
   IniDocument* first = LoadBytes(bytes, &first_report);
   IniDocument* second = LoadBytes(bytes, &second_report, hint, lengths);
@@ -228,8 +239,10 @@ std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
     if (back == nullptr) {
       problem = "a written document was rejected";
     } else {
-      if (Dump(back) != Dump(document)) problem = "a written document read back differently";
-      else if (StoreBytes(back) != written) problem = "writing again gave other bytes";
+      if (Dump(back) != Dump(document))
+        problem = "a written document read back differently";
+      else if (StoreBytes(back) != written)
+        problem = "writing again gave other bytes";
       ini_free_document(back);
     }
   }
@@ -315,10 +328,12 @@ std::string CheckStore(const IniDocument* document, const Model& model) {
   char* bytes = ini_store_memory(document, &size);
   std::string problem;
   if ((bytes != nullptr) != Writable(model)) {
-    problem = bytes == nullptr ? "a writable document was refused" : "an unwritable document was stored";
+    problem =
+        bytes == nullptr ? "a writable document was refused" : "an unwritable document was stored";
   } else if (bytes != nullptr) {
     IniDocument* back = ini_load_memory(bytes, size, nullptr);
-    if (back == nullptr || Dump(back) != Dump(document)) problem = "a stored document read back differently";
+    if (back == nullptr || Dump(back) != Dump(document))
+      problem = "a stored document read back differently";
     ini_free_document(back);
   }
   ini_free_memory(bytes);
@@ -366,95 +381,116 @@ std::string AddBoth(IniDocument* document, Model* model, IniSection* section,
   return "";
 }
 
+// What one step works on: the document and its model, and the section picked by position
+// (none when the document is empty).
+struct Target {
+  IniDocument* document;
+  Model* model;
+  IniSection* section;
+  ModelSection* expected;
+};
+
+std::string AddNewSection(ByteSource& in, const Target& t) {
+  ModelSection fresh{in.Name(), {}, 10};
+  return AddBoth(t.document, t.model, ini_new_section(fresh.name.c_str()), fresh);
+}
+
+std::string SetValue(ByteSource& in, const Target& t) {
+  if (t.section == nullptr) return "";
+  std::string key = in.Name(), value = in.Value();
+  int found = FindIn(t.expected->entries, key);
+  IniEntry** kept = t.section->entries;
+  const bool full = t.section->count == t.section->capacity;
+  int result = ini_set_value(t.section, key.c_str(), value.c_str());
+  if (!full && t.section->entries != kept) return "entries moved by a set below capacity";
+  if (found >= 0) {
+    t.expected->entries[static_cast<std::size_t>(found)].second = value;
+    return result == 0 ? "" : "set of a held key did not replace";
+  }
+  GrowOnAppend(t.expected->entries, &t.expected->capacity);
+  t.expected->entries.push_back({key, value});
+  return result == 1 ? "" : "set of a new key did not append";
+}
+
+std::string RemoveSection(ByteSource& in, const Target& t) {
+  std::string name = in.Name();
+  int found = FindSection(*t.model, name);
+  int result = ini_remove_section(t.document, name.c_str());
+  if (found < 0) return result == 1 ? "" : "removed a section not held";
+  t.model->sections[static_cast<std::size_t>(found)] = std::move(t.model->sections.back());
+  t.model->sections.pop_back();
+  return result == 0 ? "" : "did not remove a held section";
+}
+
+std::string RemoveKey(ByteSource& in, const Target& t) {
+  if (t.section == nullptr) return "";
+  std::string key = in.Name();
+  int found = FindIn(t.expected->entries, key);
+  IniEntry** kept = t.section->entries;
+  int result = ini_remove_key(t.section, key.c_str());
+  if (t.section->entries != kept) return "entries moved by a removal";
+  if (found < 0) return result == 1 ? "" : "removed a key not held";
+  t.expected->entries[static_cast<std::size_t>(found)] = t.expected->entries.back();
+  t.expected->entries.pop_back();
+  return result == 0 ? "" : "did not remove a held key";
+}
+
+std::string CopySection(ByteSource& in, const Target& t) {
+  if (t.section == nullptr) return "";
+  ModelSection copy{in.Name(), {}, 10};
+  for (const auto& pair : t.expected->entries) {
+    if (FindIn(copy.entries, pair.first) < 0) {
+      GrowOnAppend(copy.entries, &copy.capacity);
+      copy.entries.push_back(pair);
+    }
+  }
+  return AddBoth(t.document, t.model, ini_copy_section(t.section, copy.name.c_str()), copy);
+}
+
+// Handing over a section the document already holds changes nothing.
+std::string AddHeldSection(ByteSource&, const Target& t) {
+  if (t.section == nullptr) return "";
+  return ini_add_section(t.document, t.section) == 0 ? "" : "re-adding a held section";
+}
+
+std::string LookUp(ByteSource& in, const Target& t) {
+  std::string name = in.Name(), key = in.Name();
+  int found = FindSection(*t.model, name);
+  IniSection* by_name = ini_find_section(t.document, name.c_str());
+  if (found < 0) return by_name == nullptr ? "" : "found a section not held";
+  if (by_name != t.document->sections[found]) return "find did not give the first match";
+  const ModelSection& expected = t.model->sections[static_cast<std::size_t>(found)];
+  int entry = FindIn(expected.entries, key);
+  const char* value = ini_get_value(by_name, key.c_str());
+  if (entry < 0) return value == nullptr ? "" : "found a key not held";
+  return value != nullptr && expected.entries[static_cast<std::size_t>(entry)].second == value
+             ? ""
+             : "get gave a wrong value";
+}
+
+std::string MakeAndReleaseLooseSection(ByteSource& in, const Target&) {
+  IniSection* loose = ini_new_section(in.Name().c_str());
+  ini_set_value(loose, "k", in.Value().c_str());
+  ini_free_section(loose);
+  return "";
+}
+
+// One operation, chosen by the next byte, on the document and its model alike; what went
+// wrong, or "".
 std::string Step(ByteSource& in, IniDocument* document, Model* model) {
-  const std::uint8_t op = in.Next() % 8;
+  using Operation = std::string (*)(ByteSource&, const Target&);
+  static constexpr Operation kOperations[] = {
+      AddNewSection, SetValue,       RemoveSection, RemoveKey,
+      CopySection,   AddHeldSection, LookUp,        MakeAndReleaseLooseSection};
+  const Operation operation = kOperations[in.Next() % std::size(kOperations)];
   // Most operations work on a section picked by position.
-  ModelSection* target = nullptr;
-  IniSection* section = nullptr;
+  Target target{document, model, nullptr, nullptr};
   if (!model->sections.empty()) {
     std::size_t index = in.Next() % model->sections.size();
-    target = &model->sections[index];
-    section = document->sections[index];
+    target.expected = &model->sections[index];
+    target.section = document->sections[index];
   }
-  switch (op) {
-    case 0: {
-      ModelSection fresh{in.Name(), {}, 10};
-      return AddBoth(document, model, ini_new_section(fresh.name.c_str()), fresh);
-    }
-    case 1: {
-      if (section == nullptr) return "";
-      std::string key = in.Name(), value = in.Value();
-      int found = FindIn(target->entries, key);
-      IniEntry** kept = section->entries;
-      const bool full = section->count == section->capacity;
-      int result = ini_set_value(section, key.c_str(), value.c_str());
-      if (!full && section->entries != kept) return "entries moved by a set below capacity";
-      if (found >= 0) {
-        target->entries[static_cast<std::size_t>(found)].second = value;
-        return result == 0 ? "" : "set of a held key did not replace";
-      }
-      GrowOnAppend(target->entries, &target->capacity);
-      target->entries.push_back({key, value});
-      return result == 1 ? "" : "set of a new key did not append";
-    }
-    case 2: {
-      std::string name = in.Name();
-      int found = FindSection(*model, name);
-      int result = ini_remove_section(document, name.c_str());
-      if (found < 0) return result == 1 ? "" : "removed a section not held";
-      model->sections[static_cast<std::size_t>(found)] = std::move(model->sections.back());
-      model->sections.pop_back();
-      return result == 0 ? "" : "did not remove a held section";
-    }
-    case 3: {
-      if (section == nullptr) return "";
-      std::string key = in.Name();
-      int found = FindIn(target->entries, key);
-      IniEntry** kept = section->entries;
-      int result = ini_remove_key(section, key.c_str());
-      if (section->entries != kept) return "entries moved by a removal";
-      if (found < 0) return result == 1 ? "" : "removed a key not held";
-      target->entries[static_cast<std::size_t>(found)] = target->entries.back();
-      target->entries.pop_back();
-      return result == 0 ? "" : "did not remove a held key";
-    }
-    case 4: {
-      if (section == nullptr) return "";
-      ModelSection copy{in.Name(), {}, 10};
-      for (const auto& pair : target->entries) {
-        if (FindIn(copy.entries, pair.first) < 0) {
-          GrowOnAppend(copy.entries, &copy.capacity);
-          copy.entries.push_back(pair);
-        }
-      }
-      return AddBoth(document, model, ini_copy_section(section, copy.name.c_str()), copy);
-    }
-    case 5: {
-      // Handing over a section the document already holds changes nothing.
-      if (section == nullptr) return "";
-      return ini_add_section(document, section) == 0 ? "" : "re-adding a held section";
-    }
-    case 6: {
-      std::string name = in.Name(), key = in.Name();
-      int found = FindSection(*model, name);
-      IniSection* by_name = ini_find_section(document, name.c_str());
-      if (found < 0) return by_name == nullptr ? "" : "found a section not held";
-      if (by_name != document->sections[found]) return "find did not give the first match";
-      const ModelSection& expected = model->sections[static_cast<std::size_t>(found)];
-      int entry = FindIn(expected.entries, key);
-      const char* value = ini_get_value(by_name, key.c_str());
-      if (entry < 0) return value == nullptr ? "" : "found a key not held";
-      return value != nullptr && expected.entries[static_cast<std::size_t>(entry)].second == value
-                 ? ""
-                 : "get gave a wrong value";
-    }
-    default: {
-      IniSection* loose = ini_new_section(in.Name().c_str());
-      ini_set_value(loose, "k", in.Value().c_str());
-      ini_free_section(loose);
-      return "";
-    }
-  }
+  return operation(in, target);
 }
 
 }  // namespace
@@ -475,8 +511,8 @@ std::string CheckDocumentOperations(const std::uint8_t* data, std::size_t size) 
     static const char kLoaded[] = "[a]\nk=1\nab=2\n[b]\na=3\n[a]\nk=4\n";
     ini_free_document(document);
     document = ini_load_memory(kLoaded, sizeof kLoaded - 1, nullptr);
-    model.sections = {{"a", {{"k", "1"}, {"ab", "2"}}, 10}, {"b", {{"a", "3"}}, 10},
-                      {"a", {{"k", "4"}}, 10}};
+    model.sections = {
+        {"a", {{"k", "1"}, {"ab", "2"}}, 10}, {"b", {{"a", "3"}}, 10}, {"a", {{"k", "4"}}, 10}};
   }
   std::string problem;
   while (problem.empty() && !in.empty()) {

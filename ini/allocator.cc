@@ -1,8 +1,9 @@
 // The library's one allocator, replaceable by tests.
+#include "ini/allocator.h"
+
 #include <cstdio>
 #include <cstdlib>
 
-#include "ini/allocator.h"
 #include "platform/platform.h"
 
 namespace quorva::ini_detail {

@@ -22,7 +22,9 @@ extern Allocator g_allocator;
 
 // Inline, so that an allocation costs one call (the allocator's), not two.
 inline void* Allocate(std::size_t size) { return g_allocator.allocate(size); }
-inline void* Reallocate(void* block, std::size_t size) { return g_allocator.reallocate(block, size); }
+inline void* Reallocate(void* block, std::size_t size) {
+  return g_allocator.reallocate(block, size);
+}
 inline void Release(void* block) { g_allocator.release(block); }
 inline void* AllocateLarge(std::size_t size) { return g_allocator.allocate_large(size); }
 inline void ReleaseLarge(void* block, std::size_t size) { g_allocator.release_large(block, size); }

@@ -25,7 +25,9 @@ Arena::Block* Arena::NewBlock(std::size_t size) {
   // from the heap, so that a small file does not cost a large block.
   const bool large = size >= platform::kLargeBlock;
   if (large) size = platform::LargeBlockSize(size);
-  void* memory = size == 0 ? nullptr : large ? ini_detail::AllocateLarge(size) : ini_detail::Allocate(size);
+  void* memory = size == 0 ? nullptr
+                 : large   ? ini_detail::AllocateLarge(size)
+                           : ini_detail::Allocate(size);
   if (memory == nullptr) return nullptr;
   auto* block = static_cast<Block*>(memory);
   block->size = size;

@@ -39,7 +39,7 @@ IniSection* InitSection(SectionBlock* block, char* name, const Arena* arena) {
   section->capacity = 10;
   section->name = name;
   block->arena = arena;
-  block->touched = false;
+  block->has_heap_pieces = false;
   return section;
 }
 
@@ -91,10 +91,10 @@ void RemoveSlot(T** items, std::int32_t* count, std::int32_t position) {
 
 // Releases `piece` of `section` unless it was carved from the section's arena: carved
 // pieces return with the document. A section with no heap pieces beside carved ones
-// (never `touched`) holds carved pieces only.
+// (never `has_heap_pieces`) holds carved pieces only.
 void ReleasePiece(const IniSection* section, void* piece) {
   const ini_detail::SectionBlock* block = BlockOf(section);
-  if (block->arena == nullptr || (block->touched && !block->arena->Owns(piece))) {
+  if (block->arena == nullptr || (block->has_heap_pieces && !block->arena->Owns(piece))) {
     Release(piece);
   }
 }
@@ -126,8 +126,8 @@ std::size_t TextSize(std::size_t key_size, std::size_t value_size) {
 }
 
 // Copies `key`, a NUL, `value` and a NUL to `text`; the sizes count the NULs.
-void PutText(IniEntry* entry, char* text, const char* key, std::size_t key_size,
-             const char* value, std::size_t value_size) {
+void PutText(IniEntry* entry, char* text, const char* key, std::size_t key_size, const char* value,
+             std::size_t value_size) {
   std::memcpy(text, key, key_size);
   std::memcpy(text + key_size, value, value_size);
   entry->key = text;
@@ -141,13 +141,14 @@ IniEntry* MakeEntry(const char* key, std::size_t key_size, const char* value,
   const bool inline_text = text_size <= kInlineText;
   auto* entry = static_cast<IniEntry*>(
       ini_detail::AllocateOrDie(sizeof(IniEntry) + (inline_text ? text_size : 0)));
-  char* text = inline_text ? InlineText(entry) : static_cast<char*>(ini_detail::AllocateOrDie(text_size));
+  char* text =
+      inline_text ? InlineText(entry) : static_cast<char*>(ini_detail::AllocateOrDie(text_size));
   PutText(entry, text, key, key_size, value, value_size);
   return entry;
 }
 
 void AppendEntryOrDie(IniSection* section, IniEntry* entry) {
-  BlockOf(section)->touched = true;
+  BlockOf(section)->has_heap_pieces = true;
   if (!ini_detail::AppendEntry(section, entry)) ini_detail::OutOfMemory();
 }
 
@@ -186,7 +187,7 @@ void ini_free_section(IniSection* section) {
   if (section == nullptr) return;
   const ini_detail::SectionBlock* block = BlockOf(section);
   // A carved section's pieces return with its arena, unless operations gave it heap ones.
-  if (block->arena == nullptr || block->touched) {
+  if (block->arena == nullptr || block->has_heap_pieces) {
     for (std::int32_t i = 0; i < section->count; ++i) ReleaseEntry(section, section->entries[i]);
   }
   if (section->entries != ini_detail::InlineEntries(section)) Release(section->entries);
@@ -248,7 +249,7 @@ int ini_set_value(IniSection* section, const char* key, const char* value) {
   const bool old_inline = old == InlineText(entry);
   PutText(entry, text, key, key_size, value, value_size);
   if (!old_inline) ReleasePiece(section, old);
-  BlockOf(section)->touched = true;
+  BlockOf(section)->has_heap_pieces = true;
   return 0;
 }
 
@@ -300,7 +301,7 @@ IniSection* ini_copy_section(const IniSection* section, const char* new_name) {
                                   ini_detail::InlineEntries(copy))) {
     ini_detail::OutOfMemory();
   }
-  BlockOf(copy)->touched = true;
+  BlockOf(copy)->has_heap_pieces = true;
   for (std::size_t i = 0; i < n; ++i) {
     // A later repeat of a key is left out: the copy keeps the first one's value.
     if (repeat[i]) {

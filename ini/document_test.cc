@@ -259,7 +259,8 @@ TEST_F(IniDocumentTest, CopySectionKeepsFirstOccurrences) {
   // with its round in the value; the copy keeps round 0 of each, in first-occurrence order.
   std::string text = "[big]\n";
   for (int round = 0; round < 3; ++round) {
-    for (int k = 0; k < 3000; ++k) text += "k" + std::to_string(k * 7919 % 3000) + "=" + std::to_string(round) + "\n";
+    for (int k = 0; k < 3000; ++k)
+      text += "k" + std::to_string(k * 7919 % 3000) + "=" + std::to_string(round) + "\n";
   }
   IniDocument* loaded = ini_load_memory(text.data(), text.size(), nullptr);
   IniSection* big = ini_copy_section(loaded->sections[0], "copy");

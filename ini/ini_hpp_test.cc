@@ -1,6 +1,4 @@
 // Tests of the C++ interface as a user writes it: owners that free, views, range-for.
-#include "ini/ini.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "ini/ini.hpp"
 #include "tests/failing_allocator.h"
 #include "tests/test_util.h"
 
@@ -31,7 +30,8 @@ TEST_F(IniCpp, LoadWalkAndLookUp) {
   std::string walked;
   for (ini::SectionView section : loaded.document) {
     walked += "[" + std::string(section.Name()) + "]";
-    for (ini::Entry entry : section) walked += std::string(entry.key) + "=" + std::string(entry.value) + ";";
+    for (ini::Entry entry : section)
+      walked += std::string(entry.key) + "=" + std::string(entry.value) + ";";
   }
   EXPECT_EQ(walked, "[a]k=1;k=2;[b]x=y;");
   EXPECT_EQ(loaded.document.Get("a", "k"), "1");
@@ -48,7 +48,8 @@ TEST_F(IniCpp, RejectionCarriesLineAndReason) {
   EXPECT_EQ(loaded.document.Size(), 0);
   EXPECT_EQ(loaded.report.outcome, INI_SYNTAX_ERROR);
   EXPECT_EQ(loaded.report.line, 4);
-  EXPECT_STREQ(loaded.report.reason, "expected a key line 'key = value' or a section header '[name]'");
+  EXPECT_STREQ(loaded.report.reason,
+               "expected a key line 'key = value' or a section header '[name]'");
 
   ini::LoadResult missing = ini::Document::LoadFile("no such file.ini");
   EXPECT_EQ(missing.report.outcome, INI_CANNOT_OPEN);
@@ -60,7 +61,8 @@ TEST_F(IniCpp, BuildChangeAndStore) {
   ini::SectionView view = quorva.View();
   EXPECT_EQ(view.Set("Bindir", "C:\\r\\bin"), ini::Changed::kAppended);
   EXPECT_EQ(document.Add(std::move(quorva)), ini::Changed::kAppended);
-  EXPECT_EQ(view.Set("Progname", "qrv"), ini::Changed::kAppended) << "the view outlives the owner's move";
+  EXPECT_EQ(view.Set("Progname", "qrv"), ini::Changed::kAppended)
+      << "the view outlives the owner's move";
   EXPECT_EQ(view.Set("Progname", "qrv2"), ini::Changed::kReplaced);
   EXPECT_EQ(document.Add(ini::Section::Copy(view, "copy")), ini::Changed::kAppended);
   EXPECT_EQ(view.Remove("Bindir"), ini::Changed::kRemoved);
@@ -142,11 +144,13 @@ TEST_F(IniCpp, EmptyViewsAndOwnersDoNothing) {
   EXPECT_EQ(document.Add(std::move(copy)), ini::Changed::kFailed);
   ini::Section moved("moved");
   ini::Section taker = std::move(moved);
-  EXPECT_EQ(document.Add(std::move(moved)), ini::Changed::kFailed);  // NOLINT(bugprone-use-after-move): empty on purpose
+  EXPECT_EQ(document.Add(std::move(moved)),
+            ini::Changed::kFailed);  // NOLINT(bugprone-use-after-move): empty on purpose
   EXPECT_EQ(document.Size(), 0);
 
   ini::Document gone = std::move(document);
-  EXPECT_EQ(document.Add(ini::Section("s")), ini::Changed::kFailed);  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(document.Add(ini::Section("s")),
+            ini::Changed::kFailed);  // NOLINT(bugprone-use-after-move)
   EXPECT_EQ(document.Remove("s"), ini::Changed::kFailed);
   EXPECT_EQ(document.begin(), document.end());
   EXPECT_EQ(document.Store("never-written.ini"), -1);
@@ -161,7 +165,8 @@ TEST_F(IniCpp, TakesStringsViewsAndPaths) {
   ini::Document document;
   const std::string section = "s";
   const std::string_view key = std::string_view("key and more").substr(0, 3);
-  EXPECT_EQ(document.Set(section, key, std::string("v1")), ini::Changed::kAppended);  // adds the section
+  EXPECT_EQ(document.Set(section, key, std::string("v1")),
+            ini::Changed::kAppended);  // adds the section
   EXPECT_EQ(document.Set("s", "key", "v2"), ini::Changed::kReplaced);
   ini::SectionView view = document.Find(section);
   for (ini::Entry entry : view) EXPECT_EQ(view.Get(entry.key), "v2");
@@ -169,7 +174,8 @@ TEST_F(IniCpp, TakesStringsViewsAndPaths) {
   EXPECT_EQ(document.Get(section, "v2"), "from a lent view");
 
   testing_support::TempDir dir;
-  const std::filesystem::path path = std::filesystem::u8path(dir.path()) / std::filesystem::u8path("\xC3\xBC-\xCE\xB1.ini");
+  const std::filesystem::path path =
+      std::filesystem::u8path(dir.path()) / std::filesystem::u8path("\xC3\xBC-\xCE\xB1.ini");
   ASSERT_EQ(document.Store(path), 0);
   EXPECT_TRUE(std::filesystem::exists(path));
   ini::LoadResult back = ini::Document::LoadFile(path);
@@ -206,7 +212,8 @@ TEST_F(IniCpp, TypedValues) {
 template <typename V, typename = void>
 struct CanSet : std::false_type {};
 template <typename V>
-struct CanSet<V, std::void_t<decltype(std::declval<ini::Document&>().Set("s", "k", std::declval<V>()))>>
+struct CanSet<
+    V, std::void_t<decltype(std::declval<ini::Document&>().Set("s", "k", std::declval<V>()))>>
     : std::true_type {};
 static_assert(!CanSet<std::nullptr_t>::value && !CanSet<char>::value, "refused at compile time");
 static_assert(CanSet<int>::value && CanSet<const char*>::value && CanSet<std::string>::value &&
@@ -252,7 +259,8 @@ TEST_F(IniCpp, NoTrapsForTheCaller) {
   // the temporary default is gone.
   std::string host = d.Get("net", "host").value_or(std::string(40, 'h'));
   auto typed = d.Get<std::string>("net", "host").value_or("localhost");
-  static_assert(std::is_same_v<decltype(d.Get("net", "host").value_or(std::string())), std::string>);
+  static_assert(
+      std::is_same_v<decltype(d.Get("net", "host").value_or(std::string())), std::string>);
   EXPECT_EQ(host, std::string(40, 'h'));
   EXPECT_EQ(typed, "localhost");
 

@@ -24,8 +24,15 @@ constexpr std::size_t kSmallestRecordBlock = 256;
 
 // The five bytes that mean something to the reader; every other byte is ordinary. NUL is
 // ordinary too, but marked, since it ends a line's string for every test that follows.
-enum ByteClass : unsigned char { kOrdinary, kLineFeed, kCarriageReturn, kSpace, kSemicolon,
-                                 kBackslash, kNul };
+enum ByteClass : unsigned char {
+  kOrdinary,
+  kLineFeed,
+  kCarriageReturn,
+  kSpace,
+  kSemicolon,
+  kBackslash,
+  kNul
+};
 
 struct ByteTable {
   unsigned char of[256] = {};
@@ -96,7 +103,10 @@ constexpr char kNeitherKeyNorHeader[] =
 class Loader {
  public:
   Loader(ByteSource& source, IniDocument* document, LineObserver* observer, Build build)
-      : source_(source), document_(document), arena_(ArenaOf(document)), observer_(observer),
+      : source_(source),
+        document_(document),
+        arena_(ArenaOf(document)),
+        observer_(observer),
         build_(build == Build::kDocument) {}
 
   // Reads and builds, with a first block of text of `first_block` bytes. False when the
@@ -157,7 +167,8 @@ class Loader {
   bool GrowTextBlock() {
     const auto partial = static_cast<std::size_t>(write_ - line_);
     const char* from = line_;
-    std::size_t wanted = block_size_ < kLargestTextStep ? 2 * block_size_ : block_size_ + kLargestTextStep;
+    std::size_t wanted =
+        block_size_ < kLargestTextStep ? 2 * block_size_ : block_size_ + kLargestTextStep;
     if (wanted < partial + kReadBlock + 2) wanted = partial + kReadBlock + 2;
     if (!NewTextBlock(wanted)) return false;
     std::memcpy(write_, from, partial);
@@ -171,7 +182,8 @@ class Loader {
       if (comment_) {
         // A comment runs to the end of the physical line: a backslash in it neither
         // escapes nor continues the line.
-        auto* lf = static_cast<char*>(std::memchr(read, '\n', static_cast<std::size_t>(end - read)));
+        auto* lf =
+            static_cast<char*>(std::memchr(read, '\n', static_cast<std::size_t>(end - read)));
         if (lf == nullptr) return true;
         read = lf;
         comment_ = false;
@@ -255,13 +267,15 @@ class Loader {
       offence_line_ = line_start_;
       offence_column_ = column_start_;
     }
-    return observer_ == nullptr ? Fail(INI_SYNTAX_ERROR) : Tell(INI_BAD_LINE, nullptr, nullptr, line, reason);
+    return observer_ == nullptr ? Fail(INI_SYNTAX_ERROR)
+                                : Tell(INI_BAD_LINE, nullptr, nullptr, line, reason);
   }
 
   // Hands a line to the observer; one that asks to stop ends the load there.
   [[gnu::noinline]] bool Tell(IniLineKind kind, const char* key, const char* value,
                               const char* text, const char* reason) {
-    if (observer_->OnLine({kind, line_start_, column_start_, section_name_, key, value, text, reason})) {
+    if (observer_->OnLine(
+            {kind, line_start_, column_start_, section_name_, key, value, text, reason})) {
       return true;
     }
     stopped_line_ = line_start_;
@@ -288,7 +302,8 @@ class Loader {
     }
     SplitKeyValue(line, equals, &entry->key, &entry->value);
     // Only an observed load, past a bad first line, meets key lines before any section.
-    if (build_ && section_ != nullptr && !AppendEntry(section_, entry)) return Fail(INI_OUT_OF_MEMORY);
+    if (build_ && section_ != nullptr && !AppendEntry(section_, entry))
+      return Fail(INI_OUT_OF_MEMORY);
     return observer_ == nullptr || Tell(INI_ENTRY, entry->key, entry->value, nullptr, nullptr);
   }
 
@@ -325,18 +340,24 @@ const char kMissingFile[] = "cannot open the file: no such file or directory";
 namespace {
 
 // What a load reports for each outcome but a syntax error.
-const char* const kReasons[] = {"", "cannot open the file", "a read from the file failed", "",
-                                "out of memory", "stopped by the handler"};
+const char* const kReasons[] = {"", "cannot open the file", "a read from the file failed",
+                                "", "out of memory",        "stopped by the handler"};
 
 // Why a file could not be opened, as the system said.
 const char* CannotOpen(platform::Opened opened) {
   switch (opened) {
-    case platform::Opened::kMissing: return kMissingFile;
-    case platform::Opened::kDenied: return "cannot open the file: permission denied";
-    case platform::Opened::kDirectory: return "cannot open the file: it is a directory";
-    case platform::Opened::kNotRegular: return "cannot open the file: it is not a regular file";
-    case platform::Opened::kInUse: return "cannot open the file: another program holds it";
-    default: return kReasons[INI_CANNOT_OPEN];
+    case platform::Opened::kMissing:
+      return kMissingFile;
+    case platform::Opened::kDenied:
+      return "cannot open the file: permission denied";
+    case platform::Opened::kDirectory:
+      return "cannot open the file: it is a directory";
+    case platform::Opened::kNotRegular:
+      return "cannot open the file: it is not a regular file";
+    case platform::Opened::kInUse:
+      return "cannot open the file: another program holds it";
+    default:
+      return kReasons[INI_CANNOT_OPEN];
   }
 }
 
@@ -401,7 +422,8 @@ IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* obser
     source.Finish();
     return Report(report, INI_OUT_OF_MEMORY);
   }
-  const std::size_t text_block = size_known ? static_cast<std::size_t>(size) + 2 : kUnknownSizeBlock;
+  const std::size_t text_block =
+      size_known ? static_cast<std::size_t>(size) + 2 : kUnknownSizeBlock;
   std::size_t record_block = build == Build::kDocument ? static_cast<std::size_t>(size) : 0;
   if (record_block < kSmallestRecordBlock) record_block = kSmallestRecordBlock;
   IniDocument* document = NewDocument(record_block);
@@ -460,8 +482,8 @@ int Parse(ByteSource& source, IniLineHandler handler, void* user, IniLoadReport*
 
 }  // namespace
 
-IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
-                      IniLoadReport* report, platform::Accept accept) {
+IniDocument* LoadFile(platform::FileSystem& file_system, const char* path, IniLoadReport* report,
+                      platform::Accept accept) {
   platform::File file;
   if (!OpenSource(file_system, path, accept, &file, report)) return nullptr;
   FileSource source(file_system, file);
@@ -501,7 +523,7 @@ int ini_scan_file(const char* path, IniLineHandler handler, void* user, IniLoadR
 }
 
 int ini_scan_memory(const void* bytes, size_t size, IniLineHandler handler, void* user,
-                     IniLoadReport* report) {
+                    IniLoadReport* report) {
   ini_detail::MemorySource source(bytes, size);
   return ini_detail::Parse(source, handler, user, report);
 }

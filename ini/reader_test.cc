@@ -77,8 +77,7 @@ const ReaderCase kCases[] = {
      Entries("<k>=<v;c x=1>\n")},
     {"escaped_leading_space_dropped", InSection("\\ x=1\n"), Entries("<x>=<1>\n")},
     {"escaped_trailing_space_removed", InSection("k=v\\ \n"), Entries("<k>=<v>\n")},
-    {"cr_between_backslash_and_lf_continues", InSection("k=a\\\r\nb\n"),
-     Entries("<k>=<ab>\n")},
+    {"cr_between_backslash_and_lf_continues", InSection("k=a\\\r\nb\n"), Entries("<k>=<ab>\n")},
     {"cr_ignored_anywhere", InSection("k\r=\rv\r\n"), Entries("<k>=<v>\n")},
     {"skipped_lines", InSection("\n   \n\r\n; only a comment\n; comment \\\nk=v\n\\\n"),
      Entries("<k>=<v>\n")},
@@ -120,12 +119,12 @@ const ReaderCase kCases[] = {
     {"line_where_continued_line_begins", "[s]\nba\\\r\nd\nx=1\n", RejectedAt(2)},
     {"line_of_first_character_after_empty_continuation", "[s]\n\\\n  bad\n", RejectedAt(3, 3)},
     {"column_of_first_character", "[s]\n\t k=1\n \r  # x\n", RejectedAt(3, 5)},
-    {"column_after_a_long_line", "[s]\n" + std::string(5000, 'k') + "=1\n" + std::string(70, ' ') + "bad",
-     RejectedAt(3, 71)},
+    {"column_after_a_long_line",
+     "[s]\n" + std::string(5000, 'k') + "=1\n" + std::string(70, ' ') + "bad", RejectedAt(3, 71)},
     {"column_of_first_header", "   x=1\n", NoHeaderAt(1, 4)},
     {"line_after_comments_and_cr", "; c\n[a]\n; d \\\n \r\r\n  ;e\nbad ; f\n", RejectedAt(6)},
-    {"line_after_many_reads", "[a]\n;" + std::string(1500, 'c') + "\n" + std::string(3000, '\n') + "bad",
-     RejectedAt(3003)},
+    {"line_after_many_reads",
+     "[a]\n;" + std::string(1500, 'c') + "\n" + std::string(3000, '\n') + "bad", RejectedAt(3003)},
     {"first_offence_counts", "[a]\nbad\n[b]\nworse\n", RejectedAt(2)},
     {"written_form_reads_back", "[quorva]\nBindir=C:\\\\r\\\\qcore-4.0.1\\\\bin\n",
      "[quorva]\n<Bindir>=<C:\\r\\qcore-4.0.1\\bin>\n"},
@@ -232,7 +231,8 @@ TEST(IniReader, FileThatCannotBeOpenedSaysWhy) {
     EXPECT_STREQ(report.reason, reason);
   }
   IniLoadReport report;
-  EXPECT_EQ(ini_detail::LoadFile(disk, "fifo.ini", &report, platform::Accept::kRegularFile), nullptr);
+  EXPECT_EQ(ini_detail::LoadFile(disk, "fifo.ini", &report, platform::Accept::kRegularFile),
+            nullptr);
   EXPECT_STREQ(report.reason, "cannot open the file: it is not a regular file");
   EXPECT_EQ(allocator.Allocations(), 0);
 }
@@ -261,14 +261,18 @@ TEST(IniReader, FailedReadRejectsTheWholeFile) {
 // blocks are small, and every way of growing them is met.
 TEST(IniReader, EveryAllocationFailureGivesNullAndLeaksNothing) {
   std::string bytes = "; header\n[a]\nk=1\n";
-  for (int s = 0; s < 12; ++s) bytes += "[s" + std::to_string(s) + "]\nk=" + std::string(70, 'v') + "\n";
+  for (int s = 0; s < 12; ++s)
+    bytes += "[s" + std::to_string(s) + "]\nk=" + std::string(70, 'v') + "\n";
   for (int k = 0; k < 12; ++k) bytes += "key" + std::to_string(k) + "=v\n";
   bytes += "long=" + std::string(70000, 'x') + "\nafter=1\n";  // longer than a first block
   for (bool size_known : {true, false}) {
     auto load = [&](IniLoadReport* report) {
       FakeFileSystem disk;
       disk.files["t.ini"] = bytes;
-      if (!size_known) disk.fail_if = [](const testing_support::Call& call, std::size_t) { return call.op == Op::kSize; };
+      if (!size_known)
+        disk.fail_if = [](const testing_support::Call& call, std::size_t) {
+          return call.op == Op::kSize;
+        };
       IniDocument* document = ini_detail::LoadFile(disk, "t.ini", report);
       EXPECT_EQ(disk.OpenFiles(), 0u);
       return document;
@@ -299,7 +303,9 @@ TEST(IniReader, UnknownSizeCostsFewBlocks) {
   while (bytes.size() < (16u << 20)) bytes += "key" + std::to_string(bytes.size()) + "=value\n";
   FakeFileSystem disk;
   disk.files["t.ini"] = bytes;
-  disk.fail_if = [](const testing_support::Call& call, std::size_t) { return call.op == Op::kSize; };
+  disk.fail_if = [](const testing_support::Call& call, std::size_t) {
+    return call.op == Op::kSize;
+  };
   FailingAllocator counting;
   IniDocument* document = ini_detail::LoadFile(disk, "t.ini");
   ASSERT_NE(document, nullptr);
@@ -313,11 +319,11 @@ TEST(IniReader, UnknownSizeCostsFewBlocks) {
 TEST(IniReader, AnyReportedSizeIsSafe) {
   const std::string bytes = "[s]\n" + std::string(100000, 'k') + "=v\n";
   const std::string expected = "[s]\n<" + std::string(100000, 'k') + ">=<v>\n";
-  for (std::uint64_t size : {std::uint64_t{SIZE_MAX}, std::uint64_t{SIZE_MAX} - 1,
-                             std::uint64_t{SIZE_MAX} - (1u << 20), std::uint64_t{SIZE_MAX} - (2u << 20),
-                             std::uint64_t{UINT64_MAX} / 2, std::uint64_t{UINT32_MAX} - 1,
-                             std::uint64_t{UINT32_MAX} - (1u << 20), (std::uint64_t{8} << 30) - 2,
-                             std::uint64_t{0}, std::uint64_t{10}, std::uint64_t{70000}}) {
+  for (std::uint64_t size :
+       {std::uint64_t{SIZE_MAX}, std::uint64_t{SIZE_MAX} - 1, std::uint64_t{SIZE_MAX} - (1u << 20),
+        std::uint64_t{SIZE_MAX} - (2u << 20), std::uint64_t{UINT64_MAX} / 2,
+        std::uint64_t{UINT32_MAX} - 1, std::uint64_t{UINT32_MAX} - (1u << 20),
+        (std::uint64_t{8} << 30) - 2, std::uint64_t{0}, std::uint64_t{10}, std::uint64_t{70000}}) {
     FakeFileSystem disk;
     disk.files["t.ini"] = bytes;
     disk.reported_size = size;

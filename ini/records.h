@@ -84,12 +84,12 @@ bool PrepareAppends(T*** items, std::int32_t count, std::int32_t* capacity, std:
 // costs one allocation instead of two, and where its pieces live. A section of a loaded
 // document is carved from the document's arena together with its name and the records and
 // text of the entries it was loaded with; later operations give it heap blocks of their own
-// (`touched`), and its release paths ask the arena which pieces are whose.
+// (`has_heap_pieces`), and its release paths ask the arena which pieces are whose.
 struct SectionBlock {
   IniSection section;
   IniEntry* slots[kCapacityStep];
-  const Arena* arena;  // the arena the section was carved from, or null for a heap section
-  bool touched;        // it holds pieces of the heap beside carved ones
+  const Arena* arena;    // the arena the section was carved from, or null for a heap section
+  bool has_heap_pieces;  // it holds pieces of the heap beside carved ones
 };
 
 inline SectionBlock* BlockOf(const IniSection* section) {

@@ -32,8 +32,8 @@ namespace {
 std::uint64_t& Seed() {
   static std::uint64_t seed = [] {
     int local = 0;
-    std::uint64_t mixed = static_cast<std::uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    std::uint64_t mixed =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     mixed ^= reinterpret_cast<std::uintptr_t>(&local) * 0x9E3779B97F4A7C15ull;
     mixed ^= reinterpret_cast<std::uintptr_t>(&Seed) * 0xC2B2AE3D27D4EB4Full;
     mixed = (mixed ^ (mixed >> 33)) * 0xFF51AFD7ED558CCDull;
@@ -52,7 +52,9 @@ std::uint64_t SetHashSeedForTesting(std::uint64_t seed) {
   return previous;
 }
 
-std::uint64_t KeyHashForTesting(const char* bytes, std::size_t length) { return Hash(bytes, length); }
+std::uint64_t KeyHashForTesting(const char* bytes, std::size_t length) {
+  return Hash(bytes, length);
+}
 
 // A hash of `length` bytes, eight at a time, mixed so that its top bits are as good as its
 // low ones. It starts from a seed that differs from process to process, so that a file
@@ -74,7 +76,8 @@ std::uint64_t Hash(const char* bytes, std::size_t length) {
     std::memcpy(&high, bytes + length - 4, 4);
     last = low | (std::uint64_t{high} << 32);
   } else if (length > 0) {
-    last = static_cast<unsigned char>(bytes[0]) | static_cast<unsigned char>(bytes[length / 2]) << 8 |
+    last = static_cast<unsigned char>(bytes[0]) |
+           static_cast<unsigned char>(bytes[length / 2]) << 8 |
            static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[length - 1])) << 16;
   }
   hash = (hash ^ last) * 0x94D049BB133111EBull;

@@ -38,7 +38,8 @@ std::uint64_t Hash(const char* bytes, std::size_t length);
 
 // Sets `repeat[i]` when an earlier one of the `n` entries has entry i's key, from the keys'
 // `hashes`.
-void FindRepeats(IniEntry* const* entries, const std::uint64_t* hashes, std::size_t n, bool* repeat);
+void FindRepeats(IniEntry* const* entries, const std::uint64_t* hashes, std::size_t n,
+                 bool* repeat);
 
 }  // namespace quorva::ini_detail
 

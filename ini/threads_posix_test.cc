@@ -1,9 +1,8 @@
 // The library on threads with small stacks: it holds no large static or thread-local
 // buffers, so a program that links it can load and store on a thread with a small stack
 // (glibc takes static thread-local memory from each thread's stack).
-#include <pthread.h>
-
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <string>
 

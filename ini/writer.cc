@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ini/byte_scan.h"
 #include "ini/allocator.h"
+#include "ini/byte_scan.h"
 #include "ini/io.h"
 #include "ini/project_internal.h"
 
@@ -137,8 +137,8 @@ bool WriteDocument(const IniDocument* document, Output* out) {
     }
     for (std::int32_t e = 0; e < section->count; ++e) {
       const IniEntry* entry = section->entries[e];
-      if (!out->PutEscaped(entry->key) || !out->PutChar('=') ||
-          !out->PutEscaped(entry->value) || !out->PutChar('\n')) {
+      if (!out->PutEscaped(entry->key) || !out->PutChar('=') || !out->PutEscaped(entry->value) ||
+          !out->PutChar('\n')) {
         return false;
       }
     }
@@ -217,11 +217,16 @@ const char* NameProblem(const char* name, bool first) {
   if (*name == '\0') return kEmptyName;
   const char* bad = name + std::strcspn(name, first ? "\r\n;\\" : "\r\n;\\=");
   switch (*bad) {
-    case '\0': return nullptr;
-    case ';': return kNameSemicolon;
-    case '\\': return kNameBackslash;
-    case '=': return kNameEquals;
-    default: return kNameBreak;
+    case '\0':
+      return nullptr;
+    case ';':
+      return kNameSemicolon;
+    case '\\':
+      return kNameBackslash;
+    case '=':
+      return kNameEquals;
+    default:
+      return kNameBreak;
   }
 }
 

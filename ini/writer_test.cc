@@ -29,7 +29,8 @@ IniDocument* MakeDocument(const std::vector<Section>& sections) {
   IniDocument* document = ini_new_document();
   for (const Section& s : sections) {
     IniSection* section = ini_new_section(s.name.c_str());
-    for (const auto& [key, value] : s.entries) ini_detail::AppendRepeat(section, key.c_str(), value.c_str());
+    for (const auto& [key, value] : s.entries)
+      ini_detail::AppendRepeat(section, key.c_str(), value.c_str());
     ini_detail::AppendSection(document, section);
   }
   return document;
@@ -90,7 +91,8 @@ TEST(IniWriter, ReplacesAnExistingFileWhole) {
   disk.files["out.ini"] = "old contents";
   disk.files["out.ini.partial"] = "not the store's";  // a name it did not make stays
   EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), 0);
-  EXPECT_EQ(disk.files, (std::map<std::string, std::string>{{"out.ini", ""}, {"out.ini.partial", "not the store's"}}));
+  EXPECT_EQ(disk.files, (std::map<std::string, std::string>{
+                            {"out.ini", ""}, {"out.ini.partial", "not the store's"}}));
   ini_free_document(document);
 }
 
@@ -122,7 +124,8 @@ TEST(IniWriter, FailedOrShortWriteGivesMinusTwoAndKeepsTheOldFile) {
   std::vector<Section> sections;
   for (int s = 0; s < 300; ++s) {
     Section section{"section" + std::to_string(s), {}};
-    for (int k = 0; k < 20; ++k) section.entries.push_back({"key;" + std::to_string(k), std::string(40, '\\')});
+    for (int k = 0; k < 20; ++k)
+      section.entries.push_back({"key;" + std::to_string(k), std::string(40, '\\')});
     sections.push_back(section);
   }
   IniDocument* document = MakeDocument(sections);
@@ -142,7 +145,8 @@ TEST(IniWriter, FailedOrShortWriteGivesMinusTwoAndKeepsTheOldFile) {
       };
       (how == 1 ? disk.short_write_if : disk.fail_if) = pick;
       EXPECT_EQ(ini_detail::StoreFile(disk, document, "out.ini"), -2) << how << " " << failing;
-      EXPECT_EQ(disk.Count(Op::kWrite), how == 2 ? writes : failing) << "nothing is written after a failure";
+      EXPECT_EQ(disk.Count(Op::kWrite), how == 2 ? writes : failing)
+          << "nothing is written after a failure";
       EXPECT_EQ(disk.files, old);
       EXPECT_EQ(disk.OpenFiles(), 0u);
     }
@@ -196,17 +200,38 @@ TEST(IniWriter, RefusesWhatWouldNotReadBack) {
       {"cr_in_name", {{"s\r", {}}}, "section name with CR or LF", 0},
       {"lf_in_name", {{"s", {}}, {"a\nb", {}}}, "section name with CR or LF", 1},
       {"semicolon_in_name", {{"a;b", {}}}, "section name with ';', which would start a comment", 0},
-      {"backslash_in_name", {{"a\\b", {}}}, "section name with '\\', which would be read as an escape", 0},
-      {"equals_in_later_name", {{"s", {}}, {"a=b", {}}}, "section name with '=' after the first section", 1},
+      {"backslash_in_name",
+       {{"a\\b", {}}},
+       "section name with '\\', which would be read as an escape",
+       0},
+      {"equals_in_later_name",
+       {{"s", {}}, {"a=b", {}}},
+       "section name with '=' after the first section",
+       1},
       {"empty_key", {{"s", {{"", "v"}}}}, "empty key, or a key of spaces only", 0, 0},
-      {"key_of_spaces", {{"s", {{"k", "1"}, {"  ", "v"}}}}, "empty key, or a key of spaces only", 0, 1},
-      {"leading_space_in_key", {{"s", {{" k", "v"}}}}, "key with a space at its start or end", 0, 0},
-      {"trailing_space_in_key", {{"s", {{"k ", "v"}}}}, "key with a space at its start or end", 0, 0},
+      {"key_of_spaces",
+       {{"s", {{"k", "1"}, {"  ", "v"}}}},
+       "empty key, or a key of spaces only",
+       0,
+       1},
+      {"leading_space_in_key",
+       {{"s", {{" k", "v"}}}},
+       "key with a space at its start or end",
+       0,
+       0},
+      {"trailing_space_in_key",
+       {{"s", {{"k ", "v"}}}},
+       "key with a space at its start or end",
+       0,
+       0},
       {"equals_in_key", {{"s", {{"a=b", "c"}}}}, "key with '='", 0, 0},
       {"cr_in_key", {{"s", {{"k\r", "v"}}}}, "key with CR or LF", 0, 0},
       {"lf_in_key", {{"s", {{"k\nx", "v"}}}}, "key with CR or LF", 0, 0},
-      {"lf_in_value", {{"s", {{"k", "v"}}}, {"t", {{"a", "1"}, {"b", "v\nx=y"}}}},
-       "value with a line feed", 1, 1},
+      {"lf_in_value",
+       {{"s", {{"k", "v"}}}, {"t", {{"a", "1"}, {"b", "v\nx=y"}}}},
+       "value with a line feed",
+       1,
+       1},
   };
   for (const Case& c : cases) {
     IniDocument* document = MakeDocument(c.sections);

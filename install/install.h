@@ -16,8 +16,8 @@ enum class StartupProfile { kMinimal, kFull };
 // Everything the installation run needs, settled before the disk is touched. Every path
 // the run composes from it fits kMaxPath.
 struct InstallLayout {
-  std::string root;             // as given, or the directory of the program's own file
-  bool silent = false;          // -s: no question and no success message
+  std::string root;     // as given, or the directory of the program's own file
+  bool silent = false;  // -s: no question and no success message
   StartupProfile profile = StartupProfile::kFull;
   std::string runtime_version;  // VSN of the release description
   std::string runtime_bin_dir;  // root, "qcore-" VSN, "bin"

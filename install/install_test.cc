@@ -2,6 +2,8 @@
 // release description, every failure of the run and the files it leaves; then the sweeps,
 // which make every operation and every allocation fail in turn and stop the machine at
 // each, and inputs meant to break the command.
+#include "install/install.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "ini/project_internal.h"
-#include "install/install.h"
 #include "tests/failing_allocator.h"
 #include "tests/fake_file_system.h"
 #include "tests/install_fixture.h"
@@ -35,7 +36,8 @@ TEST(InstallCommand, CompleteInstallation) {
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, std::string(kPrompt) + "Quorva 4.0.1 installed successfully\n");
   EXPECT_EQ(o.err, "");
-  for (const std::string name : kLaunchers) EXPECT_EQ(disk.files[JoinPath(kRootBin, name)], "exe " + name);
+  for (const std::string name : kLaunchers)
+    EXPECT_EQ(disk.files[JoinPath(kRootBin, name)], "exe " + name);
   EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch_lean.boot")], "lean");
   EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch_tolbe.boot")], "tolbe");
   EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch.boot")], "tolbe");
@@ -75,7 +77,9 @@ TEST(InstallCommand, CommandLine) {
       {{"-x"}, 1, "Unknown command switch -x\n"},
       {{kRoot, "-S"}, 1, "Unknown command switch -S\n"},
       {{"-"}, 1, "Unknown command switch -\n"},
-      {{kRoot, "other"}, 1, "Only one root directory can be specified, parameter other is illegal\n"},
+      {{kRoot, "other"},
+       1,
+       "Only one root directory can be specified, parameter other is illegal\n"},
       {{kRoot, "-x", "other"}, 1, "Unknown command switch -x\n"},
       {{"-s", "/s"}, 1, "Cannot open init file " + JoinPath("/s", "Install.ini") + "\n"},
       {{"-s", ""}, 1, "Cannot open init file " + JoinPath("", "Install.ini") + "\n"},
@@ -124,13 +128,15 @@ TEST(InstallCommand, RootFromProgramPath) {
        "Cannot open init file " + JoinPath("", "Install.ini") + "\n"},
       {long_path, false, "Path too long: " + long_path + "\n"},
       {JoinPath("a\nb", "Install.exe"), false, "Line break in root directory a\nb is illegal\n"},
-      {JoinPath("xa", "Install.exe"), false, "Root directory xa has characters outside the ANSI code page\n"},
+      {JoinPath("xa", "Install.exe"), false,
+       "Root directory xa has characters outside the ANSI code page\n"},
   };
   for (const Case& c : cases) {
     FakeFileSystem failing;
     failing.own_path = c.own_path;
     failing.own_path_exact = c.own_path.find("xa") == std::string::npos;
-    if (c.fails) failing.fail_if = [](const Call& call, std::size_t) { return call.op == Op::kOwnPath; };
+    if (c.fails)
+      failing.fail_if = [](const Call& call, std::size_t) { return call.op == Op::kOwnPath; };
     ProcessResult o = RunInstall(&failing, {"-s"});
     EXPECT_EQ(o.status, 1) << c.own_path;
     EXPECT_EQ(o.err, c.err) << c.own_path;
@@ -146,10 +152,18 @@ TEST(InstallCommand, Answers) {
   const std::string long_line(150, 'y');
   const std::string line_99(99, 'n');
   const Case cases[] = {
-      {"Y\r\n", "lean", ""},        {"YES\r\n", "lean", ""},  {"yes\n", "lean", ""},
-      {"y\nnext\n", "lean", "next\n"}, {"y", "lean", ""},    {"yEs\n", "lean", ""},
-      {"no\n", "tolbe", ""},        {"n\n", "tolbe", ""},     {"yess\n", "tolbe", ""},
-      {"\n", "tolbe", ""},          {" y\n", "tolbe", ""},    {"yes \n", "tolbe", ""},
+      {"Y\r\n", "lean", ""},
+      {"YES\r\n", "lean", ""},
+      {"yes\n", "lean", ""},
+      {"y\nnext\n", "lean", "next\n"},
+      {"y", "lean", ""},
+      {"yEs\n", "lean", ""},
+      {"no\n", "tolbe", ""},
+      {"n\n", "tolbe", ""},
+      {"yess\n", "tolbe", ""},
+      {"\n", "tolbe", ""},
+      {" y\n", "tolbe", ""},
+      {"yes \n", "tolbe", ""},
       {long_line + "\nnext\n", "tolbe", "next\n"},
       {line_99 + "\nnext\n", "tolbe", "next\n"},
       {"y\ry\n", "lean", ""},
@@ -184,7 +198,8 @@ TEST(InstallCommand, ReleaseDescriptionProblems) {
   const Case cases[] = {
       {"missing", nullptr, "Cannot open init file " + path + "\n"},
       {"rejected", "VSN=1\n", "Cannot open init file " + path + "\n"},
-      {"no_section", "[install]\nVSN=1\nSYSTEM_VSN=2\n", "No [Install] section in init file " + path + "\n"},
+      {"no_section", "[install]\nVSN=1\nSYSTEM_VSN=2\n",
+       "No [Install] section in init file " + path + "\n"},
       {"no_vsn", "[Install]\nvsn=1\nSYSTEM_VSN=2\n", "No key VSN in init file " + path + "\n"},
       {"no_system_vsn", "[Install]\nVSN=1\n", "No key SYSTEM_VSN in init file " + path + "\n"},
       {"second_section_ignored", "[Install]\nVSN=1\n[Install]\nVSN=2\nSYSTEM_VSN=3\n",
@@ -196,8 +211,10 @@ TEST(InstallCommand, ReleaseDescriptionProblems) {
        "Illegal VSN ..\\..\\outside in init file " + path + "\n"},
       {"release_with_slash", "[Install]\nVSN=1\nSYSTEM_VSN=../../evil\n",
        "Illegal SYSTEM_VSN ../../evil in init file " + path + "\n"},
-      {"release_dot", "[Install]\nVSN=1\nSYSTEM_VSN=.\n", "Illegal SYSTEM_VSN . in init file " + path + "\n"},
-      {"release_dot_dot", "[Install]\nVSN=1\nSYSTEM_VSN=..\n", "Illegal SYSTEM_VSN .. in init file " + path + "\n"},
+      {"release_dot", "[Install]\nVSN=1\nSYSTEM_VSN=.\n",
+       "Illegal SYSTEM_VSN . in init file " + path + "\n"},
+      {"release_dot_dot", "[Install]\nVSN=1\nSYSTEM_VSN=..\n",
+       "Illegal SYSTEM_VSN .. in init file " + path + "\n"},
   };
   for (const Case& c : cases) {
     FakeFileSystem disk;
@@ -222,9 +239,11 @@ TEST(InstallCommand, OddVersionsStayAccepted) {
     FakeFileSystem disk;
     disk.files[kIniPath] = "[Install]\nVSN=" + version + "\nSYSTEM_VSN=x..y\n";
     ProcessResult o = RunInstall(&disk, {"-s", kRoot});
-    const std::string err = colon_refused && version == "a:b"
-        ? "Illegal VSN a:b in init file " + kIniPath + "\n"
-        : "Could not find file " + JoinPath(JoinPath(JoinPath(kRoot, "qcore-" + version), "bin"), "qrv.exe") + "\n";
+    const std::string err =
+        colon_refused && version == "a:b"
+            ? "Illegal VSN a:b in init file " + kIniPath + "\n"
+            : "Could not find file " +
+                  JoinPath(JoinPath(JoinPath(kRoot, "qcore-" + version), "bin"), "qrv.exe") + "\n";
     EXPECT_EQ(o.err, err) << version;
   }
 }
@@ -234,7 +253,8 @@ TEST(InstallCommand, EmptyVersionGivesBareDirectoryName) {
   disk.files[kIniPath] = "[Install]\nVSN=\nSYSTEM_VSN=26\n";
   ProcessResult o = RunInstall(&disk, {"-s", kRoot});
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "Could not find file " + JoinPath(JoinPath(JoinPath(kRoot, "qcore-"), "bin"), "qrv.exe") + "\n");
+  EXPECT_EQ(o.err, "Could not find file " +
+                       JoinPath(JoinPath(JoinPath(kRoot, "qcore-"), "bin"), "qrv.exe") + "\n");
 }
 
 // Every path the run composes is checked before the disk changes.
@@ -250,9 +270,12 @@ TEST(InstallCommand, PathsTooLongAreRefusedBeforeAnythingChanges) {
   const Case cases[] = {
       {"root", long_root, "", "Path too long: " + JoinPath(long_root, "Install.ini") + "\n"},
       {"version", kRoot, "[Install]\nVSN=" + long_version + "\nSYSTEM_VSN=26\n",
-       "Path too long: " + JoinPath(JoinPath(JoinPath(kRoot, "qcore-" + long_version), "bin"), "qrv.exe") + "\n"},
+       "Path too long: " +
+           JoinPath(JoinPath(JoinPath(kRoot, "qcore-" + long_version), "bin"), "qrv.exe") + "\n"},
       {"system_version", kRoot, "[Install]\nVSN=1\nSYSTEM_VSN=" + long_version + "\n",
-       "Path too long: " + JoinPath(JoinPath(JoinPath(kRoot, "releases"), long_version), "launch_lean.boot") + "\n"},
+       "Path too long: " +
+           JoinPath(JoinPath(JoinPath(kRoot, "releases"), long_version), "launch_lean.boot") +
+           "\n"},
   };
   for (const Case& c : cases) {
     FakeFileSystem disk;
@@ -267,7 +290,8 @@ TEST(InstallCommand, PathsTooLongAreRefusedBeforeAnythingChanges) {
   FakeFileSystem disk;
   disk.files[JoinPath(root, "Install.ini")] = "[Install]\nVSN=4.0.1\nSYSTEM_VSN=2\n";
   ProcessResult o = RunInstall(&disk, {"-s", root});
-  EXPECT_EQ(o.err, "Could not find file " + JoinPath(JoinPath(JoinPath(root, "qcore-4.0.1"), "bin"), "qrv.exe") + "\n");
+  EXPECT_EQ(o.err, "Could not find file " +
+                       JoinPath(JoinPath(JoinPath(root, "qcore-4.0.1"), "bin"), "qrv.exe") + "\n");
 }
 
 // Each failure of the run, by the operation that fails and the path it is given.
@@ -275,8 +299,8 @@ TEST(InstallCommand, RunFailures) {
   struct Case {
     const char* name;
     Op op;
-    std::string path;       // the failing call's path (a copy's source)
-    bool remove_instead;    // remove that file from the tree instead of failing the call
+    std::string path;     // the failing call's path (a copy's source)
+    bool remove_instead;  // remove that file from the tree instead of failing the call
     int status;
     std::string err;
   };
@@ -293,12 +317,14 @@ TEST(InstallCommand, RunFailures) {
            "\nContinuing installation anyway...\n"},
       {"boot_missing", Op::kExists, tolbe, true, 1, "Could not find file " + tolbe + "\n"},
       {"boot_copy_fails", Op::kCopy, lean, false, 1,
-       "Could not copy file " + lean + " to " + JoinPath(kRootBin, "launch_lean.boot") + "\n" + kBail},
+       "Could not copy file " + lean + " to " + JoinPath(kRootBin, "launch_lean.boot") + "\n" +
+           kBail},
       {"current_boot_copy_fails", Op::kCopy, current, false, 1,
-       "Could not copy file " + current + " to " + JoinPath(kRootBin, "launch.boot") + "\n" + kBail},
-      {"ini_not_created", Op::kReplace, ini, false, 1, "Could not create file " + ini + "\n" + kBail},
-      {"ini_not_written", Op::kWrite, ini, false, 1,
+       "Could not copy file " + current + " to " + JoinPath(kRootBin, "launch.boot") + "\n" +
+           kBail},
+      {"ini_not_created", Op::kReplace, ini, false, 1,
        "Could not create file " + ini + "\n" + kBail},
+      {"ini_not_written", Op::kWrite, ini, false, 1, "Could not create file " + ini + "\n" + kBail},
       {"ini_not_moved", Op::kCommit, ini, false, 1, "Could not create file " + ini + "\n" + kBail},
       {"ini_not_copied", Op::kCopy, ini, false, 1,
        "Could not copy file " + ini + " to " + JoinPath(kRootBin, "qrv.ini") + "\n" + kBail},
@@ -331,7 +357,8 @@ TEST(InstallCommand, MissingLauncherLeavesEarlierCopies) {
   disk.files.erase(JoinPath(kRuntimeBin, "tavlo.exe"));
   EXPECT_EQ(RunInstall(&disk, {"-s", kRoot}).status, 1);
   for (std::size_t i = 0; i < std::size(kLaunchers); ++i) {
-    EXPECT_EQ(disk.files.count(JoinPath(kRootBin, kLaunchers[i])), i < 4 ? 1u : 0u) << kLaunchers[i];
+    EXPECT_EQ(disk.files.count(JoinPath(kRootBin, kLaunchers[i])), i < 4 ? 1u : 0u)
+        << kLaunchers[i];
   }
   EXPECT_EQ(disk.files.count(JoinPath(kRootBin, "launch_lean.boot")), 0u);
   EXPECT_EQ(disk.files.count(JoinPath(kRuntimeBin, "qrv.ini")), 0u);
@@ -369,13 +396,15 @@ TEST(InstallCommand, RootWithSemicolonIsEscapedInRuntimeIni) {
   ASSERT_EQ(RunInstall(&disk, {"-s", root}).status, 0);
   EXPECT_EQ(disk.files[JoinPath(JoinPath(root, "bin"), "qrv.ini")],
             testing_support::RuntimeIni(root, bin));
-  EXPECT_NE(disk.files[JoinPath(JoinPath(root, "bin"), "qrv.ini")].find("Rootdir=a\\;b\n"), std::string::npos);
+  EXPECT_NE(disk.files[JoinPath(JoinPath(root, "bin"), "qrv.ini")].find("Rootdir=a\\;b\n"),
+            std::string::npos);
 }
-
 
 // The sweeps and hostile inputs.
 
-bool IsLauncher(const std::string& path) { return path.rfind(kRuntimeBin, 0) == 0 && path.find(".exe") != std::string::npos; }
+bool IsLauncher(const std::string& path) {
+  return path.rfind(kRuntimeBin, 0) == 0 && path.find(".exe") != std::string::npos;
+}
 
 // What the command does when `call` fails: its exit status and standard error.
 std::pair<int, std::string> ExpectedFailure(const Call& call) {
@@ -517,7 +546,8 @@ TEST(InstallSweep, EveryAllocationFailsInTurn) {
     if (failing == total - 1) {
       FailingAllocator allocator(failing);
       EXPECT_EQ(RunInstall(&disk, {"-s", kRoot}).status, 0);
-      EXPECT_EQ(disk.files[JoinPath(kRootBin, "qrv.ini")], testing_support::RuntimeIni(kRoot, kRuntimeBin));
+      EXPECT_EQ(disk.files[JoinPath(kRootBin, "qrv.ini")],
+                testing_support::RuntimeIni(kRoot, kRuntimeBin));
     } else if (failing < load_allocations) {
       FailingAllocator allocator(failing);
       ProcessResult o = RunInstall(&disk, {"-s", kRoot});
@@ -548,7 +578,8 @@ TEST(InstallHostile, ReleaseDescriptions) {
       {"byte_order_mark", "\xEF\xBB\xBF[Install]\nVSN=4.0.1\nSYSTEM_VSN=26\n", 1, cannot_open},
       {"cr_only_line_ends", "[Install]\rVSN=4.0.1\rSYSTEM_VSN=26\r", 1, cannot_open},
       {"nul_cuts_the_value", std::string("[Install]\nVSN=4.0\0.1\nSYSTEM_VSN=26\n", 33), 1,
-       "Could not find file " + JoinPath(JoinPath(JoinPath(kRoot, "qcore-4.0"), "bin"), "qrv.exe") + "\n"},
+       "Could not find file " + JoinPath(JoinPath(JoinPath(kRoot, "qcore-4.0"), "bin"), "qrv.exe") +
+           "\n"},
       {"nul_in_header", std::string("[Inst\0all]\nVSN=1\n", 17), 1, cannot_open},
       {"crlf_and_comments", "; r\r\n[Install] ; s\r\nVSN = 4.0.1 ; v\r\nSYSTEM_VSN=26\r\n", 0, ""},
   };
@@ -602,7 +633,8 @@ TEST(InstallHostile, AnyRootAndVersionGiveAWritableRuntimeIni) {
     FakeFileSystem disk;
     const std::string bin = JoinPath(JoinPath(root, "qcore-" + version), "bin");
     const std::string release = JoinPath(JoinPath(root, "releases"), "2;6");
-    disk.files[JoinPath(root, "Install.ini")] = "[Install]\nVSN=4\\;0=[1] \t\xE9\nSYSTEM_VSN=2\\;6\n";
+    disk.files[JoinPath(root, "Install.ini")] =
+        "[Install]\nVSN=4\\;0=[1] \t\xE9\nSYSTEM_VSN=2\\;6\n";
     for (const std::string name : kLaunchers) disk.files[JoinPath(bin, name)] = name;
     for (const char* boot : {"launch_lean.boot", "launch_tolbe.boot"}) {
       disk.files[JoinPath(release, boot)] = boot;
@@ -628,9 +660,11 @@ TEST(InstallHostile, MissingDirectoriesAtEveryLevel) {
   };
   const Case cases[] = {
       {kRoot, "Cannot open init file " + kIniPath + "\n"},
-      {JoinPath(kRoot, "qcore-4.0.1"), "Could not find file " + JoinPath(kRuntimeBin, "qrv.exe") + "\n"},
+      {JoinPath(kRoot, "qcore-4.0.1"),
+       "Could not find file " + JoinPath(kRuntimeBin, "qrv.exe") + "\n"},
       {kRuntimeBin, "Could not find file " + JoinPath(kRuntimeBin, "qrv.exe") + "\n"},
-      {JoinPath(kRoot, "releases"), "Could not find file " + JoinPath(kRelease, "launch_lean.boot") + "\n"},
+      {JoinPath(kRoot, "releases"),
+       "Could not find file " + JoinPath(kRelease, "launch_lean.boot") + "\n"},
       {kRelease, "Could not find file " + JoinPath(kRelease, "launch_lean.boot") + "\n"},
   };
   for (const Case& c : cases) {

@@ -63,8 +63,7 @@ bool ParseCommandLine(int argc, const char* const* argv, const Console& console,
       layout->silent = true;
     } else if (*root_index != 0) {
       std::fprintf(console.err,
-                   "Only one root directory can be specified, parameter %s is illegal\n",
-                   argument);
+                   "Only one root directory can be specified, parameter %s is illegal\n", argument);
       return false;
     } else {
       layout->root = argument;
@@ -85,17 +84,21 @@ bool ParseCommandLine(int argc, const char* const* argv, const Console& console,
 // Spaces at either end of the root would be lost when qrv.ini is read back (a value's
 // outer spaces are dropped), and the runtime would work in another directory.
 bool RootIsUsable(const std::string& root, bool exact, const Console& console) {
-  const char* problem = nullptr;
+  const char* const shown = root.c_str();
   if (root.find_first_of("\r\n") != std::string::npos) {
-    problem = "Line break in root directory %s is illegal\n";
-  } else if (!root.empty() && (root.front() == ' ' || root.back() == ' ')) {
-    problem = "Leading or trailing space in root directory %s is illegal\n";
-  } else if (!exact) {
-    problem = "Root directory %s has characters outside the ANSI code page\n";
+    std::fprintf(console.err, "Line break in root directory %s is illegal\n", shown);
+    return false;
   }
-  if (problem == nullptr) return true;
-  std::fprintf(console.err, problem, root.c_str());
-  return false;
+  if (!root.empty() && (root.front() == ' ' || root.back() == ' ')) {
+    std::fprintf(console.err, "Leading or trailing space in root directory %s is illegal\n", shown);
+    return false;
+  }
+  if (!exact) {
+    std::fprintf(console.err, "Root directory %s has characters outside the ANSI code page\n",
+                 shown);
+    return false;
+  }
+  return true;
 }
 
 // A version names one directory: a separator, or "." and ".." as the release, would lead the
@@ -142,17 +145,54 @@ bool AskForProfile(const Console& console, StartupProfile* profile) {
 bool StaysInRoot(platform::FileSystem& file_system, const Console& console, const std::string& root,
                  const std::string& path) {
   if (file_system.Locate(path.c_str()) == platform::Location::kBeneath) return true;
-  std::fprintf(console.err, "Path %s leads outside the root directory %s\n", path.c_str(), root.c_str());
+  std::fprintf(console.err, "Path %s leads outside the root directory %s\n", path.c_str(),
+               root.c_str());
   return false;
 }
 
 namespace {
 
-// Reads VSN and SYSTEM_VSN from the section Install of root/Install.ini and derives the
-// three directories from them.
+// Takes VSN and SYSTEM_VSN from the section Install of the release description at `path`
+// and derives the three directories from them; false after saying what is missing or
+// wrong.
+bool TakeVersions(const IniDocument* document, const std::string& path, const Console& console,
+                  InstallLayout* layout) {
+  const char* const file = path.c_str();
+  const IniSection* section = ini_find_section(document, "Install");
+  if (section == nullptr) {
+    std::fprintf(console.err, "No [Install] section in init file %s\n", file);
+    return false;
+  }
+  const char* version = ini_get_value(section, "VSN");
+  if (version == nullptr) {
+    std::fprintf(console.err, "No key VSN in init file %s\n", file);
+    return false;
+  }
+  if (!IsPlainName(version, false)) {
+    std::fprintf(console.err, "Illegal VSN %s in init file %s\n", version, file);
+    return false;
+  }
+  const char* system_version = ini_get_value(section, "SYSTEM_VSN");
+  if (system_version == nullptr) {
+    std::fprintf(console.err, "No key SYSTEM_VSN in init file %s\n", file);
+    return false;
+  }
+  if (!IsPlainName(system_version, true)) {
+    std::fprintf(console.err, "Illegal SYSTEM_VSN %s in init file %s\n", system_version, file);
+    return false;
+  }
+  layout->runtime_version = version;
+  layout->runtime_bin_dir =
+      JoinPath(JoinPath(layout->root, "qcore-" + layout->runtime_version), "bin");
+  layout->release_dir = JoinPath(JoinPath(layout->root, "releases"), system_version);
+  layout->root_bin_dir = JoinPath(layout->root, "bin");
+  return true;
+}
+
+// Reads root/Install.ini, the release description, into the layout.
 bool ReadReleaseDescription(platform::FileSystem& file_system, const Console& console,
                             InstallLayout* layout, bool root_opened) {
-  std::string path = JoinPath(layout->root, "Install.ini");
+  const std::string path = JoinPath(layout->root, "Install.ini");
   if (!Fits(path, console)) return false;
   if (root_opened && !StaysInRoot(file_system, console, layout->root, path)) return false;
   // Only a regular file: a FIFO or a device would block the run, or feed it anything.
@@ -162,38 +202,9 @@ bool ReadReleaseDescription(platform::FileSystem& file_system, const Console& co
     std::fprintf(console.err, "Cannot open init file %s\n", path.c_str());
     return false;
   }
-  const char* problem = nullptr;
-  const char* illegal = nullptr;  // the version the problem is about, if any
-  const IniSection* section = ini_find_section(document, "Install");
-  const char* version = section == nullptr ? nullptr : ini_get_value(section, "VSN");
-  const char* system_version =
-      version == nullptr ? nullptr : ini_get_value(section, "SYSTEM_VSN");
-  if (section == nullptr) {
-    problem = "No [Install] section in init file %s\n";
-  } else if (version == nullptr) {
-    problem = "No key VSN in init file %s\n";
-  } else if (!IsPlainName(version, false)) {
-    problem = "Illegal VSN %s in init file %s\n";
-    illegal = version;
-  } else if (system_version == nullptr) {
-    problem = "No key SYSTEM_VSN in init file %s\n";
-  } else if (!IsPlainName(system_version, true)) {
-    problem = "Illegal SYSTEM_VSN %s in init file %s\n";
-    illegal = system_version;
-  } else {
-    layout->runtime_version = version;
-    layout->runtime_bin_dir =
-        JoinPath(JoinPath(layout->root, "qcore-" + layout->runtime_version), "bin");
-    layout->release_dir = JoinPath(JoinPath(layout->root, "releases"), system_version);
-    layout->root_bin_dir = JoinPath(layout->root, "bin");
-  }
-  if (illegal != nullptr) {
-    std::fprintf(console.err, problem, illegal, path.c_str());
-  } else if (problem != nullptr) {
-    std::fprintf(console.err, problem, path.c_str());
-  }
-  ini_free_document(document);
-  return problem == nullptr;
+  const bool taken = TakeVersions(document, path, console, layout);
+  ini_free_document(document);  // nothing of it is kept: the versions were copied
+  return taken;
 }
 
 }  // namespace

@@ -89,7 +89,8 @@ bool FirstPathOutsideRoot(const InstallLayout& layout, platform::FileSystem& fil
                           const Console& console) {
   // The directories, then each file read, in the order the run comes to them. A target's
   // own name needs no look: a link there is replaced, not followed.
-  std::vector<std::string> paths = {layout.root_bin_dir, layout.runtime_bin_dir, layout.release_dir};
+  std::vector<std::string> paths = {layout.root_bin_dir, layout.runtime_bin_dir,
+                                    layout.release_dir};
   for (const char* name : kLaunchers) paths.push_back(JoinPath(layout.runtime_bin_dir, name));
   for (const char* name : kBootFiles) paths.push_back(JoinPath(layout.release_dir, name));
   for (const std::string& path : paths) {
@@ -135,8 +136,7 @@ int RunInstallation(const InstallLayout& layout, platform::FileSystem& file_syst
   if (!WriteRuntimeIni(layout, file_system, console)) return 1;
 
   if (!layout.silent) {
-    std::fprintf(console.out, "Quorva %s installed successfully\n",
-                 layout.runtime_version.c_str());
+    std::fprintf(console.out, "Quorva %s installed successfully\n", layout.runtime_version.c_str());
   }
   return 0;
 }

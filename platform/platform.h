@@ -34,9 +34,9 @@ enum class ReplaceInto {
 struct Replacement {
   File file;
   ReplaceInto into = ReplaceInto::kTemporary;
-  std::intptr_t directory = -1;         // POSIX: the target's directory, open
-  std::uint32_t attributes = 0;         // Windows: the replaced file's attributes
-  char target[kReplaceNameRoom] = {};   // POSIX: the target's name in `directory`; Windows: its path
+  std::intptr_t directory = -1;        // POSIX: the target's directory, open
+  std::uint32_t attributes = 0;        // Windows: the replaced file's attributes
+  char target[kReplaceNameRoom] = {};  // POSIX: the target's name in `directory`; Windows: its path
   char temporary[kReplaceNameRoom] = {};  // likewise for the temporary
 };
 
@@ -124,8 +124,7 @@ class FileSystem {
   // Reads up to `size` bytes. A successful read of 0 bytes means the end of the file.
   virtual bool Read(File file, void* buffer, std::uint32_t size, std::uint32_t* got) = 0;
   // Writes up to `size` bytes and reports how many were written.
-  virtual bool Write(File file, const void* data, std::uint32_t size,
-                     std::uint32_t* written) = 0;
+  virtual bool Write(File file, const void* data, std::uint32_t size, std::uint32_t* written) = 0;
   // Closes a file opened for reading. False when the system reports an error on closing.
   virtual bool Close(File file) = 0;
 

@@ -1,9 +1,9 @@
 // The file system on POSIX systems: open/read/close, replacing files whole, mkdir, stat,
-// copies.
+// copies. Linux's own calls (O_TMPFILE, O_PATH, copy_file_range, /proc) are used where the
+// system has them, with portable POSIX in their place elsewhere.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -42,6 +42,7 @@ bool WriteAll(int fd, const char* data, size_t size) {
 // bytes go through a block from the heap, or a small one on the stack when the heap has
 // none (no static buffer: every thread of a program that links the library would pay).
 bool CopyContents(int from_fd, int to_fd) {
+#ifdef __linux__
   bool copied_any = false;
   for (;;) {
     ssize_t n = copy_file_range(from_fd, nullptr, to_fd, nullptr, size_t{1} << 30, 0);
@@ -57,6 +58,7 @@ bool CopyContents(int from_fd, int to_fd) {
     if (copied_any) return false;
     break;  // not supported between these files: fall back to reading and writing
   }
+#endif
   char small[4096];
   size_t size = size_t{1} << 16;
   char* block = static_cast<char*>(std::malloc(size));
@@ -201,10 +203,16 @@ int OpenBeneath(const Confinement& c, const char* path, int flags) {
   int dir;
   char name[kReplaceNameRoom];
   switch (Resolve(c, path, true, &dir, name)) {
-    case Resolved::kYes: break;
-    case Resolved::kNoDirectory: errno = ENOENT; return -1;
-    case Resolved::kOutside: errno = EXDEV; return -1;
-    case Resolved::kFailed: return -1;
+    case Resolved::kYes:
+      break;
+    case Resolved::kNoDirectory:
+      errno = ENOENT;
+      return -1;
+    case Resolved::kOutside:
+      errno = EXDEV;
+      return -1;
+    case Resolved::kFailed:
+      return -1;
   }
   const int fd = openat(dir, name, flags | O_NOFOLLOW);
   const int error = errno;
@@ -232,7 +240,8 @@ bool FollowLinks(Replacement* r) {
   if (exists && !regular) return false;
 
   char link[PATH_MAX];
-  for (int hops = 0; KindAt(static_cast<int>(r->directory), r->target, &st) == Kind::kLink; ++hops) {
+  for (int hops = 0; KindAt(static_cast<int>(r->directory), r->target, &st) == Kind::kLink;
+       ++hops) {
     const int dir = static_cast<int>(r->directory);
     const ssize_t n = readlinkat(dir, r->target, link, sizeof link);
     if (hops == 40 || n <= 0 || static_cast<size_t>(n) == sizeof link) return false;
@@ -281,7 +290,8 @@ int MakeTemporary(Replacement* r, mode_t mode, bool unnamed) {
 #endif
   for (unsigned attempt = 0; attempt < kNameAttempts; ++attempt) {
     NameTemporary(r->temporary, attempt);
-    const int fd = openat(dir, r->temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    const int fd =
+        openat(dir, r->temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       r->into = ReplaceInto::kTemporary;
       return fd;
@@ -422,10 +432,16 @@ class PosixFileSystem final : public FileSystem {
     int fd = OpenBeneath(confinement_, path, flags);
     if (fd < 0) {
       switch (errno) {
-        case ENOENT: case ENOTDIR: return Opened::kMissing;
-        case EACCES: case EPERM: return Opened::kDenied;
-        case EISDIR: return Opened::kDirectory;
-        default: return Opened::kFailed;
+        case ENOENT:
+        case ENOTDIR:
+          return Opened::kMissing;
+        case EACCES:
+        case EPERM:
+          return Opened::kDenied;
+        case EISDIR:
+          return Opened::kDirectory;
+        default:
+          return Opened::kFailed;
       }
     }
     struct stat st;
@@ -462,8 +478,7 @@ class PosixFileSystem final : public FileSystem {
     }
   }
 
-  bool Write(File file, const void* data, std::uint32_t size,
-             std::uint32_t* written) override {
+  bool Write(File file, const void* data, std::uint32_t size, std::uint32_t* written) override {
     for (;;) {
       ssize_t n = write(Fd(file), data, size);
       if (n < 0 && errno == EINTR) continue;
@@ -528,8 +543,9 @@ class PosixFileSystem final : public FileSystem {
     DIR* listing = fdopendir(dup(dir));
     for (struct dirent* entry; listing != nullptr && (entry = readdir(listing)) != nullptr;) {
       struct stat st;
-      if (IsTemporaryName(entry->d_name) && fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-          S_ISREG(st.st_mode) && st.st_mtime <= not_after) {
+      if (IsTemporaryName(entry->d_name) &&
+          fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+          st.st_mtime <= not_after) {
         unlinkat(dir, entry->d_name, 0);
       }
     }
@@ -543,7 +559,12 @@ class PosixFileSystem final : public FileSystem {
     return now.tv_sec;
   }
 
+  // Linux says it through /proc; elsewhere it is not known, and a root must be given.
   bool OwnProgramPath(std::string* path) override {
+#ifndef __linux__
+    (void)path;
+    return false;
+#else
     std::string buffer(256, '\0');
     for (;;) {
       ssize_t n = readlink("/proc/self/exe", &buffer[0], buffer.size());
@@ -555,6 +576,7 @@ class PosixFileSystem final : public FileSystem {
       }
       buffer.resize(buffer.size() * 2);
     }
+#endif
   }
 
   bool ArgumentIsExact(int) override { return true; }
@@ -624,13 +646,14 @@ FileSystem& FileSystemWithNamedTemporariesForTesting() {
 
 void NameTemporary(char* name, unsigned attempt) {
   std::uint64_t bits = 0;
-  if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+  if (getentropy(&bits, sizeof bits) != 0) {
     // No random source: the clock, the process and the attempt still make names that
     // differ, and O_EXCL keeps a taken one from being used.
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     bits = (static_cast<std::uint64_t>(now.tv_sec) << 32 ^ static_cast<std::uint64_t>(now.tv_nsec) ^
-            static_cast<std::uint64_t>(getpid()) << 20) + attempt * 0x9E3779B97F4A7C15ull;
+            static_cast<std::uint64_t>(getpid()) << 20) +
+           attempt * 0x9E3779B97F4A7C15ull;
   }
   FormatTemporaryName(name, bits);
 }
@@ -648,8 +671,8 @@ void* AllocateLarge(std::size_t size) {
   // the unaligned ends go back at once.
   size = LargeBlockSize(size);
   if (size == 0) return nullptr;
-  void* mapped = mmap(nullptr, size + kLargeBlock, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* mapped =
+      mmap(nullptr, size + kLargeBlock, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;
   const auto start = reinterpret_cast<std::uintptr_t>(mapped);
   const std::uintptr_t aligned = (start + kLargeBlock - 1) & ~(std::uintptr_t{kLargeBlock} - 1);

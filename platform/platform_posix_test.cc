@@ -2,14 +2,13 @@
 // whole or not at all (through ini_store_file, the replacing routine's first user), keeps
 // what it carried, cannot be steered by what other users plant; copies behave like cp; a
 // confined file system keeps beneath its root.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -78,7 +77,6 @@ mode_t Mode(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
-
 
 TEST(PosixStore, FailedStoreLeavesTheOldFileWholeAndNoTemporary) {
   TempDir dir;
@@ -184,7 +182,8 @@ TEST(PosixStore, PlantedNamesAndLinksNeitherSteerNorBlock) {
                   WriteFileBytes(shared + "/v.ini.partial", "planted");
                   return symlink(outside.c_str(), (shared + "/w.ini.partial").c_str()) == 0 &&
                                  mkdir((shared + "/x.ini.partial").c_str(), 0755) == 0 &&
-                                 symlink((secret + "/config").c_str(), (shared + "/app.ini").c_str()) == 0
+                                 symlink((secret + "/config").c_str(),
+                                         (shared + "/app.ini").c_str()) == 0
                              ? 0
                              : 1;
                 },
@@ -197,16 +196,18 @@ TEST(PosixStore, PlantedNamesAndLinksNeitherSteerNorBlock) {
     int result;
   };
   std::vector<Case> cases = {
-      {shared + "/v.ini", 0}, {shared + "/w.ini", 0}, {shared + "/x.ini", 0},
-      {long_name, 0},         {long_name, 0},  // new, then replaced
-      {dir / "device.ini", -1},  // a device reached through a link is refused
-      {"/dev/null", 0},          // one named directly is written
+      {shared + "/v.ini", 0},   {shared + "/w.ini", 0}, {shared + "/x.ini", 0},
+      {long_name, 0},           {long_name, 0},  // new, then replaced
+      {dir / "device.ini", -1},                  // a device reached through a link is refused
+      {"/dev/null", 0},                          // one named directly is written
   };
   if (geteuid() == 0 && protect.set()) cases.push_back({shared + "/app.ini", -1});
   IniDocument* document = Document(3);
-  for (const Case& c : cases) EXPECT_EQ(ini_store_file(document, c.path.c_str()), c.result) << c.path;
+  for (const Case& c : cases)
+    EXPECT_EQ(ini_store_file(document, c.path.c_str()), c.result) << c.path;
   ini_free_document(document);
-  for (const std::string& stored : {shared + "/v.ini", shared + "/w.ini", shared + "/x.ini", long_name}) {
+  for (const std::string& stored :
+       {shared + "/v.ini", shared + "/w.ini", shared + "/x.ini", long_name}) {
     EXPECT_EQ(ReadFileBytes(stored), Stored(3)) << stored;
   }
   EXPECT_EQ(ReadFileBytes(shared + "/v.ini.partial"), "planted");
@@ -214,8 +215,9 @@ TEST(PosixStore, PlantedNamesAndLinksNeitherSteerNorBlock) {
   EXPECT_TRUE(std::filesystem::is_directory(shared + "/x.ini.partial"));
   EXPECT_EQ(ReadFileBytes(outside), "outside");
   EXPECT_EQ(ReadFileBytes(secret + "/config"), "root only");
-  EXPECT_EQ(Names(shared), (std::set<std::string>{"app.ini", "v.ini", "v.ini.partial", "w.ini", "w.ini.partial",
-                                                   "x.ini", "x.ini.partial", std::string(250, 'n')}));
+  EXPECT_EQ(Names(shared),
+            (std::set<std::string>{"app.ini", "v.ini", "v.ini.partial", "w.ini", "w.ini.partial",
+                                   "x.ini", "x.ini.partial", std::string(250, 'n')}));
 }
 
 // A store replaces the name: a hard link to the old file keeps the old text. A file mounted
@@ -223,7 +225,8 @@ TEST(PosixStore, PlantedNamesAndLinksNeitherSteerNorBlock) {
 // move, and is written in place.
 TEST(PosixStore, ReplacesTheNameAndWritesOverAMountedFile) {
   TempDir dir;
-  const std::unique_ptr<IniDocument, void (*)(IniDocument*)> document(Document(3), ini_free_document);
+  const std::unique_ptr<IniDocument, void (*)(IniDocument*)> document(Document(3),
+                                                                      ini_free_document);
   WriteFileBytes(dir / "a.ini", "old");
   ASSERT_EQ(link((dir / "a.ini").c_str(), (dir / "b.ini").c_str()), 0);
   EXPECT_EQ(ini_store_file(document.get(), (dir / "a.ini").c_str()), 0);
@@ -233,7 +236,8 @@ TEST(PosixStore, ReplacesTheNameAndWritesOverAMountedFile) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a file over another needs root";
   WriteFileBytes(dir / "host.ini", "old");
   WriteFileBytes(dir / "app.ini", "");
-  ASSERT_EQ(mount((dir / "host.ini").c_str(), (dir / "app.ini").c_str(), nullptr, MS_BIND, nullptr), 0)
+  ASSERT_EQ(mount((dir / "host.ini").c_str(), (dir / "app.ini").c_str(), nullptr, MS_BIND, nullptr),
+            0)
       << std::strerror(errno);
   EXPECT_EQ(ini_store_file(document.get(), (dir / "app.ini").c_str()), 0);
   EXPECT_EQ(ReadFileBytes(dir / "app.ini"), Stored(3));
@@ -259,7 +263,8 @@ TEST(PosixStore, ConcurrentStoresPublishOnlyWholeFiles) {
       if (writers[w] == 0) {
         IniDocument* document = Document(w == 0 ? 700 : 650);
         int failed = 0;
-        for (int i = 0; i < kStores; ++i) failed += ini_detail::StoreFile(*disk, document, path.c_str()) != 0;
+        for (int i = 0; i < kStores; ++i)
+          failed += ini_detail::StoreFile(*disk, document, path.c_str()) != 0;
         _exit(failed > 0 ? 1 : 0);
       }
     }
@@ -344,7 +349,9 @@ TEST(PosixFileSystem, CopiesLikeCp) {
   ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
   ASSERT_EQ(chmod(outside.c_str(), 0444), 0);
   ASSERT_EQ(chmod(source.c_str(), 0644), 0);
-  EXPECT_EQ(InChild([&] { return disk.CopyReplacing(source.c_str(), outside.c_str()) ? 1 : 0; }, true), 0);
+  EXPECT_EQ(
+      InChild([&] { return disk.CopyReplacing(source.c_str(), outside.c_str()) ? 1 : 0; }, true),
+      0);
   EXPECT_EQ(ReadFileBytes(outside), "outside");
   EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"fifo", "link", "outside", "source"}));
 }
@@ -369,8 +376,10 @@ TEST(PosixFileSystem, ConfinedOperationsStayBeneathTheRoot) {
   EXPECT_FALSE(disk->CopyReplacing((root + "/source").c_str(), (root + "/bin/copy").c_str()));
   EXPECT_FALSE(disk->CopyReplacing((root + "/leak").c_str(), (root + "/copy").c_str()));
   EXPECT_FALSE(disk->MakeDirectory((root + "/bin/made").c_str()));
-  EXPECT_FALSE(disk->BeginReplacing((root + "/bin/new.ini").c_str(), platform::AtLink::kReplace, &replacement));
-  EXPECT_NE(disk->OpenForReading((root + "/leak").c_str(), platform::Accept::kAnyFile, &file), platform::Opened::kYes);
+  EXPECT_FALSE(disk->BeginReplacing((root + "/bin/new.ini").c_str(), platform::AtLink::kReplace,
+                                    &replacement));
+  EXPECT_NE(disk->OpenForReading((root + "/leak").c_str(), platform::Accept::kAnyFile, &file),
+            platform::Opened::kYes);
   EXPECT_EQ(disk->Locate((root + "/bin/missing/copy").c_str()), platform::Location::kOutside);
   EXPECT_EQ(Names(outside), std::set<std::string>{"secret"});
   EXPECT_TRUE(disk->CopyReplacing((root + "/source").c_str(), (root + "/in/copy").c_str()));

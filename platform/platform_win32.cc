@@ -1,11 +1,11 @@
 // The file system on Windows, through the ANSI entry points of the Win32 API, and through
 // the wide ones for UTF-8 paths.
 #define _CRT_RAND_S  // rand_s in <stdlib.h>
+#include <stdlib.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <stdlib.h>
 #include <cstring>
 #include <cwchar>
 #include <filesystem>
@@ -16,8 +16,8 @@
 // The C runtime's own parse of the wide command line, which splits it exactly as it split
 // the ANSI one into argv.
 extern "C" __declspec(dllimport) int __wgetmainargs(int* argc, wchar_t*** argv,
-                                                     wchar_t*** environment, int wildcards,
-                                                     int* start_info);
+                                                    wchar_t*** environment, int wildcards,
+                                                    int* start_info);
 
 namespace quorva::platform {
 
@@ -78,7 +78,8 @@ struct AnsiCalls {
     return CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   static DWORD Attributes(const char* path) {
-    return Long(path) ? GetFileAttributesW(WidePath(path, kCodePage).get()) : GetFileAttributesA(path);
+    return Long(path) ? GetFileAttributesW(WidePath(path, kCodePage).get())
+                      : GetFileAttributesA(path);
   }
   static bool SetAttributes(const char* path, DWORD attributes) {
     return (Long(path) ? SetFileAttributesW(WidePath(path, kCodePage).get(), attributes)
@@ -90,14 +91,16 @@ struct AnsiCalls {
   static bool Move(const char* from, const char* to) {
     constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (Long(from) || Long(to)) {
-      return MoveFileExW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(), kFlags) != 0;
+      return MoveFileExW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(), kFlags) !=
+             0;
     }
     return MoveFileExA(from, to, kFlags) != 0;
   }
   // `only_new`: fails when `to` exists, as CREATE_NEW does.
   static bool Copy(const char* from, const char* to, bool only_new) {
     if (Long(from) || Long(to)) {
-      return CopyFileW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(), only_new) != 0;
+      return CopyFileW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(), only_new) !=
+             0;
     }
     return CopyFileA(from, to, only_new) != 0;
   }
@@ -128,7 +131,9 @@ struct Utf8Calls {
     return CreateFileW(WidePath(path, kCodePage).get(), access, share, nullptr, disposition,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
   }
-  static DWORD Attributes(const char* path) { return GetFileAttributesW(WidePath(path, kCodePage).get()); }
+  static DWORD Attributes(const char* path) {
+    return GetFileAttributesW(WidePath(path, kCodePage).get());
+  }
   static bool SetAttributes(const char* path, DWORD attributes) {
     return SetFileAttributesW(WidePath(path, kCodePage).get(), attributes) != 0;
   }
@@ -145,8 +150,8 @@ struct Utf8Calls {
   }
   static HANDLE OpenToAsk(const char* path) {
     return CreateFileW(WidePath(path, kCodePage).get(), 0,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   }
   static bool Replace(const char* target, const char* replacement) {
     wchar_t full_target[kWideRoom], full_replacement[kWideRoom];
@@ -165,8 +170,8 @@ struct Utf8Calls {
 bool FitsCodePage(const wchar_t* wide) {
   if (GetACP() == CP_UTF8) return true;  // every character has a form there
   BOOL replaced = FALSE;
-  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0,
-                                    nullptr, &replaced);
+  const int n =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, &replaced);
   return n > 0 && !replaced;
 }
 
@@ -174,7 +179,8 @@ bool FitsCodePage(const wchar_t* wide) {
 // drive.
 std::size_t DirectoryLength(const char* path) {
   std::size_t length = std::strlen(path);
-  while (length > 0 && path[length - 1] != '\\' && path[length - 1] != '/' && path[length - 1] != ':') {
+  while (length > 0 && path[length - 1] != '\\' && path[length - 1] != '/' &&
+         path[length - 1] != ':') {
     --length;
   }
   return length;
@@ -184,7 +190,9 @@ std::size_t DirectoryLength(const char* path) {
 std::string DirectoryPart(const char* path) {
   std::size_t length = DirectoryLength(path);
   if (length == 0) return ".";
-  if (length > 1 && (path[length - 1] == '\\' || path[length - 1] == '/') && path[length - 2] != ':') --length;
+  if (length > 1 && (path[length - 1] == '\\' || path[length - 1] == '/') &&
+      path[length - 2] != ':')
+    --length;
   return std::string(path, length);
 }
 
@@ -225,19 +233,26 @@ class Win32FileSystem final : public FileSystem {
     HANDLE handle = Calls::Create(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE) {
       switch (GetLastError()) {
-        case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_NAME:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
           return Opened::kMissing;
-        case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: return Opened::kInUse;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+          return Opened::kInUse;
         case ERROR_ACCESS_DENIED: {  // also what opening a directory gives
           const DWORD attributes = Calls::Attributes(path);
-          return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+          return attributes != INVALID_FILE_ATTRIBUTES &&
+                         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
                      ? Opened::kDirectory
                      : Opened::kDenied;
         }
-        default: return Opened::kFailed;
+        default:
+          return Opened::kFailed;
       }
     }
-    if (accept == Accept::kRegularFile && GetFileType(handle) != FILE_TYPE_DISK) {  // a pipe or a device
+    if (accept == Accept::kRegularFile &&
+        GetFileType(handle) != FILE_TYPE_DISK) {  // a pipe or a device
       CloseHandle(handle);
       return Opened::kNotRegular;
     }
@@ -259,8 +274,7 @@ class Win32FileSystem final : public FileSystem {
     return true;
   }
 
-  bool Write(File file, const void* data, std::uint32_t size,
-             std::uint32_t* written) override {
+  bool Write(File file, const void* data, std::uint32_t size, std::uint32_t* written) override {
     DWORD n = 0;
     if (!WriteFile(Handle(file), data, size, &n, nullptr)) return false;
     *written = n;
@@ -272,7 +286,8 @@ class Win32FileSystem final : public FileSystem {
   // Links on Windows need a privilege to make and are followed by the calls below.
   bool BeginReplacing(const char* path, AtLink, Replacement* r) override {
     DWORD attributes;
-    if (Outside(DirectoryPart(path).c_str()) || !ReplaceableTarget(path, r, &attributes)) return false;
+    if (Outside(DirectoryPart(path).c_str()) || !ReplaceableTarget(path, r, &attributes))
+      return false;
     r->attributes = attributes;
     if (IsDevice(path)) return InPlace(path, r);  // NUL, CON: written as they are
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -315,9 +330,11 @@ class Win32FileSystem final : public FileSystem {
       const bool ascii = WideCharToMultiByte(CP_ACP, 0, found.cFileName, -1, name, sizeof name,
                                              nullptr, nullptr) > 0;
       char path[kReplaceNameRoom];
-      if (ascii && IsTemporaryName(name) && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+      if (ascii && IsTemporaryName(name) &&
+          (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
           UnixSeconds(found.ftLastWriteTime) <= not_after &&
-          std::snprintf(path, sizeof path, "%s\\%s", directory, name) < static_cast<int>(sizeof path)) {
+          std::snprintf(path, sizeof path, "%s\\%s", directory, name) <
+              static_cast<int>(sizeof path)) {
         Calls::Delete(path);
       }
     } while (FindNextFileW(listing, &found));
@@ -345,7 +362,8 @@ class Win32FileSystem final : public FileSystem {
     Replacement r;
     DWORD attributes;
     if (source == INVALID_FILE_ATTRIBUTES || (source & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        Outside(from) || Outside(DirectoryPart(to).c_str()) || !ReplaceableTarget(to, &r, &attributes)) {
+        Outside(from) || Outside(DirectoryPart(to).c_str()) ||
+        !ReplaceableTarget(to, &r, &attributes)) {
       return false;
     }
     r.attributes = INVALID_FILE_ATTRIBUTES;  // a copy is a new file: nothing of the old is kept
@@ -363,7 +381,8 @@ class Win32FileSystem final : public FileSystem {
       return false;
     });
     if (made == Made::kYes) {
-      const bool ok = ClearReadOnly(r.temporary) && FlushClosedFile(r.temporary) && MoveIntoPlace(r);
+      const bool ok =
+          ClearReadOnly(r.temporary) && FlushClosedFile(r.temporary) && MoveIntoPlace(r);
       if (!ok) Calls::Delete(r.temporary);
       return ok;
     }
@@ -390,8 +409,8 @@ class Win32FileSystem final : public FileSystem {
     int count = 0, start_info = 0;
     wchar_t** arguments = nullptr;
     wchar_t** environment = nullptr;
-    if (__wgetmainargs(&count, &arguments, &environment, 0, &start_info) < 0 ||
-        index < 0 || index >= count) {
+    if (__wgetmainargs(&count, &arguments, &environment, 0, &start_info) < 0 || index < 0 ||
+        index >= count) {
       return true;  // nothing to compare with: the ANSI argument is all there is
     }
     return FitsCodePage(arguments[index]);
@@ -462,8 +481,8 @@ class Win32FileSystem final : public FileSystem {
   // True when `path` names a device (NUL, CON, a COM port), which has no directory entry to
   // replace.
   static bool IsDevice(const char* path) {
-    const HANDLE handle = Calls::Create(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        OPEN_EXISTING);
+    const HANDLE handle = Calls::Create(
+        path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE) return false;
     const bool device = GetFileType(handle) != FILE_TYPE_DISK;
     CloseHandle(handle);
@@ -541,7 +560,9 @@ FileSystem& Utf8FileSystem() {
   return file_system;
 }
 
-std::unique_ptr<FileSystem> NewFileSystem() { return std::make_unique<Win32FileSystem<AnsiCalls>>(); }
+std::unique_ptr<FileSystem> NewFileSystem() {
+  return std::make_unique<Win32FileSystem<AnsiCalls>>();
+}
 
 // Windows has no unnamed files: every temporary has a name.
 FileSystem& FileSystemWithNamedTemporariesForTesting() { return RealFileSystem(); }
@@ -564,10 +585,12 @@ void NameTemporary(char* name, unsigned attempt) {
 }
 
 bool NativeToUtf8(const std::filesystem::path::value_type* native, std::string* utf8) {
-  const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, native, -1, nullptr, 0, nullptr, nullptr);
+  const int n =
+      WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, native, -1, nullptr, 0, nullptr, nullptr);
   if (n <= 0) return false;
   utf8->assign(static_cast<std::size_t>(n - 1), '\0');
-  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, native, -1, &(*utf8)[0], n, nullptr, nullptr) == n;
+  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, native, -1, &(*utf8)[0], n, nullptr,
+                             nullptr) == n;
 }
 
 // Committed pages are zero and backed only once touched; no privilege is needed, unlike

@@ -1,9 +1,8 @@
 // The platform layer through the Win32 calls, from a caller's side: a file is replaced
 // whole (through ini_store_file) and keeps its attributes, a read-only file stays as it is,
 // and the command's copies do not take over a source's read-only attribute.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -61,7 +60,8 @@ TEST(Win32Store, ReplacesWholeKeepsAttributesAndSparesReadOnlyFiles) {
   EXPECT_EQ(ReadFileBytes(dir / "planted.ini"), Stored(document));
   EXPECT_NE(GetFileAttributesA(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_EQ(ReadFileBytes(hidden + ".partial"), "planted");
-  EXPECT_NE(GetFileAttributesA((dir / "planted.ini.partial").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_NE(GetFileAttributesA((dir / "planted.ini.partial").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+            0u);
   SetFileAttributesA((hidden + ".partial").c_str(), FILE_ATTRIBUTE_NORMAL);
 
   const std::string read_only = dir / "read-only.ini";

@@ -31,6 +31,9 @@ packages=(cmake ninja-build g++ libgtest-dev googletest pkg-config dpkg-dev
 . scripts/ensure-packages.sh
 ensure_packages "${packages[@]}"
 
+echo "== format: clang-format over the tree"
+git ls-files '*.c' '*.cc' '*.h' '*.hpp' | xargs clang-format --dry-run -Werror
+
 # Wine gets a private prefix, made whole before any test runs: a new prefix goes on
 # setting itself up in processes of its own after wineboot returns, so the first start
 # waits for all of them to end. Then a server is started before any piped run, and

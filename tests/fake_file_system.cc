@@ -14,7 +14,8 @@ std::string DirectoryOf(const std::string& path) {
 
 bool IsTemporaryPath(const std::string& path) {
   const std::size_t separator = path.rfind(platform::kSeparator);
-  return platform::IsTemporaryName(path.c_str() + (separator == std::string::npos ? 0 : separator + 1));
+  return platform::IsTemporaryName(path.c_str() +
+                                   (separator == std::string::npos ? 0 : separator + 1));
 }
 
 std::string FakeFileSystem::MakeTemporary(const std::string& target) {
@@ -165,8 +166,7 @@ bool FakeFileSystem::CopyReplacing(const char* from, const char* to) {
     return false;
   }
   if (Outside(from) || Outside(DirectoryOf(to)) || files.count(from) == 0 ||
-      special.count(from) != 0 || directories.count(to) != 0 ||
-      read_only.count(to) != 0) {
+      special.count(from) != 0 || directories.count(to) != 0 || read_only.count(to) != 0) {
     return false;
   }
   Put(to, files[from]);
@@ -188,8 +188,9 @@ bool FakeFileSystem::Outside(const std::string& path) const {
   for (int hops = 0; hops < 40; ++hops) {
     bool followed = false;
     for (const auto& [link, target] : links) {
-      const bool on_the_way = resolved.compare(0, link.size(), link) == 0 &&
-                              (resolved.size() == link.size() || resolved[link.size()] == platform::kSeparator);
+      const bool on_the_way =
+          resolved.compare(0, link.size(), link) == 0 &&
+          (resolved.size() == link.size() || resolved[link.size()] == platform::kSeparator);
       if (on_the_way) {
         resolved = target + resolved.substr(link.size());
         followed = true;
@@ -197,7 +198,8 @@ bool FakeFileSystem::Outside(const std::string& path) const {
       }
     }
     if (!followed) {
-      return !(resolved == *root_ || resolved.compare(0, root_->size() + 1, *root_ + platform::kSeparator) == 0);
+      return !(resolved == *root_ ||
+               resolved.compare(0, root_->size() + 1, *root_ + platform::kSeparator) == 0);
     }
   }
   return true;  // a loop leads nowhere beneath

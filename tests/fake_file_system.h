@@ -14,8 +14,22 @@
 
 namespace testing_support {
 
-enum class Op { kOpenRead, kSize, kRead, kWrite, kClose, kReplace, kCommit, kAbandon,
-                kMakeDirectory, kExists, kCopy, kOwnPath, kRemoveLeftovers, kLocate };
+enum class Op {
+  kOpenRead,
+  kSize,
+  kRead,
+  kWrite,
+  kClose,
+  kReplace,
+  kCommit,
+  kAbandon,
+  kMakeDirectory,
+  kExists,
+  kCopy,
+  kOwnPath,
+  kRemoveLeftovers,
+  kLocate
+};
 
 struct Call {
   Op op;
@@ -70,8 +84,7 @@ class FakeFileSystem final : public platform::FileSystem {
   platform::Opened OpenForReading(const char* path, platform::Accept accept,
                                   platform::File* file) override;
   bool SizeOf(platform::File file, std::uint64_t* size) override;
-  bool Read(platform::File file, void* buffer, std::uint32_t size,
-            std::uint32_t* got) override;
+  bool Read(platform::File file, void* buffer, std::uint32_t size, std::uint32_t* got) override;
   bool Write(platform::File file, const void* data, std::uint32_t size,
              std::uint32_t* written) override;
   bool Close(platform::File file) override;

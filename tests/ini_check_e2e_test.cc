@@ -19,7 +19,8 @@ constexpr char kUsage[] =
 
 // A reviewed output beside the files.
 std::string Golden(const std::string& name) {
-  const std::string bytes = testing_support::ReadFileBytes(std::string(INI_CHECK_DATA_DIR) + "/" + name);
+  const std::string bytes =
+      testing_support::ReadFileBytes(std::string(INI_CHECK_DATA_DIR) + "/" + name);
   EXPECT_FALSE(bytes.empty()) << name << " is missing";
   return bytes;
 }
@@ -39,11 +40,16 @@ TEST(IniCheckEndToEnd, DiagnosesDumpsAndRefuses) {
       {{"--no-warnings", "traps.ini", "good.ini"}, 0, "", ""},
       {{"shown.ini", "--dump"}, 0, Golden("shown.out"), Golden("shown.err")},
       {{"--dump", "-"}, 0, "[a]\n\\x5Bb=c]\n", "", "[a]\n[b=c]\n"},
-      {{"-", "good.ini"}, 1, "",
+      {{"-", "good.ini"},
+       1,
+       "",
        "-:1:1: error: expected a section header '[name]' on the first line\n"
-       "    1 | k=v\n      | ^\n-:1:1: note: key lines belong to a section: put a header before it\n",
+       "    1 | k=v\n      | ^\n-:1:1: note: key lines belong to a section: put a header before "
+       "it\n",
        "k=v\r\n"},
-      {{"missing.ini", "good.ini"}, 1, "",
+      {{"missing.ini", "good.ini"},
+       1,
+       "",
        "missing.ini: error: cannot open the file: no such file or directory\n"},
       {{"--", "-dash.ini"}, 0, "", ""},
       {{"--version"}, 0, "ini-check " QUORVA_VERSION "\n", ""},

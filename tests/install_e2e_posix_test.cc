@@ -2,11 +2,10 @@
 // Windows tree cannot: set-ID bits, FIFOs, symbolic links at the targets, leftovers of a
 // killed run.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
@@ -50,7 +49,8 @@ TEST_F(PosixInstall, CopiesGetNoSetIdBitsAndNoWorldWrite) {
       ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0);
     }
   }
-  ASSERT_EQ(chmod(At("qcore-4.0.1/bin/qrv.exe").c_str(), 04755), 0);  // after chown, which clears it
+  ASSERT_EQ(chmod(At("qcore-4.0.1/bin/qrv.exe").c_str(), 04755),
+            0);  // after chown, which clears it
   ASSERT_EQ(chmod(At("qcore-4.0.1/bin/wqrv.exe").c_str(), 0777), 0);
   const mode_t umask_before = umask(022);
   EXPECT_EQ(Install({"-s", root_}).status, 0);
@@ -67,7 +67,8 @@ TEST_F(PosixInstall, LeftoversOfAKilledRunAreCleared) {
   const std::string left_in_runtime = "qcore-4.0.1/bin/.ini-00000000000000bb.tmp";
   const std::string fresh = "bin/.ini-00000000000000cc.tmp", other = "bin/wqrv.exe.partial";
   std::filesystem::create_directory(At("bin"));
-  for (const std::string& path : {left_in_bin, left_in_runtime, fresh, other}) WriteFileBytes(At(path), "MZ half");
+  for (const std::string& path : {left_in_bin, left_in_runtime, fresh, other})
+    WriteFileBytes(At(path), "MZ half");
   const struct timespec an_hour_ago[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
   for (const std::string& path : {left_in_bin, left_in_runtime, other}) {
     ASSERT_EQ(utimensat(AT_FDCWD, At(path).c_str(), an_hour_ago, 0), 0);
@@ -112,12 +113,14 @@ TEST_F(PosixInstall, LinksInTheTreeAreReplacedNotFollowed) {
   const std::string outside = dir_ / "outside";
   WriteFileBytes(outside, "outside");
   std::filesystem::create_directories(At("bin"));
-  for (const char* link : {"bin/qrv.ini", "bin/launch.boot", "bin/qrv.exe", "qcore-4.0.1/bin/qrv.ini"}) {
+  for (const char* link :
+       {"bin/qrv.ini", "bin/launch.boot", "bin/qrv.exe", "qcore-4.0.1/bin/qrv.ini"}) {
     ASSERT_EQ(symlink(outside.c_str(), At(link).c_str()), 0) << link;
   }
   EXPECT_EQ(Install({"-s", root_}).status, 0);
   EXPECT_EQ(ReadFileBytes(outside), "outside");
-  EXPECT_EQ(testing_support::ReadTree(root_), testing_support::Installed(root_, "launch_lean.boot"));
+  EXPECT_EQ(testing_support::ReadTree(root_),
+            testing_support::Installed(root_, "launch_lean.boot"));
   EXPECT_FALSE(std::filesystem::is_symlink(At("qcore-4.0.1/bin/qrv.ini")));
 }
 

@@ -74,7 +74,8 @@ TEST_F(InstallEndToEnd, RerunReplacesEverything) {
   ASSERT_EQ(Install({"-s", root_}).status, 0);
   Tree old = Installed(root_, "launch_lean.boot");
   for (auto& [relative, bytes] : old) {
-    if (relative.rfind("bin/", 0) == 0) testing_support::WriteFileBytes(root_ + Native("/" + relative), "old");
+    if (relative.rfind("bin/", 0) == 0)
+      testing_support::WriteFileBytes(root_ + Native("/" + relative), "old");
   }
   ProcessResult r = Install({root_}, "n\n");
   EXPECT_EQ(r.status, 0);
@@ -83,8 +84,8 @@ TEST_F(InstallEndToEnd, RerunReplacesEverything) {
 
 TEST_F(InstallEndToEnd, RelativeRootIsUsedAsTyped) {
   fs::create_directories(fs::u8path(root_) / "sub");
-  ProcessResult r = testing_support::RunProcess(InstallProgram(), {"-s", ".."}, "",
-                                                root_ + Native("/sub"));
+  ProcessResult r =
+      testing_support::RunProcess(InstallProgram(), {"-s", ".."}, "", root_ + Native("/sub"));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   Tree expected = Installed("..", "launch_lean.boot");
@@ -136,7 +137,8 @@ TEST_F(InstallEndToEnd, CommandLineErrors) {
   const Case cases[] = {
       {{"-x", root_}, "Unknown command switch -x\n"},
       {{root_, "other"}, "Only one root directory can be specified, parameter other is illegal\n"},
-      {{"-s", dir_ / "none"}, "Cannot open init file " + (dir_ / "none") + Native("/Install.ini") + "\n"},
+      {{"-s", dir_ / "none"},
+       "Cannot open init file " + (dir_ / "none") + Native("/Install.ini") + "\n"},
       // a root that is a file, not a directory
       {{"-s", root_ + Native("/Install.ini")},
        "Cannot open init file " + root_ + Native("/Install.ini/Install.ini") + "\n"},
@@ -165,7 +167,9 @@ TEST_F(InstallEndToEnd, MissingLauncher) {
   EXPECT_EQ(r.err, "Could not find file " + root_ + Native("/qcore-4.0.1/bin/tavlo.exe") + "\n");
   Tree expected = Distribution();
   expected.erase("qcore-4.0.1/bin/tavlo.exe");
-  for (int i = 0; i < 4; ++i) expected["bin/" + std::string(install::kLaunchers[i])] = expected["qcore-4.0.1/bin/" + std::string(install::kLaunchers[i])];
+  for (int i = 0; i < 4; ++i)
+    expected["bin/" + std::string(install::kLaunchers[i])] =
+        expected["qcore-4.0.1/bin/" + std::string(install::kLaunchers[i])];
   EXPECT_EQ(ReadTree(root_), expected);
 }
 
@@ -192,12 +196,16 @@ TEST_F(InstallEndToEnd, TargetsThatCannotBeWritten) {
   const std::string release = root_ + Native("/releases/26/");
   const Case cases[] = {
       {"bin/qrvc.exe", 0,
-       "Could not copy file " + runtime_bin + "qrvc.exe to " + bin + "qrvc.exe\nContinuing installation anyway...\n"},
+       "Could not copy file " + runtime_bin + "qrvc.exe to " + bin +
+           "qrvc.exe\nContinuing installation anyway...\n"},
       {"bin/launch_tolbe.boot", 1,
-       "Could not copy file " + release + "launch_tolbe.boot to " + bin + "launch_tolbe.boot\n" + kBail},
-      {"bin/launch.boot", 1, "Could not copy file " + bin + "launch_lean.boot to " + bin + "launch.boot\n" + kBail},
+       "Could not copy file " + release + "launch_tolbe.boot to " + bin + "launch_tolbe.boot\n" +
+           kBail},
+      {"bin/launch.boot", 1,
+       "Could not copy file " + bin + "launch_lean.boot to " + bin + "launch.boot\n" + kBail},
       {"qcore-4.0.1/bin/qrv.ini", 1, "Could not create file " + runtime_bin + "qrv.ini\n" + kBail},
-      {"bin/qrv.ini", 1, "Could not copy file " + runtime_bin + "qrv.ini to " + bin + "qrv.ini\n" + kBail},
+      {"bin/qrv.ini", 1,
+       "Could not copy file " + runtime_bin + "qrv.ini to " + bin + "qrv.ini\n" + kBail},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -241,7 +249,8 @@ TEST_F(InstallEndToEnd, ReadOnlySourcesGiveReplaceableCopies) {
   EXPECT_EQ(ReadTree(root_), Installed(root_, "launch_tolbe.boot"));
   for (const auto& entry : fs::recursive_directory_iterator(fs::u8path(root_))) {
     if (entry.path().parent_path() == fs::u8path(root_) / "bin") {
-      EXPECT_NE(entry.status().permissions() & fs::perms::owner_write, fs::perms::none) << entry.path();
+      EXPECT_NE(entry.status().permissions() & fs::perms::owner_write, fs::perms::none)
+          << entry.path();
     }
     fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
   }

@@ -1,8 +1,7 @@
 // The real Install program on Windows: a root that the ANSI code page cannot hold, given or
 // found from the program's own path, is refused.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -18,11 +17,11 @@ bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-
 std::wstring Wide(const std::string& ansi) {
   std::wstring wide(ansi.size() + 1, L'\0');
-  wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
-      CP_ACP, 0, ansi.c_str(), -1, &wide[0], static_cast<int>(wide.size())) - 1));
+  wide.resize(static_cast<std::size_t>(
+      MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], static_cast<int>(wide.size())) -
+      1));
   return wide;
 }
 
@@ -30,8 +29,10 @@ std::wstring Wide(const std::string& ansi) {
 // lacks.
 std::string Ansi(const std::wstring& wide) {
   std::string ansi(wide.size() * 2 + 1, '\0');
-  ansi.resize(static_cast<std::size_t>(WideCharToMultiByte(
-      CP_ACP, 0, wide.c_str(), -1, &ansi[0], static_cast<int>(ansi.size()), nullptr, nullptr) - 1));
+  ansi.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &ansi[0],
+                                                           static_cast<int>(ansi.size()), nullptr,
+                                                           nullptr) -
+                                       1));
   return ansi;
 }
 
@@ -50,8 +51,8 @@ int RunWide(const std::wstring& program, const std::wstring& arguments, const Te
   PROCESS_INFORMATION process = {};
   std::wstring command_line = L"\"" + program + L"\" " + arguments;
   DWORD code = 255;
-  if (CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                     nullptr, &startup, &process)) {
+  if (CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                     &startup, &process)) {
     WaitForSingleObject(process.hProcess, INFINITE);
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
@@ -84,6 +85,5 @@ TEST(Win32Install, LookAlikeRootsAreRefused) {
   EXPECT_EQ(err, refused);
   EXPECT_FALSE(Exists(look_alike + "\\bin"));
 }
-
 
 }  // namespace

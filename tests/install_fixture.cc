@@ -17,7 +17,8 @@ const std::string kIniPath = JoinPath(kRoot, "Install.ini");
 
 void AddTree(FakeFileSystem* disk, const std::string& ini) {
   disk->files[kIniPath] = ini;
-  for (const std::string name : install::kLaunchers) disk->files[JoinPath(kRuntimeBin, name)] = "exe " + name;
+  for (const std::string name : install::kLaunchers)
+    disk->files[JoinPath(kRuntimeBin, name)] = "exe " + name;
   disk->files[JoinPath(kRelease, "launch_lean.boot")] = "lean";
   disk->files[JoinPath(kRelease, "launch_tolbe.boot")] = "tolbe";
 }
@@ -51,7 +52,8 @@ ProcessResult RunWith(FakeFileSystem* disk, std::vector<std::string> args, std::
 
 }  // namespace
 
-ProcessResult RunInstall(FakeFileSystem* disk, std::vector<std::string> args, const std::string& input) {
+ProcessResult RunInstall(FakeFileSystem* disk, std::vector<std::string> args,
+                         const std::string& input) {
   std::FILE* in = std::tmpfile();
   std::fwrite(input.data(), 1, input.size(), in);
   std::rewind(in);

@@ -31,7 +31,7 @@ void AddTree(FakeFileSystem* disk,
 
 // Runs the command with `args` (without the program name) and `input` on standard input.
 ProcessResult RunInstall(FakeFileSystem* disk, std::vector<std::string> args,
-                   const std::string& input = "");
+                         const std::string& input = "");
 // The same with a standard input that cannot be read at all.
 ProcessResult RunInstallWithUnreadableInput(FakeFileSystem* disk, std::vector<std::string> args);
 

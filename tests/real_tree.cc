@@ -12,7 +12,6 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-
 std::string Native(const std::string& relative) {
   std::string path = relative;
   for (char& c : path) {
@@ -34,7 +33,8 @@ Tree Distribution() {
 
 Tree Installed(const std::string& root, const char* boot) {
   Tree tree = Distribution();
-  for (const std::string name : install::kLaunchers) tree["bin/" + name] = tree["qcore-4.0.1/bin/" + name];
+  for (const std::string name : install::kLaunchers)
+    tree["bin/" + name] = tree["qcore-4.0.1/bin/" + name];
   tree["bin/launch_lean.boot"] = tree["releases/26/launch_lean.boot"];
   tree["bin/launch_tolbe.boot"] = tree["releases/26/launch_tolbe.boot"];
   tree["bin/launch.boot"] = tree[std::string("releases/26/") + boot];

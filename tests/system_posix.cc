@@ -23,8 +23,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     int in = open(in_path.c_str(), O_RDONLY);
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-        dup2(err, 2) < 0 || chdir(directory.c_str()) != 0) {
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(directory.c_str()) != 0) {
       _exit(127);
     }
     std::vector<char*> argv;

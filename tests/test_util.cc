@@ -2,10 +2,10 @@
 #include "tests/test_util.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -38,7 +38,8 @@ std::string Escaped(const std::string& text) {
 }
 
 std::string RuntimeIni(const std::string& root, const std::string& runtime_bin) {
-  return "[quorva]\nBindir=" + Escaped(runtime_bin) + "\nProgname=qrv\nRootdir=" + Escaped(root) + "\n";
+  return "[quorva]\nBindir=" + Escaped(runtime_bin) + "\nProgname=qrv\nRootdir=" + Escaped(root) +
+         "\n";
 }
 
 namespace {
@@ -59,8 +60,8 @@ std::uint64_t Inverse(std::uint64_t odd) {  // modulo 2^64, by Newton's iteratio
 }
 
 bool CarriedInKey(unsigned char byte, bool last) {
-  return byte != 0 && byte != '\n' && byte != '\r' && byte != ';' && byte != '\\' &&
-         byte != '=' && !(last && byte == ' ');
+  return byte != 0 && byte != '\n' && byte != '\r' && byte != ';' && byte != '\\' && byte != '=' &&
+         !(last && byte == ' ');
 }
 
 }  // namespace
@@ -83,7 +84,8 @@ std::vector<std::string> CollidingKeys(std::size_t count, std::uint64_t seed) {
     std::string key(first, 8);
     key.append(reinterpret_cast<const char*>(&second), 8);
     bool carried = true;
-    for (std::size_t i = 8; i < 16; ++i) carried = carried && CarriedInKey(static_cast<unsigned char>(key[i]), i == 15);
+    for (std::size_t i = 8; i < 16; ++i)
+      carried = carried && CarriedInKey(static_cast<unsigned char>(key[i]), i == 15);
     if (carried) keys.push_back(key);
   }
   // The keys are made by running the hash's steps backwards, as written out above: they
@@ -93,8 +95,9 @@ std::vector<std::string> CollidingKeys(std::size_t count, std::uint64_t seed) {
   for (const std::string& key : keys) {
     if (ini_detail::KeyHashForTesting(key.data(), key.size()) !=
         ini_detail::KeyHashForTesting(keys[0].data(), keys[0].size())) {
-      std::fprintf(stderr, "CollidingKeys: the keys do not collide under the library's hash, "
-                           "whose steps have changed; make them anew\n");
+      std::fprintf(stderr,
+                   "CollidingKeys: the keys do not collide under the library's hash, "
+                   "whose steps have changed; make them anew\n");
       std::abort();
     }
   }

@@ -37,9 +37,9 @@ std::vector<std::string> CollidingKeys(std::size_t count, std::uint64_t seed);
 
 // What a run of a program gave, the real one or the command run over the in-memory disk.
 struct ProcessResult {
-  int status = -1;  // the exit status, or -1 when the program could not be run
-  std::string out;  // standard output, with the console's CR LF folded to LF
-  std::string err;  // standard error, likewise
+  int status = -1;            // the exit status, or -1 when the program could not be run
+  std::string out;            // standard output, with the console's CR LF folded to LF
+  std::string err;            // standard error, likewise
   std::string rest_of_input;  // in memory: what the command left unread on standard input
 };
 

@@ -1,9 +1,8 @@
 // The resources of the built Windows programs, read back as Windows reads them: the
 // version, from the project's version, and the manifest, which asks for no more rights than
 // the invoker has and opts into neither the UTF-8 code page nor long paths.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -65,7 +64,8 @@ TEST(WindowsResources, VersionOfTheSetupProgram) {
   EXPECT_EQ(VersionString(setup, "FileVersion"), QUORVA_VERSION);
   EXPECT_EQ(VersionString(setup, "ProductVersion"), QUORVA_VERSION);
   EXPECT_EQ(VersionString(setup, "ProductName"), "Quorva Install");
-  EXPECT_EQ(VersionString(setup, "CompanyName"), VersionString(testing_support::ProgramBesideTests("Install"), "CompanyName"));
+  EXPECT_EQ(VersionString(setup, "CompanyName"),
+            VersionString(testing_support::ProgramBesideTests("Install"), "CompanyName"));
   EXPECT_EQ(VersionString(setup, "OriginalFilename"), std::string(QUORVA_SETUP) + ".exe");
   EXPECT_EQ(VersionString(setup, "FileDescription"), "Sets up Quorva 4.0.1");
 }

@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
   ini::LoadResult back = ini::Document::LoadMemory(bytes.View());
   std::string walked;
   for (ini::SectionView s : back.document) {
-    for (ini::Entry e : s) walked += std::string(s.Name()) + "/" + std::string(e.key) + "=" + std::string(e.value);
+    for (ini::Entry e : s)
+      walked += std::string(s.Name()) + "/" + std::string(e.key) + "=" + std::string(e.value);
   }
   bool ok = walked == "consumer/path=C:\\a;b" && bytes.View() == "[consumer]\npath=C:\\\\a\\;b\n";
   ok = ok && (argc < 2 || Settings(argv[1]));

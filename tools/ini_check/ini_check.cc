@@ -36,7 +36,7 @@ struct Diagnostic {
   std::int64_t column;
   const char* kind;  // "error" or "warning"
   std::string message;
-  std::string note;  // a hint, or empty
+  std::string note;                             // a hint, or empty
   std::int64_t note_line = 0, note_column = 0;  // where the note points, when elsewhere
 };
 
@@ -68,7 +68,8 @@ class Lines {
 // below stays aligned; a long line is cut behind the column.
 std::string Shown(const std::string& text, std::int64_t column) {
   std::string shown = text;
-  const std::size_t keep = std::max<std::size_t>(kShownBytes, static_cast<std::size_t>(column) + 40);
+  const std::size_t keep =
+      std::max<std::size_t>(kShownBytes, static_cast<std::size_t>(column) + 40);
   if (shown.size() > keep) shown = shown.substr(0, keep) + " ...";
   for (char& c : shown) {
     if (static_cast<unsigned char>(c) < 0x20 && c != '\t') c = '?';
@@ -143,8 +144,8 @@ std::size_t CommentStart(const std::string& raw) {
 
 // What probably went wrong on a bad line, from its bytes as written and as read, and the
 // physical line before it. `first` tells the file's first logical line.
-std::string HintFor(const IniLine& event, const std::string& raw,
-                    const std::string& before, const std::string& bytes, bool first) {
+std::string HintFor(const IniLine& event, const std::string& raw, const std::string& before,
+                    const std::string& bytes, bool first) {
   const std::string text = event.text;
   if (event.line == 1 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     return "the file begins with a UTF-8 byte order mark, which the format does not know; "
@@ -169,7 +170,8 @@ std::string HintFor(const IniLine& event, const std::string& raw,
     return "';' starts a comment, also in a key, and the line ends before it; write '\\;' for a "
            "';' in a key";
   }
-  if (text.find('=') != std::string::npos) return "key lines belong to a section: put a header before it";
+  if (text.find('=') != std::string::npos)
+    return "key lines belong to a section: put a header before it";
   if (text.find(':') != std::string::npos) return "use '=' between a key and its value";
   if (!before.empty() && before.back() == '\\' && before.find(';') != std::string::npos) {
     return "the line before ends in '\\' inside a comment, where it does not continue a line";
@@ -181,21 +183,27 @@ std::string HintFor(const IniLine& event, const std::string& raw,
 // what --dump shows of it.
 class Checker {
  public:
-  Checker(const std::string& bytes, bool warnings) : bytes_(bytes), lines_(bytes), warnings_(warnings) {}
+  Checker(const std::string& bytes, bool warnings)
+      : bytes_(bytes), lines_(bytes), warnings_(warnings) {}
 
   // An IniLineHandler, with the checker as its user.
-  static int Handle(void* checker, const IniLine* line) { return static_cast<Checker*>(checker)->OnLine(*line); }
+  static int Handle(void* checker, const IniLine* line) {
+    return static_cast<Checker*>(checker)->OnLine(*line);
+  }
 
   bool OnLine(const IniLine& event) {
     const std::string raw = lines_.At(event.line);
     switch (event.kind) {
       case INI_BAD_LINE:
-        diagnostics_.push_back({event.line, event.column, "error", event.reason,
-                                HintFor(event, raw, lines_.At(event.line - 1), bytes_, !seen_line_)});
+        diagnostics_.push_back(
+            {event.line, event.column, "error", event.reason,
+             HintFor(event, raw, lines_.At(event.line - 1), bytes_, !seen_line_)});
         ++errors_;
         break;
       case INI_HEADER:
-        if (warnings_) Repeated(&sections_, event, event.section, "section '" + Visible(event.section, Part::kName) + "'");
+        if (warnings_)
+          Repeated(&sections_, event, event.section,
+                   "section '" + Visible(event.section, Part::kName) + "'");
         keys_.clear();
         dump_ += "[" + Visible(event.section, Part::kName) + "]\n";
         break;
@@ -222,8 +230,8 @@ class Checker {
     const auto [first, fresh] = firsts->insert({name, {event.line, event.column}});
     if (fresh) return;
     diagnostics_.push_back({event.line, event.column, "warning",
-                            what + " is repeated; lookups find only the first",
-                            "the first is here", first->second.first, first->second.second});
+                            what + " is repeated; lookups find only the first", "the first is here",
+                            first->second.first, first->second.second});
   }
 
   void EntryWarnings(const IniLine& event, const std::string& raw) {
@@ -239,12 +247,14 @@ class Checker {
     // a list such as MimeType=a;b;c; keeps only its first item.
     const std::size_t semicolon = CommentStart(raw);
     if (semicolon == std::string::npos) return;
-    const bool in_quotes = !value.empty() && value.front() == '"' && (value.size() == 1 || value.back() != '"');
+    const bool in_quotes =
+        !value.empty() && value.front() == '"' && (value.size() == 1 || value.back() != '"');
     if (in_quotes || (semicolon > 0 && raw[semicolon - 1] != ' ')) {
-      diagnostics_.push_back({event.line, static_cast<std::int64_t>(semicolon) + 1, "warning",
-                              in_quotes ? "';' starts a comment, also inside quotes: the value ends before it"
-                                        : "';' starts a comment: the value ends before it",
-                              "write '\\;' for a ';' in a value"});
+      diagnostics_.push_back(
+          {event.line, static_cast<std::int64_t>(semicolon) + 1, "warning",
+           in_quotes ? "';' starts a comment, also inside quotes: the value ends before it"
+                     : "';' starts a comment: the value ends before it",
+           "write '\\;' for a ';' in a value"});
     }
   }
 
@@ -262,7 +272,8 @@ void Print(const char* path, const Diagnostic& d, const Lines& lines) {
   const std::string raw = lines.At(d.line);
   std::fprintf(stderr, "%s:%lld:%lld: %s: %s\n", path, static_cast<long long>(d.line),
                static_cast<long long>(d.column), d.kind, d.message.c_str());
-  std::fprintf(stderr, "%5lld | %s\n", static_cast<long long>(d.line), Shown(raw, d.column).c_str());
+  std::fprintf(stderr, "%5lld | %s\n", static_cast<long long>(d.line),
+               Shown(raw, d.column).c_str());
   std::fprintf(stderr, "      | %s^\n", Indent(raw, d.column).c_str());
   if (d.note.empty()) return;
   const bool elsewhere = d.note_line != 0;
@@ -282,7 +293,8 @@ bool ReadBytes(const char* path, std::string* bytes, IniLoadReport* report) {
   std::FILE* file = std::fopen(path, "rb");
   bool read = file != nullptr;
   char block[1 << 14];
-  for (std::size_t n; read && (n = std::fread(block, 1, sizeof block, file)) > 0;) bytes->append(block, n);
+  for (std::size_t n; read && (n = std::fread(block, 1, sizeof block, file)) > 0;)
+    bytes->append(block, n);
   if (file != nullptr) {
     read = read && std::ferror(file) == 0;
     std::fclose(file);
@@ -305,7 +317,8 @@ int Check(const char* path, const Options& options) {
     return 1;
   }
   Checker checker(bytes, options.warnings);
-  const int outcome = ini_scan_memory(bytes.data(), bytes.size(), Checker::Handle, &checker, &report);
+  const int outcome =
+      ini_scan_memory(bytes.data(), bytes.size(), Checker::Handle, &checker, &report);
   int warnings = 0;
   for (const Diagnostic& d : checker.diagnostics()) {
     Print(path, d, checker.lines());

@@ -8,7 +8,8 @@ bool ReadStandardInput(std::string* bytes) {
   char block[1 << 14];
   for (;;) {
     DWORD n = 0;
-    if (!ReadFile(input, block, sizeof block, &n, nullptr)) return GetLastError() == ERROR_BROKEN_PIPE;
+    if (!ReadFile(input, block, sizeof block, &n, nullptr))
+      return GetLastError() == ERROR_BROKEN_PIPE;
     if (n == 0) return true;
     bytes->append(block, n);
   }

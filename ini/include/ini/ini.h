@@ -146,13 +146,13 @@ IniDocument *ini_load_file(const char *path);
 
 /* Why a load gave no document. */
 enum IniLoadOutcome {
-  INI_LOADED = 0,         /* a document was returned */
-  INI_CANNOT_OPEN = 1,    /* the file is missing, not readable, a directory, or locked:
-                             `reason` says which, as the system told it */
-  INI_READ_FAILED = 2,    /* a read failed part-way; the part read is not used */
-  INI_SYNTAX_ERROR = 3,   /* a line breaks the structure of a file; see `line`, `reason` */
+  INI_LOADED = 0,       /* a document was returned */
+  INI_CANNOT_OPEN = 1,  /* the file is missing, not readable, a directory, or locked:
+                           `reason` says which, as the system told it */
+  INI_READ_FAILED = 2,  /* a read failed part-way; the part read is not used */
+  INI_SYNTAX_ERROR = 3, /* a line breaks the structure of a file; see `line`, `reason` */
   INI_OUT_OF_MEMORY = 4,
-  INI_STOPPED = 5         /* ini_scan_file, ini_scan_memory: the handler asked to stop */
+  INI_STOPPED = 5 /* ini_scan_file, ini_scan_memory: the handler asked to stop */
 };
 
 /* What a load reports besides its document, filled by ini_load_file_report and
@@ -190,9 +190,9 @@ IniDocument *ini_load_memory(const void *bytes, size_t size, IniLoadReport *repo
 /* Reading line by line, with no document: for a caller that wants each entry, or each bad
  * line, as the reader meets it (as inih's handler gets them). */
 enum IniLineKind {
-  INI_HEADER = 0,   /* a section header: `section` is its name */
-  INI_ENTRY = 1,    /* a key line: `key` and `value`, in the section named `section` */
-  INI_BAD_LINE = 2  /* a line that breaks the structure of a file: `text` and `reason` */
+  INI_HEADER = 0,  /* a section header: `section` is its name */
+  INI_ENTRY = 1,   /* a key line: `key` and `value`, in the section named `section` */
+  INI_BAD_LINE = 2 /* a line that breaks the structure of a file: `text` and `reason` */
 };
 
 /* One logical line, handed to an IniLineHandler. Every text is lent for the call only. */
@@ -225,7 +225,7 @@ int ini_scan_file(const char *path, IniLineHandler handler, void *user, IniLoadR
 
 /* ini_scan_file over `size` bytes at `bytes`, read as ini_load_memory reads them. */
 int ini_scan_memory(const void *bytes, size_t size, IniLineHandler handler, void *user,
-                     IniLoadReport *report);
+                    IniLoadReport *report);
 
 /* Where and why a document cannot be written so that it reads back the same, filled by
  * ini_check_document. */

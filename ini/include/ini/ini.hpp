@@ -60,9 +60,10 @@ namespace ini {
 // compile.
 class Text {
  public:
-  Text(std::string_view text) : text_(text) {}                 // NOLINT: implicit by design
-  Text(const std::string& text) : text_(text) {}               // NOLINT
-  Text(const char* text) : text_(text == nullptr ? std::string_view() : text), null_(text == nullptr) {}  // NOLINT
+  Text(std::string_view text) : text_(text) {}    // NOLINT: implicit by design
+  Text(const std::string& text) : text_(text) {}  // NOLINT
+  Text(const char* text)
+      : text_(text == nullptr ? std::string_view() : text), null_(text == nullptr) {}  // NOLINT
   Text(std::nullptr_t) = delete;
   std::string_view view() const { return text_; }
   bool null() const { return null_; }
@@ -88,7 +89,8 @@ enum class Changed {
 class Value : public std::optional<std::string_view> {
  public:
   using std::optional<std::string_view>::optional;
-  Value(std::optional<std::string_view> found) : std::optional<std::string_view>(found) {}  // NOLINT
+  Value(std::optional<std::string_view> found)
+      : std::optional<std::string_view>(found) {}  // NOLINT
   std::string value_or(const std::string& fallback) const {
     return has_value() ? std::string(**this) : fallback;
   }
@@ -96,9 +98,13 @@ class Value : public std::optional<std::string_view> {
     return has_value() ? std::string(**this) : std::move(fallback);
   }
   std::string_view value_or(const char* fallback) const {
-    return has_value() ? **this : fallback == nullptr ? std::string_view() : std::string_view(fallback);
+    return has_value()           ? **this
+           : fallback == nullptr ? std::string_view()
+                                 : std::string_view(fallback);
   }
-  std::string_view value_or(std::string_view fallback) const { return has_value() ? **this : fallback; }
+  std::string_view value_or(std::string_view fallback) const {
+    return has_value() ? **this : fallback;
+  }
 };
 
 namespace detail {
@@ -137,7 +143,8 @@ class CText {
 inline bool EqualsIgnoringAsciiCase(std::string_view text, std::string_view word) {
   if (text.size() != word.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    const char c =
+        text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
     if (c != word[i]) return false;
   }
   return true;
@@ -205,7 +212,9 @@ bool IsNull(const V& value) {
 }
 
 inline Changed Added(int added) { return added == 1 ? Changed::kAppended : Changed::kReplaced; }
-inline Changed Removed(int removed) { return removed == 0 ? Changed::kRemoved : Changed::kNotFound; }
+inline Changed Removed(int removed) {
+  return removed == 0 ? Changed::kRemoved : Changed::kNotFound;
+}
 
 }  // namespace detail
 
@@ -286,7 +295,9 @@ class SectionView {
   IniSection* get() const { return section_; }
 
   // Lent like the section.
-  std::string_view Name() const { return section_ == nullptr ? std::string_view() : section_->name; }
+  std::string_view Name() const {
+    return section_ == nullptr ? std::string_view() : section_->name;
+  }
   std::int32_t Size() const { return section_ == nullptr ? 0 : section_->count; }
 
   // The value of the first entry with `key`; lent like an Entry.
@@ -315,9 +326,11 @@ class SectionView {
   // true or false. A character (char) is refused at compile time: pass a string.
   Changed Set(Text key, Text value) const {
     if (section_ == nullptr || key.null() || value.null()) return Changed::kFailed;
-    return detail::Added(ini_set_value(section_, detail::CText(key).get(), detail::CText(value).get()));
+    return detail::Added(
+        ini_set_value(section_, detail::CText(key).get(), detail::CText(value).get()));
   }
-  template <typename T, std::enable_if_t<std::is_arithmetic_v<T> && !detail::kIsCharacter<T>, int> = 0>
+  template <typename T,
+            std::enable_if_t<std::is_arithmetic_v<T> && !detail::kIsCharacter<T>, int> = 0>
   Changed Set(Text key, T value) const {
     return Set(key, Text(detail::Formatted<T>(value).view()));
   }
@@ -364,7 +377,8 @@ struct SectionAt {
 class Section {
  public:
   // A new empty section with its own copy of `name`; an empty owner when `name` is no text.
-  explicit Section(Text name) : section_(name.null() ? nullptr : ini_new_section(detail::CText(name).get())) {}
+  explicit Section(Text name)
+      : section_(name.null() ? nullptr : ini_new_section(detail::CText(name).get())) {}
   // Takes over a section that no document holds (from ini_new_section or
   // ini_copy_section); null gives an empty owner.
   static Section Adopt(IniSection* section) {
@@ -376,8 +390,9 @@ class Section {
   // value of its first occurrence, in the order of first occurrences; an empty owner when
   // `source` is empty.
   static Section Copy(SectionView source, Text new_name) {
-    return Adopt(source && !new_name.null() ? ini_copy_section(source.get(), detail::CText(new_name).get())
-                                            : nullptr);
+    return Adopt(source && !new_name.null()
+                     ? ini_copy_section(source.get(), detail::CText(new_name).get())
+                     : nullptr);
   }
 
   explicit operator bool() const { return section_ != nullptr; }
@@ -475,8 +490,8 @@ class Document {
   // when the document holds none of that name; numbers and bool as SectionView::Set writes
   // them. kAppended, kReplaced, or kFailed (nothing stored) for an empty document or no
   // text.
-  template <typename V, typename = decltype(std::declval<SectionView>().Set(std::declval<Text>(),
-                                                                          std::declval<const V&>()))>
+  template <typename V, typename = decltype(std::declval<SectionView>().Set(
+                            std::declval<Text>(), std::declval<const V&>()))>
   Changed Set(Text section, Text key, const V& value) {
     if (!*this || section.null() || key.null() || detail::IsNull(value)) return Changed::kFailed;
     SectionView found = Find(section);
@@ -507,10 +522,14 @@ class Document {
     if (!*this) return {-1, "no document"};
     const int code = quorva::StoreNativePath(get(), path.c_str());
     switch (code) {
-      case 0: return {0, ""};
-      case -1: return {-1, "the file cannot be created, or may not be written"};
-      case -2: return {-2, "a write, the flush or the move failed; the old file is whole"};
-      default: return {code, Check() ? Check()->reason : "the document cannot be written"};
+      case 0:
+        return {0, ""};
+      case -1:
+        return {-1, "the file cannot be created, or may not be written"};
+      case -2:
+        return {-2, "a write, the flush or the move failed; the old file is whole"};
+      default:
+        return {code, Check() ? Check()->reason : "the document cannot be written"};
     }
   }
   // ini_check_document: nothing when every name, key and value can be written and read
