@@ -145,7 +145,7 @@ awk -v dir="$work" '
   name != "" && /^```/ { if (open) { open = 0; name = "" } else open = 1; next }
   open { print > (dir "/" name) }
 ' "$source/docs/library.md"
-for example in library_example.c library_example.cc; do
+for example in library_example.c library_example.cc library_scan.c; do
   [ -s "$work/$example" ] || fail "docs/library.md has no example marked as $example"
 done
 printf '[Install]\nVSN = 4.0.1\n' > "$work/Install.ini"
@@ -157,7 +157,13 @@ same "the guide's C example" "$("$work/c-example" "$work/Install.ini")" \
   "$(printf 'VSN is 4.0.1\n[Install]\nVSN=4.0.1\n[quorva]\nProgname=qrv')"
 has_line "the guide's C++ example" "$("$work/cxx-example" "$work/Install.ini")" "VSN is 4.0.1"
 has_line "the guide's C++ example, run again" "$("$work/cxx-example" "$work/Install.ini")" "run 2"
+quiet cc $flags $(pkg-config --cflags ini) "$work/library_scan.c" -o "$work/scan-example" \
+  $(pkg-config --libs ini)
 printf '[a]\nbad\n' > "$work/bad.ini"
+same "the guide's line-by-line example" "$("$work/scan-example" "$work/Install.ini" 2>&1)" \
+  "$(printf 'Install.VSN = 4.0.1\nstate.runs = 2')"
+same "the guide's line-by-line example on a bad file" "$("$work/scan-example" "$work/bad.ini" 2>&1 || true)" \
+  "2:1: expected a key line 'key = value' or a section header '[name]'"
 same "the guide's C example on a bad file" "$("$work/c-example" "$work/bad.ini" 2>&1 || true)" \
   "$work/bad.ini:2:1: expected a key line 'key = value' or a section header '[name]'"
 has_line "the guide's C++ example on a first run" "$("$work/cxx-example" "$work/first.ini")" "run 1"
