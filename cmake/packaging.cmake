@@ -1,4 +1,4 @@
-# Installing and packaging. Four parts: the Install program, the checker ini-check, the
+# Installing and packaging. Four parts: the Install program, the tools ini-check and ini-edit, the
 # library for developers (libini.a, its headers, a CMake package, where find_package(ini)
 # gives the target ini::ini, and a pkg-config file), and the documents (README, the user's
 # guide, the licence).
@@ -11,7 +11,7 @@ include(CMakePackageConfigHelpers)
 
 if(TARGET Install)
   install(TARGETS Install RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
-  install(TARGETS ini-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT checker)
+  install(TARGETS ini-check ini-edit RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT checker)
 endif()
 install(TARGETS ini EXPORT iniTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
@@ -75,7 +75,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_NAME ${quorva_deb_name})
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
-  # ini-check's libraries, as dpkg-shlibdeps finds them for a Debian 12 build, written out
+  # The tools' libraries, as dpkg-shlibdeps finds them for a Debian 12 build, written out
   # so that making the package runs no tool that reads the build while it is in use.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 11)")
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -83,7 +83,8 @@ else()
   string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION "An in-memory document of ordered sections and key/value entries, with a\n"
          "byte-exact reader that says why and where a file was rejected, and a writer.\n"
          "This package holds the static library, the C and C++17 headers, a CMake\n"
-         "package (find_package(ini)), a pkg-config file, the checker ini-check and\n"
+         "package (find_package(ini)), a pkg-config file, the tools ini-check and\n"
+         "ini-edit (which changes settings keeping every other byte of a file) and\n"
          "the user's guide.")
 endif()
 # One package holding just these parts.

@@ -252,6 +252,134 @@ std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
 
 namespace {
 
+// The physical lines of `text`, without their line ends and CRs at their ends, which the
+// reader ignores: a last line without a line end gets one when something is added after it.
+std::vector<std::string> PhysicalLines(const std::string& text) {
+  std::vector<std::string> lines(1);
+  for (char c : text) {
+    if (c == '\n') {
+      lines.emplace_back();
+    } else {
+      lines.back() += c;
+    }
+  }
+  for (std::string& line : lines) {
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+  }
+  return lines;
+}
+
+// The physical line (from 1) where each header and key line begins, in file order.
+int RecordStart(void* user, const IniLine* line) {
+  static_cast<std::vector<std::int64_t>*>(user)->push_back(line->line);
+  return 1;
+}
+
+std::string Stored(const IniDocument* document) {
+  std::size_t size = 0;
+  char* bytes = ini_store_edits_memory(document, &size);
+  if (bytes == nullptr) return "-3";
+  std::string stored(bytes, size);
+  ini_free_memory(bytes);
+  return stored;
+}
+
+}  // namespace
+
+std::string CheckEditing(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  IniDocument* document = ini_load_memory_for_editing(bytes.data(), bytes.size(), nullptr);
+  if (document == nullptr) return "";
+  std::string problem;
+  if (Stored(document) != bytes) problem = "an unchanged document was not stored byte for byte";
+  // Edits the last byte picks, none of which reorders the document: new values for every
+  // third entry, the last entry of the first section removed, an entry and a section added.
+  std::vector<std::int64_t> starts;
+  ini_scan_memory(bytes.data(), bytes.size(), RecordStart, &starts, nullptr);
+  std::vector<bool> concerned(starts.size(), false);
+  const unsigned pick = size > 0 ? data[size - 1] : 0;
+  // The record of each section's header in file order; its entries follow it.
+  std::vector<std::size_t> headers;
+  std::size_t header = 0;
+  for (int32_t s = 0; s < document->count; ++s) {
+    IniSection* section = document->sections[s];
+    const std::size_t loaded = static_cast<std::size_t>(section->count);
+    headers.push_back(header);
+    // A set changes the first entry with the key, which may be an earlier one.
+    const auto first = [section](const char* key) {
+      int32_t f = 0;
+      while (std::strcmp(section->entries[f]->key, key) != 0) ++f;
+      return f;
+    };
+    for (int32_t e = 0; e < section->count; ++e) {
+      if (static_cast<unsigned>(e) % 3 != pick % 3) continue;
+      concerned[header + 1 + static_cast<std::size_t>(first(section->entries[e]->key))] = true;
+      ini_set_value(section, section->entries[e]->key, ("x;\\" + std::to_string(e)).c_str());
+    }
+    const int32_t last = section->count - 1;
+    if (s == 0 && (pick & 4) != 0 && last >= 0 && first(section->entries[last]->key) == last) {
+      concerned[header + 1 + static_cast<std::size_t>(last)] = true;
+      ini_remove_key(section, section->entries[last]->key);
+    }
+    header += 1 + loaded;
+  }
+  if ((pick & 8) != 0 && document->count > 0) {
+    // A key "added" the file had already takes the value: its entry is concerned.
+    IniSection* last = document->sections[document->count - 1];
+    for (int32_t e = 0; e < last->count; ++e) {
+      if (std::strcmp(last->entries[e]->key, "added") == 0) {
+        concerned[headers.back() + 1 + static_cast<std::size_t>(e)] = true;
+        break;
+      }
+    }
+    ini_set_value(last, "added", "1");
+  }
+  if ((pick & 16) != 0 && ini_find_section(document, "fuzzed") == nullptr) {  // would replace it
+    IniSection* added = ini_new_section("fuzzed");
+    ini_add_section(document, added);
+    ini_set_value(added, "k", "v");
+  }
+  const std::string edited = Stored(document);
+  IniDocument* back = ini_load_memory(edited.data(), edited.size(), nullptr);
+  if (problem.empty() && (back == nullptr || Dump(back) != Dump(document))) {
+    problem = "the edited text read back differently";
+  }
+  ini_free_document(back);
+  // Every line no edit concerns is still there, in order: all but those from a changed or
+  // removed entry's first line to the next header or key line.
+  const std::vector<std::string> before = PhysicalLines(bytes), after = PhysicalLines(edited);
+  std::vector<bool> kept(before.size(), true);
+  // A line of spaces and a backslash (CRs aside) before an entry's first character continues
+  // into it.
+  const auto continues = [&before](std::int64_t l) {
+    std::string line;
+    for (char c : before[static_cast<std::size_t>(l - 1)]) {
+      if (c != '\r') line += c;
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return !line.empty() && line.back() == '\\' && line.find_first_not_of(' ') + 1 == line.size();
+  };
+  for (std::size_t r = 0; r < starts.size(); ++r) {
+    if (!concerned[r]) continue;
+    std::int64_t first = starts[r];
+    while (first > 1 && continues(first - 1)) --first;
+    const std::int64_t end =
+        r + 1 < starts.size() ? starts[r + 1] : static_cast<std::int64_t>(before.size()) + 1;
+    for (std::int64_t l = first; l < end; ++l) kept[static_cast<std::size_t>(l - 1)] = false;
+  }
+  std::size_t at = 0;
+  for (std::size_t l = 0; l < before.size() && problem.empty(); ++l) {
+    if (!kept[l]) continue;
+    while (at < after.size() && after[at] != before[l]) ++at;
+    if (at == after.size()) problem = "a line no edit concerns is gone: " + std::to_string(l + 1);
+    ++at;
+  }
+  ini_free_document(document);
+  return problem;
+}
+
+namespace {
+
 struct ModelSection {
   std::string name;
   std::vector<std::pair<std::string, std::string>> entries;

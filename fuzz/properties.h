@@ -19,6 +19,12 @@ std::string CheckReader(const std::uint8_t* data, std::size_t size);
 // the store refuses it and writes nothing.
 std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size);
 
+// A file the reader accepts, loaded for editing and stored with no change, gives the same
+// bytes; after edits the bytes pick (new values, a removal, an entry and a section added),
+// the stored text reads back as the edited document and keeps, in order, every line no
+// edit concerns.
+std::string CheckEditing(const std::uint8_t* data, std::size_t size);
+
 // The bytes drive a sequence of document operations, checked after each step against a
 // simple model of sections and entries; the document is then stored exactly when the model
 // says the format can carry it, and reads back the same.

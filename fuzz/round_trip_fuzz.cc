@@ -1,6 +1,9 @@
-// libFuzzer entry point: any input for which fuzz::CheckRoundTrip finds a problem is a finding.
+// libFuzzer entry point: any input for which fuzz::CheckRoundTrip or fuzz::CheckEditing
+// finds a problem is a finding.
 #include "fuzz/properties.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  return fuzz::Enforce(fuzz::CheckRoundTrip(data, size));
+  std::string problem = fuzz::CheckRoundTrip(data, size);
+  if (problem.empty()) problem = fuzz::CheckEditing(data, size);
+  return fuzz::Enforce(problem);
 }

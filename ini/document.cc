@@ -27,7 +27,17 @@ IniDocument* NewDocument(std::size_t arena_block) {
   document->count = 0;
   document->capacity = 10;
   new (&block->arena) Arena(arena_block);
+  block->kept = nullptr;
   return document;
+}
+
+void ReleaseKeptSource(IniDocument* document) {
+  KeptSource* kept = reinterpret_cast<DocumentBlock*>(document)->kept;
+  if (kept == nullptr) return;
+  Release(kept->bytes);
+  Release(kept->path);
+  Release(kept);
+  reinterpret_cast<DocumentBlock*>(document)->kept = nullptr;
 }
 
 namespace {
@@ -50,8 +60,9 @@ IniSection* NewSectionNamed(char* name) {
   return block == nullptr ? nullptr : InitSection(block, name, nullptr);
 }
 
-IniSection* NewCarvedSection(Arena* arena, char* name) {
-  auto* block = static_cast<SectionBlock*>(arena->Allocate(sizeof(SectionBlock)));
+IniSection* NewCarvedSection(Arena* arena, char* name, bool kept) {
+  auto* block = static_cast<SectionBlock*>(
+      arena->Allocate(kept ? sizeof(KeptSection) : sizeof(SectionBlock)));
   return block == nullptr ? nullptr : InitSection(block, name, arena);
 }
 
@@ -171,6 +182,7 @@ void ini_free_document(IniDocument* document) {
   for (std::int32_t i = 0; i < document->count; ++i) ini_free_section(document->sections[i]);
   Release(document->sections);
   ini_detail::ArenaOf(document)->Release();
+  ini_detail::ReleaseKeptSource(document);
   Release(document);
 }
 

@@ -45,14 +45,25 @@ class LineObserver {
 
 // The reader and the writer, over any source or sink. `report` and `observer` may be null.
 // With `build` kParseOnly the lines go to the observer only and no document is given
-// (null, with INI_LOADED in the report when every line was good).
-enum class Build { kDocument, kParseOnly };
+// (null, with INI_LOADED in the report when every line was good); with kKeepingText the
+// document keeps the file's text and where each line stood in it, for StoreEdits.
+enum class Build { kDocument, kParseOnly, kKeepingText };
 IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* observer = nullptr,
                   Build build = Build::kDocument);
 // False when a write failed. Writes whatever the document holds: see CheckDocument.
 bool Store(const IniDocument* document, ByteSink& sink);
+// The text of a document loaded for editing with its changes, as ini_store_edits writes it;
+// Store for any other document.
+bool StoreEdits(const IniDocument* document, ByteSink& sink);
+// ini_check_edits: 0, -1 for no document, or -3 with `*report` (which may be null).
+int CheckEdits(const IniDocument* document, IniCheckReport* report);
 // ini_check_document: 0, -1 for no document, or -3 with `*report` (which may be null).
 int CheckDocument(const IniDocument* document, IniCheckReport* report);
+// Why a section name (the first section's when `first`), a key or a value cannot be written
+// so that it reads back the same, as CheckDocument says; null when it can.
+const char* NameProblem(const char* name, bool first);
+const char* KeyProblem(const char* key);
+const char* ValueProblem(const char* value);
 
 // The reason a load gives for a file that does not exist, the same pointer every time.
 extern const char kMissingFile[];

@@ -11,7 +11,7 @@
 namespace quorva {
 
 IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLoadReport* report,
-                            bool* missing) {
+                            bool* missing, bool for_editing) {
   IniLoadReport ignored;
   if (report == nullptr) report = &ignored;
   bool ignored_missing;
@@ -23,7 +23,10 @@ IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLo
       *report = {INI_CANNOT_OPEN, 0, "cannot open the file: the path does not convert", 0};
       return nullptr;
     }
-    IniDocument* document = ini_detail::LoadFile(platform::Utf8FileSystem(), utf8.c_str(), report);
+    platform::FileSystem& file_system = platform::Utf8FileSystem();
+    IniDocument* document = for_editing
+                                ? ini_detail::LoadFileForEditing(file_system, utf8.c_str(), report)
+                                : ini_detail::LoadFile(file_system, utf8.c_str(), report);
     *missing = report->reason == ini_detail::kMissingFile;
     return document;
   } catch (const std::bad_alloc&) {
@@ -32,11 +35,14 @@ IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLo
   }
 }
 
-int StoreNativePath(const IniDocument* document, const std::filesystem::path::value_type* path) {
+int StoreNativePath(const IniDocument* document, const std::filesystem::path::value_type* path,
+                    bool edits) {
   try {
     std::string utf8;
     if (!platform::NativeToUtf8(path, &utf8)) return -1;
-    return ini_detail::StoreFile(platform::Utf8FileSystem(), document, utf8.c_str());
+    platform::FileSystem& file_system = platform::Utf8FileSystem();
+    return edits ? ini_detail::StoreEditsFile(file_system, document, utf8.c_str())
+                 : ini_detail::StoreFile(file_system, document, utf8.c_str());
   } catch (const std::bad_alloc&) {
     return -1;  // nothing was created
   }

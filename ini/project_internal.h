@@ -20,6 +20,11 @@ IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
                       platform::Accept accept = platform::Accept::kAnyFile);
 int StoreFile(platform::FileSystem& file_system, const IniDocument* document, const char* path,
               platform::AtLink at_link = platform::AtLink::kFollow);
+// ini_load_file_for_editing and ini_store_edits over any file system.
+IniDocument* LoadFileForEditing(platform::FileSystem& file_system, const char* path,
+                                IniLoadReport* report = nullptr);
+int StoreEditsFile(platform::FileSystem& file_system, const IniDocument* document,
+                   const char* path);
 // Test hooks for the search that finds repeated keys when a section is copied: sets the
 // seed of its hash, which is chosen afresh in each process, and returns the one it
 // replaces; and the hash of `length` bytes under the present seed. With them a test or

@@ -1,5 +1,6 @@
 // Reading a configuration file: bytes -> logical lines -> a document built in place.
 #include <cstring>
+#include <new>
 
 #include "ini/byte_scan.h"
 #include "ini/io.h"
@@ -102,12 +103,15 @@ constexpr char kNeitherKeyNorHeader[] =
 // escapes and outer spaces are gone.
 class Loader {
  public:
-  Loader(ByteSource& source, IniDocument* document, LineObserver* observer, Build build)
+  Loader(ByteSource& source, IniDocument* document, LineObserver* observer, Build build,
+         KeptSource* kept)
       : source_(source),
         document_(document),
         arena_(ArenaOf(document)),
         observer_(observer),
-        build_(build == Build::kDocument) {}
+        build_(build == Build::kDocument),
+        kept_(kept),
+        kept_tail_(kept != nullptr ? &kept->first : nullptr) {}
 
   // Reads and builds, with a first block of text of `first_block` bytes. False when the
   // load failed: `failure_` says why, and for a syntax error `offence_`, `offence_line_`
@@ -138,12 +142,41 @@ class Loader {
       const auto wanted = static_cast<std::uint32_t>(space < kReadBlock ? space : kReadBlock);
       if (!source_.Read(write_, wanted, &got)) return Fail(INI_READ_FAILED);
       if (got == 0) break;
+      if (kept_ != nullptr && !Keep(write_, got)) return false;
       chunk_ = write_;
       if (!Process(write_, write_ + got)) return false;
       chunk_offset_ += got;
     }
     // The end of the file ends the last line; a pending escape or open comment goes with it.
+    line_end_ = static_cast<std::uint64_t>(chunk_offset_);
+    // A line still open at the end of the file (an escape pending, or a continuation its
+    // last byte): text written after it must end it first, or it would join it.
+    if (kept_ != nullptr)
+      kept_->open_at_end = escape_ || (line_end_ > 0 && continued_at_ == line_end_);
     return write_ == line_ || EndLine();
+  }
+
+  // A load for editing keeps every byte of the file, before the text is made of them.
+  bool Keep(const char* bytes, std::uint32_t size) {
+    if (kept_->size + size > kept_room_) {
+      std::uint64_t room = kept_room_ == 0 ? kUnknownSizeBlock : kept_room_;
+      while (room < kept_->size + size) room *= 2;
+      if (room > SIZE_MAX / 2) return Fail(INI_OUT_OF_MEMORY);
+      void* grown = Reallocate(kept_->bytes, static_cast<std::size_t>(room));
+      if (grown == nullptr) return Fail(INI_OUT_OF_MEMORY);
+      kept_->bytes = static_cast<char*>(grown);
+      kept_room_ = room;
+    }
+    std::memcpy(kept_->bytes + kept_->size, bytes, size);
+    kept_->size += size;
+    return true;
+  }
+
+  // Where the line just ended stood in the file, for a load for editing.
+  void KeepLine(KeptLine* line, bool is_section) {
+    *line = {nullptr, logical_start_, line_end_, is_section, true};
+    *kept_tail_ = line;
+    kept_tail_ = &line->next;
   }
 
   bool Fail(IniLoadOutcome outcome) {
@@ -199,13 +232,22 @@ class Loader {
         escape_ = false;
         // A backslash before LF joins the next physical line; before ';' or '\' it makes an
         // ordinary character of it; before anything else it is simply dropped.
-        if (kind == kLineFeed) continue;
+        if (kind == kLineFeed) {
+          if (kept_ != nullptr)
+            continued_at_ = static_cast<std::uint64_t>(chunk_offset_ + (read - chunk_));
+          continue;
+        }
         if (kind == kSemicolon || kind == kBackslash) kind = kOrdinary;
       }
 
       switch (kind) {
         case kLineFeed:
-          if (write_ == line_) continue;  // blank and comment-only lines produce nothing
+          if (kept_ != nullptr)
+            line_end_ = static_cast<std::uint64_t>(chunk_offset_ + (read - chunk_));
+          if (write_ == line_) {  // blank and comment-only lines produce nothing
+            logical_start_ = line_end_;
+            continue;
+          }
           if (!EndLine()) return false;
           continue;
         case kSemicolon:
@@ -286,9 +328,14 @@ class Loader {
   bool AddSection(char* name) {
     section_name_ = name;
     if (build_) {
-      IniSection* section = NewCarvedSection(arena_, name);
+      IniSection* section = NewCarvedSection(arena_, name, kept_ != nullptr);
       if (section == nullptr || !AppendSection(document_, section)) return Fail(INI_OUT_OF_MEMORY);
       section_ = section;
+      if (kept_ != nullptr) {
+        KeepLine(&KeptOf(section)->line, true);
+        KeptOf(section)->body_end = line_end_;
+        logical_start_ = line_end_;
+      }
     }
     return observer_ == nullptr || Tell(INI_HEADER, nullptr, nullptr, nullptr, nullptr);
   }
@@ -297,10 +344,17 @@ class Loader {
     IniEntry split;
     IniEntry* entry = &split;
     if (build_) {
-      entry = static_cast<IniEntry*>(arena_->Allocate(sizeof(IniEntry)));
+      entry = static_cast<IniEntry*>(
+          arena_->Allocate(kept_ != nullptr ? sizeof(KeptEntry) : sizeof(IniEntry)));
       if (entry == nullptr) return Fail(INI_OUT_OF_MEMORY);
     }
     SplitKeyValue(line, equals, &entry->key, &entry->value);
+    if (kept_ != nullptr && section_ != nullptr) {
+      KeepLine(&KeptOf(entry)->line, false);
+      KeptOf(entry)->loaded_value = entry->value;
+      KeptOf(section_)->body_end = line_end_;
+      logical_start_ = line_end_;
+    }
     // Only an observed load, past a bad first line, meets key lines before any section.
     if (build_ && section_ != nullptr && !AppendEntry(section_, entry))
       return Fail(INI_OUT_OF_MEMORY);
@@ -318,6 +372,14 @@ class Loader {
   std::size_t block_size_ = 0;     // the size of the text block
   LineObserver* observer_;
   const bool build_;  // records are made for a document, not only lines told
+  // A load for editing: the file's bytes and lines, where the line being gathered began in
+  // the file and where it ended; else null.
+  KeptSource* kept_;
+  KeptLine** kept_tail_;
+  std::uint64_t kept_room_ = 0;
+  std::uint64_t logical_start_ = 0;
+  std::uint64_t line_end_ = 0;
+  std::uint64_t continued_at_ = 0;  // past the last line feed that continued a line
   bool escape_ = false;
   bool comment_ = false;
   bool nul_in_line_ = false;  // the line holds a NUL: its string ends there
@@ -424,14 +486,26 @@ IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* obser
   }
   const std::size_t text_block =
       size_known ? static_cast<std::size_t>(size) + 2 : kUnknownSizeBlock;
-  std::size_t record_block = build == Build::kDocument ? static_cast<std::size_t>(size) : 0;
+  std::size_t record_block = build != Build::kParseOnly ? static_cast<std::size_t>(size) : 0;
   if (record_block < kSmallestRecordBlock) record_block = kSmallestRecordBlock;
   IniDocument* document = NewDocument(record_block);
   if (document == nullptr) {
     source.Finish();
     return Report(report, INI_OUT_OF_MEMORY);
   }
-  Loader loader(source, document, observer, build);
+  KeptSource* kept = nullptr;
+  if (build == Build::kKeepingText) {
+    kept = static_cast<KeptSource*>(Allocate(sizeof(KeptSource)));
+    if (kept == nullptr) {
+      ini_free_document(document);
+      source.Finish();
+      return Report(report, INI_OUT_OF_MEMORY);
+    }
+    new (kept) KeptSource();
+    reinterpret_cast<DocumentBlock*>(document)->kept = kept;
+  }
+  Loader loader(source, document, observer,
+                build == Build::kParseOnly ? Build::kParseOnly : Build::kDocument, kept);
   const bool loaded = loader.Run(text_block);
   source.Finish();
   if (!loaded || build == Build::kParseOnly) ini_free_document(document);
@@ -447,7 +521,7 @@ IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* obser
     }
   }
   Report(report, INI_LOADED);
-  return build == Build::kDocument ? document : nullptr;
+  return build != Build::kParseOnly ? document : nullptr;
 }
 
 namespace {
@@ -490,6 +564,26 @@ IniDocument* LoadFile(platform::FileSystem& file_system, const char* path, IniLo
   return Load(source, report);
 }
 
+IniDocument* LoadFileForEditing(platform::FileSystem& file_system, const char* path,
+                                IniLoadReport* report) {
+  platform::File file;
+  if (!OpenSource(file_system, path, platform::Accept::kAnyFile, &file, report)) return nullptr;
+  FileSource source(file_system, file);
+  IniDocument* document = Load(source, report, nullptr, Build::kKeepingText);
+  if (document == nullptr) return nullptr;
+  // The path, to know a store back to it, and what the file held, to know it unchanged then.
+  KeptSource* kept = KeptSourceOf(document);
+  const std::size_t length = std::strlen(path) + 1;
+  kept->path = static_cast<char*>(Allocate(length));
+  if (kept->path == nullptr) {
+    ini_free_document(document);
+    return Report(report, INI_OUT_OF_MEMORY);
+  }
+  std::memcpy(kept->path, path, length);
+  kept->on_disk.Add(kept->bytes, static_cast<std::size_t>(kept->size));
+  return document;
+}
+
 IniDocument* LoadMemory(const void* bytes, std::size_t size, IniLoadReport* report,
                         LineObserver* observer) {
   MemorySource source(bytes, size);
@@ -510,6 +604,15 @@ IniDocument* ini_load_file_report(const char* path, IniLoadReport* report) {
 
 IniDocument* ini_load_memory(const void* bytes, size_t size, IniLoadReport* report) {
   return ini_detail::LoadMemory(bytes, size, report, nullptr);
+}
+
+IniDocument* ini_load_file_for_editing(const char* path, IniLoadReport* report) {
+  return ini_detail::LoadFileForEditing(platform::RealFileSystem(), path, report);
+}
+
+IniDocument* ini_load_memory_for_editing(const void* bytes, size_t size, IniLoadReport* report) {
+  ini_detail::MemorySource source(bytes, size);
+  return ini_detail::Load(source, report, nullptr, ini_detail::Build::kKeepingText);
 }
 
 int ini_scan_file(const char* path, IniLineHandler handler, void* user, IniLoadReport* report) {

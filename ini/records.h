@@ -98,11 +98,105 @@ inline SectionBlock* BlockOf(const IniSection* section) {
 
 inline IniEntry** InlineEntries(IniSection* section) { return BlockOf(section)->slots; }
 
-// A document's record and the arena of a loaded document (empty for a new one).
+// Where a header or key line of a document loaded for editing stood in its file: from the
+// start of its first physical line to past the line end of its last. Kept in file order,
+// for the store that writes changes into the text (editor.cc).
+struct KeptLine {
+  KeptLine* next;  // the next header or key line of the file
+  std::uint64_t start;
+  std::uint64_t end;
+  bool is_section;
+  bool present;  // still in the document: set by each store
+};
+
+// The records a load for editing carves instead of IniEntry and SectionBlock, with where
+// their lines were. `loaded_value` is the text the entry was loaded with, which stays in
+// the arena when the entry gets a new value. `body_end` is where the section's last entry
+// line ended in the file (its header's end when it had none): new entries go there.
+struct KeptEntry {
+  IniEntry entry;
+  KeptLine line;
+  const char* loaded_value;
+};
+struct KeptSection {
+  SectionBlock block;
+  KeptLine line;
+  std::uint64_t body_end;
+};
+
+inline KeptEntry* KeptOf(IniEntry* entry) { return reinterpret_cast<KeptEntry*>(entry); }
+inline KeptSection* KeptOf(IniSection* section) { return reinterpret_cast<KeptSection*>(section); }
+
+// A fingerprint of bytes given in pieces, the same however they are cut: their number and a
+// 64-bit hash of them, eight bytes at a time. It tells whether a file still holds what was
+// loaded from it or stored to it.
+class Fingerprint {
+ public:
+  void Add(const char* data, std::size_t size) {
+    size_ += size;
+    while (size > 0 && pending_bytes_ != 0) {
+      TakeByte(static_cast<unsigned char>(*data++));
+      --size;
+    }
+    for (; size >= 8; data += 8, size -= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, data, sizeof word);
+      Mix(word);
+    }
+    for (; size > 0; --size) TakeByte(static_cast<unsigned char>(*data++));
+  }
+  bool operator==(const Fingerprint& other) const {
+    return size_ == other.size_ && Value() == other.Value();
+  }
+
+ private:
+  void Mix(std::uint64_t word) {
+    hash_ = (hash_ ^ word) * 0xBF58476D1CE4E5B9ull;
+    hash_ ^= hash_ >> 29;
+  }
+  void TakeByte(unsigned char byte) {
+    pending_ |= std::uint64_t{byte} << (8 * pending_bytes_);
+    if (++pending_bytes_ == 8) {
+      Mix(pending_);
+      pending_ = 0;
+      pending_bytes_ = 0;
+    }
+  }
+  std::uint64_t Value() const {
+    std::uint64_t hash = (hash_ ^ pending_ ^ size_) * 0x94D049BB133111EBull;
+    return hash ^ (hash >> 31);
+  }
+
+  std::uint64_t hash_ = 0x9E3779B97F4A7C15ull;
+  std::uint64_t size_ = 0;
+  std::uint64_t pending_ = 0;
+  unsigned pending_bytes_ = 0;
+};
+
+// What a document loaded for editing keeps of its file: every byte, its lines in file
+// order, and the path it came from with the fingerprint of what that file holds (when it
+// was loaded, or last stored to); `path` is null for one loaded from memory. Heap blocks,
+// released with the document.
+struct KeptSource {
+  char* bytes = nullptr;
+  std::uint64_t size = 0;
+  KeptLine* first = nullptr;
+  char* path = nullptr;
+  Fingerprint on_disk;
+  bool open_at_end = false;  // the file ends inside a line: an escape or a continuation
+};
+
+// A document's record and the arena of a loaded document (empty for a new one), and for one
+// loaded for editing, its file's text (`kept` null for every other).
 struct DocumentBlock {
   IniDocument document;
   Arena arena;
+  KeptSource* kept;
 };
+
+inline KeptSource* KeptSourceOf(const IniDocument* document) {
+  return reinterpret_cast<const DocumentBlock*>(document)->kept;
+}
 
 inline Arena* ArenaOf(IniDocument* document) {
   return &reinterpret_cast<DocumentBlock*>(document)->arena;
@@ -122,8 +216,11 @@ inline bool AppendSection(IniDocument* document, IniSection* section) {
 // heap section takes over `name`, a heap block, only on success.
 IniDocument* NewDocument(std::size_t arena_block = 0);
 IniSection* NewSectionNamed(char* name);
-// A section carved from `arena`, named by `name`, which lies in the arena too.
-IniSection* NewCarvedSection(Arena* arena, char* name);
+// A section carved from `arena`, named by `name`, which lies in the arena too; with `kept`
+// a KeptSection, whose line the caller fills.
+IniSection* NewCarvedSection(Arena* arena, char* name, bool kept = false);
+// Releases what a document loaded for editing keeps of its file.
+void ReleaseKeptSource(IniDocument* document);
 
 // Appends an entry holding copies of `key` and `value` after the section's last, with no
 // lookup, as the reader appends a line that repeats a key: for building, in tests, the

@@ -1,4 +1,5 @@
-// Tests of the writer: the exact bytes written, its three results, and reading back.
+// Tests of the writer: the exact bytes written, its results, and reading back; and of the
+// editor, which writes a document's changes into the text it was loaded from.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -274,3 +275,143 @@ TEST(IniWriter, MissingDirectoryGivesMinusOne) {
 }
 
 }  // namespace
+
+// Storing the edits of a document loaded for editing: every line no change concerns stays
+// byte for byte, and each kind of change lands where it should.
+TEST(IniEditor, WritesOnlyTheChanges) {
+  // Comments, blank lines, spaced '=', a comment after a value, an escape, a continuation,
+  // CR LF line ends and a last line without a line feed.
+  const std::string file =
+      "; settings\r\n\r\n[server]\r\nhost    = 0.0.0.0   ; change for production\r\n"
+      "path = C:\\\\r\\;x\r\nlist = a \\\r\n   b ; joined\r\n; about the client\r\n[client]\r\n"
+      "retries = 3 ; how often\r\n; between\r\ntimeout = 5";
+  struct Case {
+    const char* name;
+    void (*edit)(IniDocument*);
+    std::string expected;  // "" for the file as it was
+  };
+  const Case cases[] = {
+      {"nothing", [](IniDocument*) {}, ""},
+      {"the same values",
+       [](IniDocument* d) {
+         ini_set_value(ini_find_section(d, "server"), "path", "C:\\r;x");
+         ini_set_value(ini_find_section(d, "client"), "timeout", "5");
+       },
+       ""},
+      {"a value with a comment after it",
+       [](IniDocument* d) { ini_set_value(ini_find_section(d, "server"), "host", "127.0.0.1"); },
+       "; settings\r\n\r\n[server]\r\nhost    = 127.0.0.1   ; change for production\r\n"
+       "path = C:\\\\r\\;x\r\nlist = a \\\r\n   b ; joined\r\n; about the client\r\n[client]\r\n"
+       "retries = 3 ; how often\r\n; between\r\ntimeout = 5"},
+      {"a continued value, escaped as the writer escapes",
+       [](IniDocument* d) { ini_set_value(ini_find_section(d, "server"), "list", "x;y"); },
+       "; settings\r\n\r\n[server]\r\nhost    = 0.0.0.0   ; change for production\r\n"
+       "path = C:\\\\r\\;x\r\nlist = x\\;y ; joined\r\n; about the client\r\n[client]\r\n"
+       "retries = 3 ; how often\r\n; between\r\ntimeout = 5"},
+      {"the last line, which had no line feed",
+       [](IniDocument* d) {
+         ini_set_value(ini_find_section(d, "client"), "timeout", "9");
+         ini_set_value(ini_find_section(d, "client"), "new", "1");
+       },
+       "; settings\r\n\r\n[server]\r\nhost    = 0.0.0.0   ; change for production\r\n"
+       "path = C:\\\\r\\;x\r\nlist = a \\\r\n   b ; joined\r\n; about the client\r\n[client]\r\n"
+       "retries = 3 ; how often\r\n; between\r\ntimeout = 9\r\nnew=1\r\n"},
+      {"new entries after the section's last, a new section at the end",
+       [](IniDocument* d) {
+         ini_set_value(ini_find_section(d, "server"), "port", "80");
+         IniSection* added = ini_new_section("added");
+         ini_add_section(d, added);
+         ini_set_value(added, "k", "v");
+       },
+       "; settings\r\n\r\n[server]\r\nhost    = 0.0.0.0   ; change for production\r\n"
+       "path = C:\\\\r\\;x\r\nlist = a \\\r\n   b ; joined\r\nport=80\r\n; about the client\r\n"
+       "[client]\r\nretries = 3 ; how often\r\n; between\r\ntimeout = 5\r\n[added]\r\nk=v\r\n"},
+      {"a removed entry, all its lines; the comments stay; the moved entry keeps its place",
+       [](IniDocument* d) {
+         ini_remove_key(ini_find_section(d, "server"), "host");
+         ini_remove_key(ini_find_section(d, "server"), "list");
+       },
+       "; settings\r\n\r\n[server]\r\npath = C:\\\\r\\;x\r\n; about the client\r\n[client]\r\n"
+       "retries = 3 ; how often\r\n; between\r\ntimeout = 5"},
+      {"a removed section: header to last entry; what follows it stays",
+       [](IniDocument* d) { ini_remove_section(d, "server"); },
+       "; settings\r\n\r\n; about the client\r\n[client]\r\nretries = 3 ; how often\r\n"
+       "; between\r\ntimeout = 5"},
+  };
+  for (const Case& c : cases) {
+    IniDocument* document = ini_load_memory_for_editing(file.data(), file.size(), nullptr);
+    ASSERT_NE(document, nullptr);
+    c.edit(document);
+    std::size_t size = 0;
+    char* bytes = ini_store_edits_memory(document, &size);
+    ASSERT_NE(bytes, nullptr) << c.name;
+    const std::string stored(bytes, size);
+    EXPECT_EQ(stored, c.expected.empty() ? file : c.expected) << c.name;
+    // What was stored reads back as the edited document.
+    IniDocument* back = ini_load_memory(bytes, size, nullptr);
+    ASSERT_NE(back, nullptr) << c.name;
+    for (int32_t s = 0; s < document->count; ++s) {
+      const IniSection* edited = document->sections[s];
+      for (int32_t e = 0; e < edited->count; ++e) {
+        EXPECT_STREQ(ini_get_value(ini_find_section(back, edited->name), edited->entries[e]->key),
+                     edited->entries[e]->value)
+            << c.name;
+      }
+    }
+    ini_free_document(back);
+    ini_free_memory(bytes);
+    ini_free_document(document);
+  }
+}
+
+// A file that ends inside a line, with an escape pending or a continuation as its last
+// bytes, is closed before what is added after it, which would otherwise join that line.
+TEST(IniEditor, ClosesALineLeftOpenAtTheEnd) {
+  for (const std::string file :
+       {"[s]\nk=v\\", "[s]\nk=v\\\n", "[s]\nk=v\\\r\n", "[s]\nk=v ; c\\"}) {
+    IniDocument* document = ini_load_memory_for_editing(file.data(), file.size(), nullptr);
+    ini_set_value(ini_find_section(document, "s"), "n", "1");
+    std::size_t size = 0;
+    char* bytes = ini_store_edits_memory(document, &size);
+    IniDocument* back = ini_load_memory(bytes, size, nullptr);
+    EXPECT_EQ(testing_support::Dump(back), "[s]\n<k>=<v>\n<n>=<1>\n") << file;
+    ini_free_document(back);
+    ini_free_memory(bytes);
+    ini_free_document(document);
+  }
+}
+
+// A store refuses what the format cannot carry, and will not undo another program's change:
+// the file changed since the load, or one created where none was.
+TEST(IniEditor, RefusesAndKeepsOtherProgramsChanges) {
+  FakeFileSystem disk;
+  disk.files["a.ini"] = "[s]\nk = 1 ; note\n";
+  IniDocument* document = ini_detail::LoadFileForEditing(disk, "a.ini");
+  ASSERT_NE(document, nullptr);
+  ini_set_value(ini_find_section(document, "s"), "k", "two\nlines");
+  IniCheckReport why;
+  EXPECT_EQ(ini_check_edits(document, &why), -3);
+  EXPECT_STREQ(why.reason, "value with a line feed");
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "a.ini"), -3);
+
+  ini_set_value(ini_find_section(document, "s"), "k", "2");
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "a.ini"), 0);
+  EXPECT_EQ(disk.files["a.ini"], "[s]\nk = 2 ; note\n");
+  ini_set_value(ini_find_section(document, "s"), "k", "3");
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "a.ini"), 0) << "its own store is no change";
+  disk.files["a.ini"] = "[s]\nk = 3 ; another program's\n";
+  ini_set_value(ini_find_section(document, "s"), "k", "4");
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "a.ini"), -4);
+  EXPECT_EQ(disk.files["a.ini"], "[s]\nk = 3 ; another program's\n");
+  EXPECT_EQ(disk.Temporaries(), std::vector<std::string>{});
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "b.ini"), 0)
+      << "saved elsewhere: nothing to undo";
+  disk.files.erase("a.ini");
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "a.ini"), -4) << "removed meanwhile";
+  ini_free_document(document);
+
+  IniDocument* fresh = ini_new_document();
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, fresh, "b.ini"), -4) << "a file is there already";
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, fresh, "c.ini"), 0);
+  ini_free_document(fresh);
+}

@@ -17,7 +17,7 @@ case "${1:-}" in
 esac
 # The packages need no tests; a build of the tests may already be there and is kept.
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" --target Install ini-check ini >/dev/null
+cmake --build --preset "$preset" --target Install ini-check ini-edit ini >/dev/null
 mkdir -p build/packages
 if [ "$1" = setup ]; then
   version=$(sed -n 's/^project(quorva_install VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)

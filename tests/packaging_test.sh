@@ -84,7 +84,7 @@ if $windows; then
   top=$(basename "$zip" .zip)
   cmake -E tar tf "$zip" >"$work/zip.list"
   inside_top_folder "$work/zip.list" "$top" "$work/zip.files"
-  expect_files "the zip" "$work/zip.files" "${dev_files[@]}" bin/Install.exe bin/ini-check.exe \
+  expect_files "the zip" "$work/zip.files" "${dev_files[@]}" bin/Install.exe bin/ini-check.exe bin/ini-edit.exe \
     README.md LICENSE docs/library.md
   mkdir -p "$work/zip" && (cd "$work/zip" && cmake -E tar xf "$zip")
   cmp "$work/zip/$top/LICENSE" "$source/LICENSE" || fail "the zip's LICENSE differs"
@@ -98,7 +98,7 @@ flags=${1:-}
 prefix=$work/prefix
 
 quiet cmake --install "$build" --prefix "$prefix"
-for installed in bin/Install bin/ini-check include/ini/ini.h include/ini/ini.hpp; do
+for installed in bin/Install bin/ini-check bin/ini-edit include/ini/ini.h include/ini/ini.hpp; do
   [ -f "$prefix/$installed" ] || fail "cmake --install made no $installed"
 done
 
@@ -197,7 +197,7 @@ deb=$(echo "$work"/packages/*.deb)
 tgz=$(echo "$work"/packages/*.tar.gz)
 top=$(basename "$tgz" .tar.gz)
 documents=(share/doc/libquorva-ini-dev/copyright share/doc/libquorva-ini-dev/README.md
-           share/doc/libquorva-ini-dev/docs/library.md bin/ini-check)
+           share/doc/libquorva-ini-dev/docs/library.md bin/ini-check bin/ini-edit)
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/deb.files"
 expect_files "the Debian package" "$work/deb.files" "${dev_files[@]}" "${documents[@]}"
 tar tzf "$tgz" >"$work/tgz.list"
@@ -214,6 +214,7 @@ dpkg-deb -x "$deb" "$work/deb"
 tar xzf "$tgz" -C "$work/tgz"
 for root in "$work/deb/usr" "$work/tgz/$top"; do
   quiet "$root/bin/ini-check" "$work/a.ini"
+  same "the packaged ini-edit" "$("$root/bin/ini-edit" "$work/a.ini" --get consumer path)" 'C:\a;b'
   cmp "$root/share/doc/libquorva-ini-dev/copyright" "$source/LICENSE" ||
     fail "the copyright file in $root differs from LICENSE"
   export PKG_CONFIG_PATH=$root/lib/pkgconfig

@@ -40,7 +40,7 @@ std::string Manifest(const std::string& program) {
 }
 
 TEST(WindowsResources, VersionAndManifestOfEachProgram) {
-  for (const char* name : {"Install", "ini-check"}) {
+  for (const char* name : {"Install", "ini-check", "ini-edit"}) {
     const std::string program = testing_support::ProgramBesideTests(name);
     SCOPED_TRACE(program);
     EXPECT_EQ(VersionString(program, "FileVersion"), QUORVA_VERSION);

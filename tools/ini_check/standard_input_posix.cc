@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "standard_input.h"
+#include "ini_check/standard_input.h"
 
 bool ReadStandardInput(std::string* bytes) {
   char block[1 << 14];

@@ -1,7 +1,7 @@
 // Standard input as bytes on Windows: read through its handle, which knows no text mode.
 #include <windows.h>
 
-#include "standard_input.h"
+#include "ini_check/standard_input.h"
 
 bool ReadStandardInput(std::string* bytes) {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);

@@ -292,8 +292,57 @@ int ini_store_file(const IniDocument *document, const char *path);
  * when `document` is NULL, when ini_check_document refuses it, or when memory runs out. */
 char *ini_store_memory(const IniDocument *document, size_t *size);
 
-/* Releases a block returned by ini_store_memory. NULL: does nothing. */
+/* Releases a block returned by ini_store_memory or ini_store_edits_memory. NULL: does
+ * nothing. */
 void ini_free_memory(char *bytes);
+
+/* Editing a file people wrote: a document that keeps the text it was loaded from, and a
+ * store that writes only its changes into that text. Every line no change concerns stays
+ * byte for byte: comments, blank lines, spacing, escapes, continuation lines, CR LF or LF
+ * line ends, a last line without a line feed.
+ *
+ * ini_load_file_for_editing and ini_load_memory_for_editing load as ini_load_file_report
+ * and ini_load_memory do, with the same results, and keep the text too (the document costs
+ * about the file's size more). ini_store_edits then writes:
+ *   - an entry whose value did not change (compared as text), as its lines were;
+ *   - an entry with a new value as one line: the text before the value (key, spaces, '=',
+ *     spaces), the value escaped as ini_store_file escapes it, and a comment that followed
+ *     the value on its last line with the spaces before it, then its line end;
+ *   - an entry added to a loaded section on a line of its own, "key=value", after the last
+ *     entry line the section had in the file, with the file's line end (CR LF when its
+ *     first line ends so, else LF), in position order;
+ *   - a section the operations made, with its entries, after the end of the file;
+ *   - nothing of a removed entry: all its physical lines go, the comment and blank lines
+ *     around it stay;
+ *   - nothing of a removed section from its header to the end of its last entry line,
+ *     comment and blank lines between them included; those after its last entry stay, as
+ *     they may introduce what follows. A section that ini_add_section put in the place of a
+ *     loaded one is a removed one and a new one.
+ * Loaded sections and entries keep their place in the file, whatever the document's order
+ * after removals. */
+IniDocument *ini_load_file_for_editing(const char *path, IniLoadReport *report);
+IniDocument *ini_load_memory_for_editing(const void *bytes, size_t size, IniLoadReport *report);
+
+/* Writes the document's changes into the text it was loaded from (see above), and replaces
+ * the file at `path` as ini_store_file does, whole and safely. Returns ini_store_file's
+ * results, -3 when a changed value, a new entry or a new section's name is one the format
+ * cannot carry (what the file had is written as it was), and
+ *   -4 when `path` is the path the document was loaded from (as given) and the file there no
+ *      longer holds what it held when loaded, or when last stored to: another program
+ *      changed, replaced or removed it. Nothing was written; load it again to edit it.
+ * A document not loaded for editing (new, or from the other loaders) has no text: it is
+ * written whole, as ini_store_file writes it, and only where no file is yet (else -4). */
+int ini_store_edits(const IniDocument *document, const char *path);
+
+/* ini_check_document for what ini_store_edits would write: 0, -1 for a NULL document, or
+ * -3 with `*report` (which may be NULL) naming the first section and entry at fault: a
+ * changed value, a new entry, or the name of a new section, by the rules of
+ * ini_check_document. What stays as the file had it is no fault. For a document not loaded
+ * for editing, it is ini_check_document. */
+int ini_check_edits(const IniDocument *document, IniCheckReport *report);
+
+/* The bytes ini_store_edits would write, as ini_store_memory gives them; NULL for -3. */
+char *ini_store_edits_memory(const IniDocument *document, size_t *size);
 
 #ifdef __cplusplus
 }

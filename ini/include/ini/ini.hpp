@@ -46,10 +46,12 @@ namespace quorva {
 // Loading and storing by a path in the system's own form (UTF-16 on Windows, where any
 // path then works; bytes elsewhere): part of the library, for Document below.
 // `*missing` (which may be null) tells whether the load failed only because the file is not
-// there.
+// there; `for_editing` loads as ini_load_file_for_editing, and `edits` stores as
+// ini_store_edits.
 IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLoadReport* report,
-                            bool* missing = nullptr);
-int StoreNativePath(const IniDocument* document, const std::filesystem::path::value_type* path);
+                            bool* missing = nullptr, bool for_editing = false);
+int StoreNativePath(const IniDocument* document, const std::filesystem::path::value_type* path,
+                    bool edits = false);
 }  // namespace quorva
 
 namespace ini {
@@ -463,6 +465,14 @@ class Document {
   // does not exist: the first run of a program whose settings file is yet to be written.
   // A file that exists but cannot be read or is rejected is an error as for LoadFile.
   static LoadResult LoadOrNew(const std::filesystem::path& path);
+  // ini_load_file_for_editing and ini_load_memory_for_editing: a document that keeps its
+  // file's text, for StoreEdits, which writes only the changes into it and keeps every other
+  // byte (comments, blank lines, spacing, escapes, line ends). See ini.h.
+  static LoadResult LoadForEditing(const std::filesystem::path& path);
+  static LoadResult LoadMemoryForEditing(std::string_view bytes);
+  // LoadForEditing, or a new empty document as LoadOrNew gives one when the file does not
+  // exist; StoreEdits then writes it only where no file is yet.
+  static LoadResult LoadForEditingOrNew(const std::filesystem::path& path);
 
   explicit operator bool() const { return document_ != nullptr; }
   IniDocument* get() const { return document_.get(); }
@@ -532,6 +542,32 @@ class Document {
         return {code, Check() ? Check()->reason : "the document cannot be written"};
     }
   }
+  // ini_store_edits, with the path handed to the system whole: as Store, and -4 ("the file
+  // changed since it was loaded") when the file at the path it was loaded from is no longer
+  // what was loaded, or last stored: nothing is written over another program's change.
+  StoreResult StoreEdits(const std::filesystem::path& path) const {
+    if (!*this) return {-1, "no document"};
+    const int code = quorva::StoreNativePath(get(), path.c_str(), true);
+    if (code == -4)
+      return {-4,
+              "the file changed since it was loaded, or is there though none was; load it again"};
+    if (code == -3) return {-3, CheckEdits()->reason};
+    return Result(code);
+  }
+  // ini_check_edits: Check() for what StoreEdits would write.
+  std::optional<IniCheckReport> CheckEdits() const {
+    IniCheckReport report;
+    const int result = ini_check_edits(get(), &report);
+    if (result == 0) return std::nullopt;
+    if (result == -1) report.reason = "no document";
+    return report;
+  }
+  // The bytes StoreEdits would write; tests false for -3 or when memory ran out.
+  Bytes StoreEditsMemory() const {
+    std::size_t size = 0;
+    char* bytes = ini_store_edits_memory(get(), &size);
+    return Bytes(bytes, size);
+  }
   // ini_check_document: nothing when every name, key and value can be written and read
   // back the same; else where and why not.
   std::optional<IniCheckReport> Check() const {
@@ -551,6 +587,18 @@ class Document {
 
  private:
   explicit Document(IniDocument* document) : document_(document) {}
+  StoreResult Result(int code) const {
+    switch (code) {
+      case 0:
+        return {0, ""};
+      case -1:
+        return {-1, "the file cannot be created, or may not be written"};
+      case -2:
+        return {-2, "a write, the flush or the move failed; the old file is whole"};
+      default:
+        return {code, Check() ? Check()->reason : "the document cannot be written"};
+    }
+  }
   std::unique_ptr<IniDocument, FreeDocument> document_;
 };
 
@@ -568,15 +616,41 @@ inline LoadResult Document::LoadFile(const std::filesystem::path& path) {
   return result;
 }
 
-inline LoadResult Document::LoadOrNew(const std::filesystem::path& path) {
-  LoadResult result{Adopt(nullptr), {}};
+namespace detail {
+
+// LoadOrNew and LoadForEditingOrNew.
+inline LoadResult LoadOrNew(const std::filesystem::path& path, bool for_editing) {
+  LoadResult result{Document::Adopt(nullptr), {}};
   bool missing = false;
-  result.document = Adopt(quorva::LoadNativePath(path.c_str(), &result.report, &missing));
+  result.document =
+      Document::Adopt(quorva::LoadNativePath(path.c_str(), &result.report, &missing, for_editing));
   if (missing) {
     result.document = Document();
     result.report = {INI_LOADED, 0, "", 0};
     result.created = true;
   }
+  return result;
+}
+
+}  // namespace detail
+
+inline LoadResult Document::LoadOrNew(const std::filesystem::path& path) {
+  return detail::LoadOrNew(path, false);
+}
+
+inline LoadResult Document::LoadForEditingOrNew(const std::filesystem::path& path) {
+  return detail::LoadOrNew(path, true);
+}
+
+inline LoadResult Document::LoadForEditing(const std::filesystem::path& path) {
+  LoadResult result{Adopt(nullptr), {}};
+  result.document = Adopt(quorva::LoadNativePath(path.c_str(), &result.report, nullptr, true));
+  return result;
+}
+
+inline LoadResult Document::LoadMemoryForEditing(std::string_view bytes) {
+  LoadResult result{Adopt(nullptr), {}};
+  result.document = Adopt(ini_load_memory_for_editing(bytes.data(), bytes.size(), &result.report));
   return result;
 }
 
