@@ -67,6 +67,10 @@ const char* ValueProblem(const char* value);
 
 // The reason a load gives for a file that does not exist, the same pointer every time.
 extern const char kMissingFile[];
+// Fills `*report` (which may be null) for `outcome` (with the fixed reason of the outcome
+// unless `reason` is given) and gives the null a failed load returns.
+IniDocument* Report(IniLoadReport* report, IniLoadOutcome outcome, std::int64_t line = 0,
+                    std::int64_t column = 0, const char* reason = nullptr);
 
 }  // namespace quorva::ini_detail
 
