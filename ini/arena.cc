@@ -9,14 +9,13 @@
 namespace quorva::ini_detail {
 namespace {
 
-constexpr std::size_t kAlign = alignof(void*);
 // Doubling stops here: a block this large is already few among many.
 constexpr std::size_t kLargestStep = std::size_t{256} << 20;
 // No single request may come near the end of the address space, so that adding a header
 // or rounding up can never wrap.
 constexpr std::size_t kLargestRequest = SIZE_MAX / 4;
 
-std::size_t AlignUp(std::size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
+std::size_t AlignUp(std::size_t n) { return (n + alignof(void*) - 1) & ~(alignof(void*) - 1); }
 
 }  // namespace
 
@@ -62,17 +61,15 @@ bool Arena::AddRange(const Block* block) {
   return true;
 }
 
-void* Arena::Allocate(std::size_t size) {
+void* Arena::AllocateInNewBlock(std::size_t size) {
   if (size > kLargestRequest) return nullptr;
   size = AlignUp(size);
-  if (static_cast<std::size_t>(end_ - next_) < size) {
-    const std::size_t wanted = AlignUp(sizeof(Block)) + size;
-    Block* block = NewBlock(next_size_ > wanted ? next_size_ : wanted);
-    if (block == nullptr) return nullptr;
-    if (next_size_ < kLargestStep) next_size_ *= 2;
-    next_ = reinterpret_cast<char*>(block) + AlignUp(sizeof(Block));
-    end_ = reinterpret_cast<char*>(block) + block->size;
-  }
+  const std::size_t wanted = AlignUp(sizeof(Block)) + size;
+  Block* block = NewBlock(next_size_ > wanted ? next_size_ : wanted);
+  if (block == nullptr) return nullptr;
+  if (next_size_ < kLargestStep) next_size_ *= 2;
+  next_ = reinterpret_cast<char*>(block) + AlignUp(sizeof(Block));
+  end_ = reinterpret_cast<char*>(block) + block->size;
   void* piece = next_;
   next_ += size;
   return piece;
@@ -117,6 +114,7 @@ void Arena::Release() {
   range_count_ = 0;
   range_room_ = kInlineRanges;
   next_ = end_ = nullptr;
+  heap_pieces_ = false;
 }
 
 }  // namespace quorva::ini_detail

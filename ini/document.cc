@@ -40,30 +40,9 @@ void ReleaseKeptSource(IniDocument* document) {
   reinterpret_cast<DocumentBlock*>(document)->kept = nullptr;
 }
 
-namespace {
-
-IniSection* InitSection(SectionBlock* block, char* name, const Arena* arena) {
-  IniSection* section = &block->section;
-  section->entries = block->slots;
-  section->count = 0;
-  section->capacity = 10;
-  section->name = name;
-  block->arena = arena;
-  block->has_heap_pieces = false;
-  return section;
-}
-
-}  // namespace
-
 IniSection* NewSectionNamed(char* name) {
   auto* block = static_cast<SectionBlock*>(Allocate(sizeof(SectionBlock)));
   return block == nullptr ? nullptr : InitSection(block, name, nullptr);
-}
-
-IniSection* NewCarvedSection(Arena* arena, char* name, bool kept) {
-  auto* block = static_cast<SectionBlock*>(
-      arena->Allocate(kept ? sizeof(KeptSection) : sizeof(SectionBlock)));
-  return block == nullptr ? nullptr : InitSection(block, name, arena);
 }
 
 }  // namespace quorva::ini_detail
@@ -159,7 +138,7 @@ IniEntry* MakeEntry(const char* key, std::size_t key_size, const char* value,
 }
 
 void AppendEntryOrDie(IniSection* section, IniEntry* entry) {
-  BlockOf(section)->has_heap_pieces = true;
+  ini_detail::MarkHeapPieces(section);
   if (!ini_detail::AppendEntry(section, entry)) ini_detail::OutOfMemory();
 }
 
@@ -179,7 +158,11 @@ IniDocument* ini_new_document(void) {
 
 void ini_free_document(IniDocument* document) {
   if (document == nullptr) return;
-  for (std::int32_t i = 0; i < document->count; ++i) ini_free_section(document->sections[i]);
+  // Sections as they were loaded lie wholly in the arena, with nothing to release alone:
+  // the sections are only looked at when some of them hold heap pieces.
+  if (ini_detail::ArenaOf(document)->HasHeapPieces()) {
+    for (std::int32_t i = 0; i < document->count; ++i) ini_free_section(document->sections[i]);
+  }
   Release(document->sections);
   ini_detail::ArenaOf(document)->Release();
   ini_detail::ReleaseKeptSource(document);
@@ -215,6 +198,7 @@ int ini_add_section(IniDocument* document, IniSection* section) {
   for (std::int32_t i = 0; i < document->count; ++i) {
     if (document->sections[i] == section) return 0;
   }
+  ini_detail::ArenaOf(document)->NoteHeapPieces();  // a section from outside the arena
   std::int32_t found = FindSection(document, section->name);
   if (found >= 0) {
     IniSection* old = document->sections[found];
@@ -261,7 +245,7 @@ int ini_set_value(IniSection* section, const char* key, const char* value) {
   const bool old_inline = old == InlineText(entry);
   PutText(entry, text, key, key_size, value, value_size);
   if (!old_inline) ReleasePiece(section, old);
-  BlockOf(section)->has_heap_pieces = true;
+  ini_detail::MarkHeapPieces(section);
   return 0;
 }
 
@@ -313,7 +297,7 @@ IniSection* ini_copy_section(const IniSection* section, const char* new_name) {
                                   ini_detail::InlineEntries(copy))) {
     ini_detail::OutOfMemory();
   }
-  BlockOf(copy)->has_heap_pieces = true;
+  ini_detail::MarkHeapPieces(copy);
   for (std::size_t i = 0; i < n; ++i) {
     // A later repeat of a key is left out: the copy keeps the first one's value.
     if (repeat[i]) {

@@ -71,19 +71,38 @@ class MemorySource final : public ByteSource {
   std::size_t size_;
 };
 
+// A file. One whose reads have given exactly the size it said it has, the last of them
+// fewer bytes than asked, is at its end: it is not asked again only to say so, which saves
+// a small file a third of its system calls. A file that said nothing, said less, or grew
+// before that read (which then gives more than the size) is read until a read gives none.
 class FileSource final : public ByteSource {
  public:
   FileSource(platform::FileSystem& file_system, platform::File file)
       : file_system_(file_system), file_(file) {}
   bool Read(char* buffer, std::uint32_t size, std::uint32_t* got) override {
-    return file_system_.Read(file_, buffer, size, got);
+    if (ended_) {
+      *got = 0;
+      return true;
+    }
+    if (!file_system_.Read(file_, buffer, size, got)) return false;
+    read_ += *got;
+    ended_ = said_size_ && read_ == size_ && *got < size;
+    return true;
   }
-  bool SizeHint(std::uint64_t* size) override { return file_system_.SizeOf(file_, size); }
+  bool SizeHint(std::uint64_t* size) override {
+    said_size_ = file_system_.SizeOf(file_, &size_);
+    *size = size_;
+    return said_size_;
+  }
   void Finish() override { file_system_.Close(file_); }
 
  private:
   platform::FileSystem& file_system_;
   platform::File file_;
+  bool said_size_ = false;
+  std::uint64_t size_ = 0;
+  std::uint64_t read_ = 0;
+  bool ended_ = false;
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "ini/allocator.h"
 #include "ini/ini.h"
+#include "ini/line_scan.h"
 #include "platform/platform.h"
 
 namespace quorva::ini_detail {
@@ -31,6 +32,9 @@ int StoreEditsFile(platform::FileSystem& file_system, const IniDocument* documen
 // benchmark can make keys that collide, and check that they do.
 std::uint64_t SetHashSeedForTesting(std::uint64_t seed);
 std::uint64_t KeyHashForTesting(const char* bytes, std::size_t length);
+// Test hook: the path loads take from now on (see ini/line_scan.h), so that a test can load
+// the same bytes every way and compare; returns the one it replaces.
+ScanPath SetScanPathForTesting(ScanPath path);
 
 }  // namespace quorva::ini_detail
 

@@ -2,8 +2,9 @@
 #include <cstring>
 #include <new>
 
-#include "ini/byte_scan.h"
 #include "ini/io.h"
+#include "ini/line_builder.h"
+#include "ini/line_scan.h"
 #include "ini/project_internal.h"
 #include "ini/records.h"
 
@@ -22,6 +23,8 @@ constexpr std::size_t kLargestTextStep = std::size_t{256} << 20;
 constexpr std::uint64_t kLargestSource = SIZE_MAX / 4;
 // The first block for records: as large as the file, and at least this much.
 constexpr std::size_t kSmallestRecordBlock = 256;
+// A text block no larger than this lies in the first block of records.
+constexpr std::size_t kCarvedText = 16 * 1024;
 
 // The five bytes that mean something to the reader; every other byte is ordinary. NUL is
 // ordinary too, but marked, since it ends a line's string for every test that follows.
@@ -48,70 +51,25 @@ struct ByteTable {
 };
 constexpr ByteTable kClass;
 
-// The end of the run of ordinary bytes and spaces that starts at `p`: the first byte in
-// [p, end) that is LF, CR, ';', '\' or NUL, or `end`.
-const char* RunEnd(const char* p, const char* end) {
-  return FindSpecial(
-      p, end,
-      [](std::uint64_t word) {
-        return Flag(word, '\n') | Flag(word, '\r') | Flag(word, ';') | Flag(word, '\\') |
-               Flag(word, '\0');
-      },
-      [](unsigned char byte) { return kClass.of[byte] != kOrdinary && kClass.of[byte] != kSpace; });
-}
-
-bool IsSectionHeader(const char* line, std::size_t length) {
-  return length >= 3 && line[0] == '[' && line[length - 1] == ']';
-}
-
-// The first '=' of a key line, or null when the line is none.
-char* KeyLineEquals(char* line, std::size_t length) {
-  auto* equals = static_cast<char*>(std::memchr(line, '=', length));
-  return equals != line ? equals : nullptr;
-}
-
-// Turns "[name]" into "name" in place, so the name starts at the start of its text.
-char* StripBrackets(char* line, std::size_t length) {
-  std::memmove(line, line + 1, length - 1);
-  line[length - 2] = '\0';
-  return line;
-}
-
-// Splits a key line in place at its first '=', dropping the spaces around it.
-void SplitKeyValue(char* line, char* equals, char** key, char** value) {
-  *equals = '\0';
-  for (char* p = equals - 1; p > line && *p == ' '; --p) *p = '\0';
-  char* rest = equals + 1;
-  while (*rest == ' ') ++rest;
-  *key = line;
-  *value = rest;
-}
-
-constexpr char kNoHeaderFirst[] = "expected a section header '[name]' on the first line";
-constexpr char kNeitherKeyNorHeader[] =
-    "expected a key line 'key = value' or a section header '[name]'";
-
 // One load: reads the source into a block of the document's arena, turns the bytes into
 // logical lines in place, and builds each line into the document as soon as it is
 // complete, while its bytes are still in the processor's cache.
 //
 // In place: the bytes of each read land where the text of the lines so far ends, and the
-// lines are written over them, never ahead of the byte being read, since a byte gives at
-// most one byte of text and a line feed gives the NUL that ends its line. Only the last
-// line of a file without a final line feed needs one byte more, which the block keeps
-// free. So the text takes no more room than the file, and usually less: comments, CRs,
-// escapes and outer spaces are gone.
-class Loader {
+// lines are made of them there, never ahead of the byte being read, since a byte gives at
+// most one byte of text and a line feed gives the NUL that ends its line. A plain line
+// (most lines) keeps its bytes where they are, its outer spaces cut off by NULs; a line
+// with escapes, a continuation or CRs of its own is gathered byte by byte towards its
+// start. Only the last line of a file without a final line feed needs one byte more,
+// which the block keeps free. So the text takes no more room than the file.
+class Loader : public LineBuilder {
  public:
   Loader(ByteSource& source, IniDocument* document, LineObserver* observer, Build build,
-         KeptSource* kept)
-      : source_(source),
-        document_(document),
-        arena_(ArenaOf(document)),
-        observer_(observer),
-        build_(build == Build::kDocument),
-        kept_(kept),
-        kept_tail_(kept != nullptr ? &kept->first : nullptr) {}
+         KeptSource* kept, ScanPath path)
+      : LineBuilder(document, observer, build, kept),
+        source_(source),
+        scan_(path),
+        whole_lines_(path != ScanPath::kReference) {}
 
   // Reads and builds, with a first block of text of `first_block` bytes. False when the
   // load failed: `failure_` says why, and for a syntax error `offence_`, `offence_line_`
@@ -121,13 +79,6 @@ class Loader {
     if (!ReadAll(first_block)) return false;
     return offence_ == nullptr || Fail(INI_SYNTAX_ERROR);
   }
-
-  IniLoadOutcome failure_ = INI_LOADED;
-  const char* offence_ = nullptr;  // the first bad line's
-  std::int64_t offence_line_ = 0;
-  std::int64_t offence_column_ = 0;
-  std::int64_t stopped_line_ = 0;  // where the observer asked to stop
-  std::int64_t stopped_column_ = 0;
 
  private:
   bool ReadAll(std::size_t first_block) {
@@ -144,6 +95,7 @@ class Loader {
       if (got == 0) break;
       if (kept_ != nullptr && !Keep(write_, got)) return false;
       chunk_ = write_;
+      scan_.Start(write_, write_ + got);
       if (!Process(write_, write_ + got)) return false;
       chunk_offset_ += got;
     }
@@ -172,21 +124,12 @@ class Loader {
     return true;
   }
 
-  // Where the line just ended stood in the file, for a load for editing.
-  void KeepLine(KeptLine* line, bool is_section) {
-    *line = {nullptr, logical_start_, line_end_, is_section, true};
-    *kept_tail_ = line;
-    kept_tail_ = &line->next;
-  }
-
-  bool Fail(IniLoadOutcome outcome) {
-    failure_ = outcome;
-    return false;
-  }
-
+  // A small text is carved from the records' first block, which Load makes large enough:
+  // a small file then costs one block fewer.
   bool NewTextBlock(std::size_t size) {
-    std::size_t usable = 0;
-    char* block = arena_->AllocateBlock(size, &usable);
+    std::size_t usable = size;
+    char* block = size <= kCarvedText ? static_cast<char*>(arena_->Allocate(size))
+                                      : arena_->AllocateBlock(size, &usable);
     if (block == nullptr) return Fail(INI_OUT_OF_MEMORY);
     write_ = line_ = block;
     end_ = block + usable;
@@ -209,9 +152,16 @@ class Loader {
     return true;
   }
 
-  // Turns the bytes in [read, end) into text at `write_`, ending lines on the way.
+  // Turns the bytes in [read, end) into text, ending lines on the way. Between logical
+  // lines, whole plain lines go at once (WholeLines); the rest, byte by byte.
   bool Process(char* read, char* const end) {
     while (read < end) {
+      if (whole_lines_ && !blocked_ && write_ == line_ && !comment_ && !escape_) {
+        read = WholeLines(read, end);
+        if (read == nullptr) return false;
+        if (read == end) break;
+        blocked_ = true;  // the byte machine takes the next line
+      }
       if (comment_) {
         // A comment runs to the end of the physical line: a backslash in it neither
         // escapes nor continues the line.
@@ -244,6 +194,7 @@ class Loader {
         case kLineFeed:
           if (kept_ != nullptr)
             line_end_ = static_cast<std::uint64_t>(chunk_offset_ + (read - chunk_));
+          blocked_ = false;
           if (write_ == line_) {  // blank and comment-only lines produce nothing
             logical_start_ = line_end_;
             continue;
@@ -266,8 +217,12 @@ class Loader {
       // This byte and the run of ordinary bytes and spaces behind it go to the text whole.
       if (kind == kNul) nul_in_line_ = true;
       char* run = read - 1;
-      read = const_cast<char*>(RunEnd(read, end));
+      const char* equals;
+      read = const_cast<char*>(scan_.Next(read, &equals));
       if (write_ == line_) {
+        // A line's text starts where its first byte is: the lines before it are not moved
+        // up to it, so a file's lines stay where they were read.
+        write_ = line_ = run;
         line_start_ = line_feeds_ + 1;
         column_start_ = chunk_offset_ + (run - chunk_) - last_line_feed_;
       }
@@ -289,106 +244,88 @@ class Loader {
     if (nul_in_line_) length = std::strlen(line);
     nul_in_line_ = false;
     line_ = ++write_;
-    // The first line must be a header; each later line is tested as a key line first, and
-    // only a line that is no key line may be a header.
-    const bool first = !seen_line_;
-    seen_line_ = true;
-    if (!first) {
-      if (char* equals = KeyLineEquals(line, length)) return AddEntry(line, equals);
-    }
-    if (IsSectionHeader(line, length)) return AddSection(StripBrackets(line, length));
-    return BadLine(line, first ? kNoHeaderFirst : kNeitherKeyNorHeader);
+    return Take(line, length, KeyLineEquals(line, length));
   }
 
-  // A line that breaks the structure rejects the file. An observer is told, and the load
-  // goes on with the next line; the first bad line is the one reported. Kept out of the
-  // path of good lines, which it would slow down if it were inlined there.
-  [[gnu::noinline]] bool BadLine(const char* line, const char* reason) {
-    if (offence_ == nullptr) {
-      offence_ = reason;
-      offence_line_ = line_start_;
-      offence_column_ = column_start_;
-    }
-    return observer_ == nullptr ? Fail(INI_SYNTAX_ERROR)
-                                : Tell(INI_BAD_LINE, nullptr, nullptr, line, reason);
-  }
-
-  // Hands a line to the observer; one that asks to stop ends the load there.
-  [[gnu::noinline]] bool Tell(IniLineKind kind, const char* key, const char* value,
-                              const char* text, const char* reason) {
-    if (observer_->OnLine(
-            {kind, line_start_, column_start_, section_name_, key, value, text, reason})) {
-      return true;
-    }
-    stopped_line_ = line_start_;
-    stopped_column_ = column_start_;
-    return Fail(INI_STOPPED);
-  }
-
-  bool AddSection(char* name) {
-    section_name_ = name;
-    if (build_) {
-      IniSection* section = NewCarvedSection(arena_, name, kept_ != nullptr);
-      if (section == nullptr || !AppendSection(document_, section)) return Fail(INI_OUT_OF_MEMORY);
-      section_ = section;
-      if (kept_ != nullptr) {
-        KeepLine(&KeptOf(section)->line, true);
-        KeptOf(section)->body_end = line_end_;
-        logical_start_ = line_end_;
+  // Takes, from `read`, whole physical lines that are plain: ordinary bytes and spaces only,
+  // ended by LF or CR LF, or by a comment running to LF. Such a line is read by the rules of
+  // the byte machine without it: its outer spaces go, a NUL goes where its text ends, and
+  // its bytes stay in place. Gives where it stopped, at the start of a line it cannot take
+  // (one with an escape, a CR of its own or a NUL, or one not ended in [read, end)), or
+  // null when the load failed.
+  char* WholeLines(char* read, char* const end) {
+    while (read < end) {
+      const char* found;
+      char* special = const_cast<char*>(scan_.Next(read, &found));
+      char* text_end = special;  // the line's text ends here, before its outer spaces go
+      char* lf = special;
+      if (special == end) return Unended(read, end);
+      if (*special == '\r') {
+        if (special + 1 == end || special[1] != '\n') return read;
+        lf = special + 1;
+      } else if (*special == ';') {
+        lf =
+            static_cast<char*>(std::memchr(special, '\n', static_cast<std::size_t>(end - special)));
+        if (lf == nullptr) return read;
+      } else if (*special != '\n') {
+        return read;
       }
+      const std::int64_t lf_offset = chunk_offset_ + (lf - chunk_);
+      if (kept_ != nullptr) line_end_ = static_cast<std::uint64_t>(lf_offset + 1);
+      char* text = read;
+      while (text < text_end && *text == ' ') ++text;
+      if (text == text_end) {  // a blank or comment-only line
+        logical_start_ = line_end_;
+      } else {
+        while (text_end[-1] == ' ') --text_end;
+        *text_end = '\0';
+        line_start_ = line_feeds_ + 1;
+        column_start_ = chunk_offset_ + (text - chunk_) - last_line_feed_;
+        auto* equals = const_cast<char*>(found);
+        if (!Take(text, static_cast<std::size_t>(text_end - text),
+                  equals != text ? equals : nullptr)) {
+          return nullptr;
+        }
+      }
+      ++line_feeds_;
+      last_line_feed_ = lf_offset;
+      read = write_ = line_ = lf + 1;
     }
-    return observer_ == nullptr || Tell(INI_HEADER, nullptr, nullptr, nullptr, nullptr);
+    return read;
   }
 
-  bool AddEntry(char* line, char* equals) {
-    IniEntry split;
-    IniEntry* entry = &split;
-    if (build_) {
-      entry = static_cast<IniEntry*>(
-          arena_->Allocate(kept_ != nullptr ? sizeof(KeptEntry) : sizeof(IniEntry)));
-      if (entry == nullptr) return Fail(INI_OUT_OF_MEMORY);
+  // A plain line that runs past the bytes read so far: its text so far is gathered as the
+  // byte machine would have gathered it, which goes on with it, so that a long line is
+  // scanned once.
+  char* Unended(char* read, char* const end) {
+    char* text = read;
+    while (text < end && *text == ' ') ++text;
+    if (text < end) {
+      line_ = text;
+      write_ = end;
+      line_start_ = line_feeds_ + 1;
+      column_start_ = chunk_offset_ + (text - chunk_) - last_line_feed_;
     }
-    SplitKeyValue(line, equals, &entry->key, &entry->value);
-    if (kept_ != nullptr && section_ != nullptr) {
-      KeepLine(&KeptOf(entry)->line, false);
-      KeptOf(entry)->loaded_value = entry->value;
-      KeptOf(section_)->body_end = line_end_;
-      logical_start_ = line_end_;
-    }
-    // Only an observed load, past a bad first line, meets key lines before any section.
-    if (build_ && section_ != nullptr && !AppendEntry(section_, entry))
-      return Fail(INI_OUT_OF_MEMORY);
-    return observer_ == nullptr || Tell(INI_ENTRY, entry->key, entry->value, nullptr, nullptr);
+    return end;
   }
 
   ByteSource& source_;
-  IniDocument* document_;
-  Arena* arena_;
-  IniSection* section_ = nullptr;  // the section that key lines go to
-  const char* section_name_ = "";  // and its name, also when no document is built
-  char* write_ = nullptr;          // where the next byte of text goes
-  char* line_ = nullptr;           // where the line being gathered starts
-  char* end_ = nullptr;            // the end of the text block
-  std::size_t block_size_ = 0;     // the size of the text block
-  LineObserver* observer_;
-  const bool build_;  // records are made for a document, not only lines told
-  // A load for editing: the file's bytes and lines, where the line being gathered began in
-  // the file and where it ended; else null.
-  KeptSource* kept_;
-  KeptLine** kept_tail_;
+  char* write_ = nullptr;       // where the next byte of text goes
+  char* line_ = nullptr;        // where the line being gathered starts
+  char* end_ = nullptr;         // the end of the text block
+  std::size_t block_size_ = 0;  // the size of the text block
+  bool blocked_ = false;        // the line being read is one WholeLines could not take
   std::uint64_t kept_room_ = 0;
-  std::uint64_t logical_start_ = 0;
-  std::uint64_t line_end_ = 0;
   std::uint64_t continued_at_ = 0;  // past the last line feed that continued a line
+  LineScanner scan_;        // finds the bytes that mean something in a read, and each first '='
+  const bool whole_lines_;  // plain lines are taken whole, not byte by byte
+
   bool escape_ = false;
   bool comment_ = false;
   bool nul_in_line_ = false;  // the line holds a NUL: its string ends there
-  bool seen_line_ = false;    // a logical line has ended
-  // Where the current line begins: its physical line, and its byte in it (1-based). The
-  // byte is counted from the offsets of the read that holds it (`chunk_` is where that
-  // read landed, `chunk_offset_` its offset in the file) and of the last line feed.
-  std::int64_t line_start_ = 0;
-  std::int64_t column_start_ = 0;
+  // Where the current line begins (`line_start_` and `column_start_`) is counted from the
+  // offsets of the read that holds it (`chunk_` is where that read landed, `chunk_offset_`
+  // its offset in the file) and of the last line feed.
   std::int64_t line_feeds_ = 0;
   const char* chunk_ = nullptr;
   std::int64_t chunk_offset_ = 0;
@@ -412,6 +349,7 @@ IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* obser
       size_known ? static_cast<std::size_t>(size) + 2 : kUnknownSizeBlock;
   std::size_t record_block = build != Build::kParseOnly ? static_cast<std::size_t>(size) : 0;
   if (record_block < kSmallestRecordBlock) record_block = kSmallestRecordBlock;
+  if (text_block <= kCarvedText) record_block += text_block + 16;  // room for the text too
   IniDocument* document = NewDocument(record_block);
   if (document == nullptr) {
     source.Finish();
@@ -429,7 +367,8 @@ IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* obser
     reinterpret_cast<DocumentBlock*>(document)->kept = kept;
   }
   Loader loader(source, document, observer,
-                build == Build::kParseOnly ? Build::kParseOnly : Build::kDocument, kept);
+                build == Build::kParseOnly ? Build::kParseOnly : Build::kDocument, kept,
+                ScanPathOfLoads());
   const bool loaded = loader.Run(text_block);
   source.Finish();
   if (!loaded || build == Build::kParseOnly) ini_free_document(document);

@@ -21,9 +21,10 @@ namespace quorva::ini_detail {
 constexpr std::int32_t kCapacityStep = 10;
 
 inline std::size_t RoomFor(std::int32_t capacity) {
-  std::size_t room = kCapacityStep;
-  while (room < static_cast<std::size_t>(capacity)) room *= 2;
-  return room;
+  if (capacity <= kCapacityStep) return kCapacityStep;
+  // kCapacityStep times the least power of two of steps that holds `capacity`.
+  const auto steps = static_cast<std::uint64_t>(capacity - 1) / kCapacityStep;  // at least 1
+  return std::size_t{kCapacityStep} << (64 - __builtin_clzll(steps));
 }
 
 // Gives the array of `count` items the room of `capacity` slots, when its present room
@@ -48,19 +49,25 @@ bool GrowRoom(T*** items, std::int32_t count, std::int32_t old_capacity, std::in
   return true;
 }
 
+// A full array: `capacity` 10 larger, with new room when its present room is smaller.
+template <typename T>
+[[gnu::noinline]] bool GrowFull(T*** items, std::int32_t* capacity, T** inline_items) {
+  const std::int32_t n = *capacity;
+  if (n > INT32_MAX - kCapacityStep || !GrowRoom(items, n, n, n + kCapacityStep, inline_items)) {
+    return false;
+  }
+  *capacity = n + kCapacityStep;
+  return true;
+}
+
 // Appends `item` at `*count`. An array found full gets `capacity` 10 larger, and new room
 // when its present room is smaller than that. Returns false, changing nothing, when the
 // array cannot grow.
 template <typename T>
-bool Append(T*** items, std::int32_t* count, std::int32_t* capacity, T* item,
-            T** inline_items = nullptr) {
+inline bool Append(T*** items, std::int32_t* count, std::int32_t* capacity, T* item,
+                   T** inline_items = nullptr) {
   const std::int32_t n = *count;
-  if (n == *capacity) {
-    if (n > INT32_MAX - kCapacityStep || !GrowRoom(items, n, n, n + kCapacityStep, inline_items)) {
-      return false;
-    }
-    *capacity = n + kCapacityStep;
-  }
+  if (n == *capacity && !GrowFull(items, capacity, inline_items)) return false;
   (*items)[n] = item;
   *count = n + 1;
   return true;
@@ -87,9 +94,10 @@ bool PrepareAppends(T*** items, std::int32_t count, std::int32_t* capacity, std:
 // (`has_heap_pieces`), and its release paths ask the arena which pieces are whose.
 struct SectionBlock {
   IniSection section;
-  IniEntry* slots[kCapacityStep];
+  // Before the slots, so that releasing a document reads one cache line of each section.
   const Arena* arena;    // the arena the section was carved from, or null for a heap section
   bool has_heap_pieces;  // it holds pieces of the heap beside carved ones
+  IniEntry* slots[kCapacityStep];
 };
 
 inline SectionBlock* BlockOf(const IniSection* section) {
@@ -202,12 +210,24 @@ inline Arena* ArenaOf(IniDocument* document) {
   return &reinterpret_cast<DocumentBlock*>(document)->arena;
 }
 
+// A section given pieces of the heap: its own flag, and its arena's, for the release of its
+// document.
+inline void MarkHeapPieces(IniSection* section) {
+  SectionBlock* block = BlockOf(section);
+  block->has_heap_pieces = true;
+  if (block->arena != nullptr) block->arena->NoteHeapPieces();
+}
+
 inline bool AppendEntry(IniSection* section, IniEntry* entry) {
+  // An array about to outgrow its inline slots takes a heap block.
+  const Arena* arena = BlockOf(section)->arena;
+  if (section->count == section->capacity && arena != nullptr) arena->NoteHeapPieces();
   return Append(&section->entries, &section->count, &section->capacity, entry,
                 InlineEntries(section));
 }
 
 inline bool AppendSection(IniDocument* document, IniSection* section) {
+  if (BlockOf(section)->arena != ArenaOf(document)) ArenaOf(document)->NoteHeapPieces();
   return Append(&document->sections, &document->count, &document->capacity, section);
 }
 
@@ -216,9 +236,26 @@ inline bool AppendSection(IniDocument* document, IniSection* section) {
 // heap section takes over `name`, a heap block, only on success.
 IniDocument* NewDocument(std::size_t arena_block = 0);
 IniSection* NewSectionNamed(char* name);
+// A section record in `block`, empty, with its 10 inline slots; `arena` is the one it was
+// carved from, or null.
+inline IniSection* InitSection(SectionBlock* block, char* name, const Arena* arena) {
+  IniSection* section = &block->section;
+  section->entries = block->slots;
+  section->count = 0;
+  section->capacity = kCapacityStep;
+  section->name = name;
+  block->arena = arena;
+  block->has_heap_pieces = false;
+  return section;
+}
+
 // A section carved from `arena`, named by `name`, which lies in the arena too; with `kept`
-// a KeptSection, whose line the caller fills.
-IniSection* NewCarvedSection(Arena* arena, char* name, bool kept = false);
+// a KeptSection, whose line the caller fills. Inline: the loader makes one a header line.
+inline IniSection* NewCarvedSection(Arena* arena, char* name, bool kept = false) {
+  auto* block = static_cast<SectionBlock*>(
+      arena->Allocate(kept ? sizeof(KeptSection) : sizeof(SectionBlock)));
+  return block == nullptr ? nullptr : InitSection(block, name, arena);
+}
 // Releases what a document loaded for editing keeps of its file.
 void ReleaseKeptSource(IniDocument* document);
 

@@ -15,6 +15,9 @@ namespace quorva::platform {
 // An open file. Its value means something only to the FileSystem that opened it.
 struct File {
   std::intptr_t value = -1;
+  // The size of a regular file as it was found when it was opened for reading, where that
+  // look came at no cost; -1 when not known (SizeOf then asks the system).
+  std::int64_t size_at_open = -1;
 };
 
 // Room for a file name, or on Windows a whole path, kept in a Replacement.
@@ -118,8 +121,9 @@ class FileSystem {
 
   // Opens an existing file for reading, shared with other readers but not with writers.
   virtual Opened OpenForReading(const char* path, Accept accept, File* file) = 0;
-  // The size of an open file, as the system knows it now: a hint, since a file may grow
-  // or shrink while it is read, and pseudo-files say 0. False when it is not known.
+  // The size of an open file, as the system knows it now (or as it knew it at the open,
+  // File::size_at_open): a hint, since a file may grow or shrink while it is read, and
+  // pseudo-files say 0. False when it is not known.
   virtual bool SizeOf(File file, std::uint64_t* size) = 0;
   // Reads up to `size` bytes. A successful read of 0 bytes means the end of the file.
   virtual bool Read(File file, void* buffer, std::uint32_t size, std::uint32_t* got) = 0;

@@ -458,10 +458,15 @@ class PosixFileSystem final : public FileSystem {
       return opened;
     }
     file->value = fd;
+    file->size_at_open = S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : -1;
     return opened;
   }
 
   bool SizeOf(File file, std::uint64_t* size) override {
+    if (file.size_at_open >= 0) {
+      *size = static_cast<std::uint64_t>(file.size_at_open);
+      return true;
+    }
     struct stat st;
     if (fstat(Fd(file), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     *size = static_cast<std::uint64_t>(st.st_size);
