@@ -15,7 +15,8 @@ KeptEntry* EntryOf(KeptLine* line) {
   return reinterpret_cast<KeptEntry*>(reinterpret_cast<char*>(line) - offsetof(KeptEntry, line));
 }
 KeptSection* SectionOf(KeptLine* line) {
-  return reinterpret_cast<KeptSection*>(reinterpret_cast<char*>(line) - offsetof(KeptSection, line));
+  return reinterpret_cast<KeptSection*>(reinterpret_cast<char*>(line) -
+                                        offsetof(KeptSection, line));
 }
 
 // Loaded sections are carved from the document's arena, and so are the entries they were
@@ -25,7 +26,9 @@ bool IsLoaded(const IniSection* section, const IniEntry* entry) {
   const SectionBlock* block = BlockOf(section);
   return block->arena != nullptr && (!block->has_heap_pieces || block->arena->Owns(entry));
 }
-bool IsChanged(IniEntry* entry) { return std::strcmp(entry->value, KeptOf(entry)->loaded_value) != 0; }
+bool IsChanged(IniEntry* entry) {
+  return std::strcmp(entry->value, KeptOf(entry)->loaded_value) != 0;
+}
 
 // What a new value keeps of its entry's lines: the text before the value (the key, the
 // spaces around the first '=' on its line) and a comment on the last line with the spaces
@@ -78,7 +81,8 @@ Around AroundValue(const char* bytes, const KeptLine& line) {
   }
   around.suffix_start = semicolon;
   if (semicolon < around.suffix_end) {
-    while (around.suffix_start > last && bytes[around.suffix_start - 1] == ' ') --around.suffix_start;
+    while (around.suffix_start > last && bytes[around.suffix_start - 1] == ' ')
+      --around.suffix_start;
   }
   return around;
 }
@@ -92,8 +96,10 @@ class Editor {
         bytes_(kept_.bytes),
         out_(out) {
     // The file's line end: CR LF when its first line ends so.
-    const void* lf = kept_.size == 0 ? nullptr : std::memchr(bytes_, '\n', static_cast<std::size_t>(kept_.size));
-    if (lf != nullptr && lf != bytes_ && static_cast<const char*>(lf)[-1] == '\r') line_end_ = "\r\n";
+    const void* lf =
+        kept_.size == 0 ? nullptr : std::memchr(bytes_, '\n', static_cast<std::size_t>(kept_.size));
+    if (lf != nullptr && lf != bytes_ && static_cast<const char*>(lf)[-1] == '\r')
+      line_end_ = "\r\n";
   }
 
   bool Write() {
@@ -116,9 +122,11 @@ class Editor {
         if (!Copy(line->start, line->end)) return false;
       } else if (line->present) {
         IniEntry* entry = &EntryOf(line)->entry;
-        if (!(IsChanged(entry) ? Replace(*line, entry->value) : Copy(line->start, line->end))) return false;
+        if (!(IsChanged(entry) ? Replace(*line, entry->value) : Copy(line->start, line->end)))
+          return false;
       }
-      if (open != nullptr && line->end == open->body_end && !NewEntries(&open->block.section)) return false;
+      if (open != nullptr && line->end == open->body_end && !NewEntries(&open->block.section))
+        return false;
     }
     if (!Copy(at, kept_.size)) return false;
     return NewSections() && out_->Flush();
@@ -133,7 +141,8 @@ class Editor {
       if (!IsLoaded(section)) continue;
       KeptOf(section)->line.present = true;
       for (std::int32_t e = 0; e < section->count; ++e) {
-        if (IsLoaded(section, section->entries[e])) KeptOf(section->entries[e])->line.present = true;
+        if (IsLoaded(section, section->entries[e]))
+          KeptOf(section->entries[e])->line.present = true;
       }
     }
   }
@@ -176,7 +185,8 @@ class Editor {
       return false;
     }
     ends_line_ = false;
-    const bool copied = Copy(around.suffix_start, around.suffix_end) && Copy(around.suffix_end, line.end);
+    const bool copied =
+        Copy(around.suffix_start, around.suffix_end) && Copy(around.suffix_end, line.end);
     open_ = false;  // the old value's escape or continuation went with it
     return copied;
   }
@@ -203,7 +213,8 @@ class Editor {
     for (std::int32_t s = 0; s < document_->count; ++s) {
       IniSection* section = document_->sections[s];
       if (IsLoaded(section)) continue;
-      if (!EndLine() || !Put("[") || !Put(section->name) || !Put("]") || !Put(line_end_)) return false;
+      if (!EndLine() || !Put("[") || !Put(section->name) || !Put("]") || !Put(line_end_))
+        return false;
       for (std::int32_t e = 0; e < section->count; ++e) {
         if (!NewEntry(section->entries[e])) return false;
       }
@@ -240,7 +251,8 @@ class FingerprintingSink final : public ByteSink {
 // last stored: read through and fingerprinted.
 bool Unchanged(platform::FileSystem& file_system, const char* path, const KeptSource& kept) {
   platform::File file;
-  if (file_system.OpenForReading(path, platform::Accept::kRegularFile, &file) != platform::Opened::kYes) {
+  if (file_system.OpenForReading(path, platform::Accept::kRegularFile, &file) !=
+      platform::Opened::kYes) {
     return false;
   }
   Fingerprint now;
@@ -289,12 +301,13 @@ int CheckEdits(const IniDocument* document, IniCheckReport* report) {
 }
 
 bool StoreEdits(const IniDocument* document, ByteSink& sink) {
-  if (KeptSourceOf(document) == nullptr) return Store(document, sink);
+  if (KeptSourceOf(document) == nullptr) return Store(document, sink) == 0;
   Output out(sink);
   return Editor(document, &out).Write();
 }
 
-int StoreEditsFile(platform::FileSystem& file_system, const IniDocument* document, const char* path) {
+int StoreEditsFile(platform::FileSystem& file_system, const IniDocument* document,
+                   const char* path) {
   if (document == nullptr) return -1;
   KeptSource* kept = KeptSourceOf(document);
   if (CheckEdits(document, nullptr) != 0) return -3;

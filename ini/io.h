@@ -50,8 +50,9 @@ class LineObserver {
 enum class Build { kDocument, kParseOnly, kKeepingText };
 IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* observer = nullptr,
                   Build build = Build::kDocument);
-// False when a write failed. Writes whatever the document holds: see CheckDocument.
-bool Store(const IniDocument* document, ByteSink& sink);
+// 0; -2 when a write failed; -3 when the document holds what would not read back the same
+// (see CheckDocument), found on the way, whereupon nothing more is written.
+int Store(const IniDocument* document, ByteSink& sink);
 // The text of a document loaded for editing with its changes, as ini_store_edits writes it;
 // Store for any other document.
 bool StoreEdits(const IniDocument* document, ByteSink& sink);

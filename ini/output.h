@@ -11,6 +11,7 @@
 #include "ini/allocator.h"
 #include "ini/byte_scan.h"
 #include "ini/io.h"
+#include "ini/line_scan.h"
 #include "platform/platform.h"
 
 namespace quorva::ini_detail {
@@ -27,7 +28,7 @@ constexpr std::size_t kFallbackBlock = 512;
 // instead: storing then takes more writes, but it never fails for lack of memory.
 class Output {
  public:
-  explicit Output(ByteSink& sink) : sink_(sink) {
+  explicit Output(ByteSink& sink) : sink_(sink), care_(CareChecksOf(ScanPathOfLoads())) {
     block_ = static_cast<char*>(Allocate(kOutputBlock));
     size_ = kOutputBlock;
     if (block_ == nullptr) {
@@ -57,6 +58,32 @@ class Output {
     if (used_ == size_ && !Flush()) return false;
     block_[used_++] = c;
     return true;
+  }
+
+  // Puts the `length` bytes of a key (or a later section name) or a value as they are, in
+  // pieces the block has room for, as long as no byte needs care (see NeedsCare): no escape
+  // is needed then, and it reads back. Each piece is copied first and looked at where it landed, 16
+  // or 32 bytes at a time, since the block, unlike the text, may be read past its end. Gives how
+  // many bytes went out so: all of them, or fewer when a piece needs care (the caller checks and
+  // escapes the rest byte by byte), or when a write failed (`*failed`); none for the
+  // reference path.
+  std::size_t PutPlain(const char* text, std::size_t length, bool key, bool* failed) {
+    const NeedsCare needs_care = key ? care_.key : care_.value;
+    if (needs_care == nullptr) return 0;
+    constexpr std::size_t kLookBeyond = 64;  // what a kernel may read past a piece
+    std::size_t done = 0;
+    while (done < length) {
+      if (size_ - used_ <= kLookBeyond && !Flush()) {
+        *failed = true;
+        return done;
+      }
+      const std::size_t n = std::min(length - done, size_ - used_ - kLookBeyond);
+      std::memcpy(block_ + used_, text + done, n);
+      if (needs_care(block_ + used_, n)) return done;
+      used_ += n;
+      done += n;
+    }
+    return done;
   }
 
   // Puts `text` with a backslash before each ';' and each backslash. Text that fits the
@@ -125,6 +152,7 @@ class Output {
 
  private:
   ByteSink& sink_;
+  const CareChecks care_;  // of the scan path loads take; null for the reference
   char* block_;
   std::size_t size_;
   std::size_t used_ = 0;

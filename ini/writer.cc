@@ -11,24 +11,106 @@
 namespace quorva::ini_detail {
 namespace {
 
-bool WriteDocument(const IniDocument* document, Output* out) {
+// What a text of the document is to the writer.
+enum class Text { kKey, kValue, kName, kFirstName };
+
+// Why `text` cannot be written so that it reads back the same, or null; for a value, only
+// its bytes from `from` are looked at, the ones before having gone out good.
+const char* ProblemOf(const char* text, Text kind, std::size_t from) {
+  switch (kind) {
+    case Text::kKey:
+      return KeyProblem(text);
+    case Text::kValue:
+      return ValueProblem(text + from);
+    default:
+      return NameProblem(text, kind == Text::kFirstName);
+  }
+}
+
+// Puts a key or a value escaped, or a section name as it is (the format has no escape for
+// names), when it reads back the same: at memcpy speed as long as none of its bytes needs
+// care (Output::PutPlain), the rest checked and, but for a name, escaped byte by byte. A
+// name after the first rules out the bytes a key does, so that a key's check serves for
+// it; the first name may hold '='. 0, -2 when a write failed, -3 when the text cannot be
+// carried.
+int PutText(Output* out, const char* text, Text kind) {
+  const std::size_t length = std::strlen(text);
+  const bool plain_ends =
+      kind == Text::kValue || (kind == Text::kName && length > 0) ||
+      (kind == Text::kKey && length > 0 && text[0] != ' ' && text[length - 1] != ' ');
+  std::size_t done = 0;
+  if (plain_ends) {
+    bool failed = false;
+    done = out->PutPlain(text, length, kind != Text::kValue, &failed);
+    if (failed) return -2;
+    if (done == length) return 0;
+  }
+  if (ProblemOf(text, kind, done) != nullptr) return -3;
+  const bool put = kind == Text::kKey || kind == Text::kValue
+                       ? out->PutEscapedInRuns(text + done, text + length)
+                       : out->Put(text + done, length - done);
+  return put ? 0 : -2;
+}
+
+// Writes the document, checking on the way what CheckDocument checks, so that its text is
+// gone over once: 0, -2 when a write failed, -3 at the first part that cannot be carried.
+int WriteDocument(const IniDocument* document, Output* out) {
   for (std::int32_t s = 0; s < document->count; ++s) {
     const IniSection* section = document->sections[s];
-    // Section names are written as they are: the format has no escape for them.
-    if (!out->PutChar('[') || !out->Put(section->name, std::strlen(section->name)) ||
-        !out->Put("]\n", 2)) {
-      return false;
-    }
+    const Text name = s == 0 ? Text::kFirstName : Text::kName;
+    int result = out->PutChar('[') ? PutText(out, section->name, name) : -2;
+    if (result == 0 && !out->Put("]\n", 2)) result = -2;
+    if (result != 0) return result;
     for (std::int32_t e = 0; e < section->count; ++e) {
       const IniEntry* entry = section->entries[e];
-      if (!out->PutEscaped(entry->key) || !out->PutChar('=') || !out->PutEscaped(entry->value) ||
-          !out->PutChar('\n')) {
-        return false;
-      }
+      result = PutText(out, entry->key, Text::kKey);
+      if (result == 0) result = out->PutChar('=') ? PutText(out, entry->value, Text::kValue) : -2;
+      if (result == 0 && !out->PutChar('\n')) result = -2;
+      if (result != 0) return result;
     }
   }
-  return out->Flush();
+  return out->Flush() ? 0 : -2;
 }
+
+// The file that replaces `path`, begun at the first write: a document refused before its
+// first block is full (every document of less than a block) creates nothing.
+class ReplacingSink final : public ByteSink {
+ public:
+  ReplacingSink(platform::FileSystem& file_system, const char* path, platform::AtLink at_link)
+      : file_system_(file_system), path_(path), at_link_(at_link) {}
+  ~ReplacingSink() override {
+    if (begun_) file_system_.AbandonReplacing(&replacement_);
+  }
+
+  // False when the file could not be created.
+  bool Begin() {
+    if (!begun_ && !failed_) {
+      begun_ = file_system_.BeginReplacing(path_, at_link_, &replacement_);
+      failed_ = !begun_;
+    }
+    return begun_;
+  }
+  bool Write(const char* data, std::size_t size) override {
+    std::uint32_t written = 0;
+    return Begin() &&
+           file_system_.Write(replacement_.file, data, static_cast<std::uint32_t>(size),
+                              &written) &&
+           written == size;
+  }
+  bool Finish() {
+    begun_ = false;
+    return file_system_.FinishReplacing(&replacement_);
+  }
+  bool created() const { return !failed_; }
+
+ private:
+  platform::FileSystem& file_system_;
+  const char* path_;
+  platform::AtLink at_link_;
+  platform::Replacement replacement_;
+  bool begun_ = false;
+  bool failed_ = false;
+};
 
 // Why a document cannot be written so that it reads back the same: the texts of
 // IniCheckReport.reason.
@@ -66,6 +148,9 @@ const char* NameProblem(const char* name, bool first) {
 
 // Keys are escaped, but a reader drops a key's outer spaces and ends it at the first '='.
 const char* KeyProblem(const char* key) {
+  // Most keys are good, which one look tells: no '=', CR or LF, and no space at either end.
+  const std::size_t clean = std::strcspn(key, "=\r\n");
+  if (key[clean] == '\0' && clean > 0 && key[0] != ' ' && key[clean - 1] != ' ') return nullptr;
   const std::size_t length = std::strlen(key);
   if (std::strspn(key, " ") == length) return kEmptyKey;
   if (key[0] == ' ' || key[length - 1] == ' ') return kKeySpace;
@@ -101,7 +186,7 @@ int CheckDocument(const IniDocument* document, IniCheckReport* report) {
   return 0;
 }
 
-bool Store(const IniDocument* document, ByteSink& sink) {
+int Store(const IniDocument* document, ByteSink& sink) {
   Output out(sink);
   return WriteDocument(document, &out);
 }
@@ -109,15 +194,15 @@ bool Store(const IniDocument* document, ByteSink& sink) {
 int StoreFile(platform::FileSystem& file_system, const IniDocument* document, const char* path,
               platform::AtLink at_link) {
   if (document == nullptr) return -1;
-  if (CheckDocument(document, nullptr) != 0) return -3;
-  platform::Replacement replacement;
-  if (!file_system.BeginReplacing(path, at_link, &replacement)) return -1;
-  FileSink sink(file_system, replacement.file);
-  if (!Store(document, sink)) {
-    file_system.AbandonReplacing(&replacement);
-    return -2;
-  }
-  return file_system.FinishReplacing(&replacement) ? 0 : -2;
+  ReplacingSink sink(file_system, path, at_link);
+  int stored = Store(document, sink);
+  // A document that cannot be carried is refused as such, also when the file could not be
+  // created or written before the store came to the part that cannot be.
+  if (stored == -2 && CheckDocument(document, nullptr) != 0) stored = -3;
+  if (stored == 0 && !sink.Begin()) stored = -2;  // a document with no text: an empty file
+  if (stored == -2 && !sink.created()) return -1;
+  if (stored != 0) return stored;  // the sink abandons what it began
+  return sink.Finish() ? 0 : -2;
 }
 
 }  // namespace quorva::ini_detail
@@ -135,9 +220,9 @@ int ini_check_document(const IniDocument* document, IniCheckReport* report) {
 
 char* ini_store_memory(const IniDocument* document, size_t* size) {
   *size = 0;
-  if (ini_detail::CheckDocument(document, nullptr) != 0) return nullptr;
+  if (document == nullptr) return nullptr;
   ini_detail::MemorySink sink;
-  if (!ini_detail::Store(document, sink)) return nullptr;
+  if (ini_detail::Store(document, sink) != 0) return nullptr;
   return sink.Take(size);
 }
 

@@ -260,6 +260,23 @@ TEST(IniWriter, RefusesWhatWouldNotReadBack) {
       EXPECT_EQ(disk.files["f.ini"], "old") << c.name;
       EXPECT_EQ(bytes, nullptr) << c.name;
       EXPECT_EQ(size, 0u) << c.name;
+
+      // The same refusal behind a first section larger than the writer's block, so that it
+      // is found after the file was begun: the old file stays, with nothing beside it, and
+      // where no file can be created the refusal is still what is reported.
+      std::vector<Section> behind = c.sections;
+      behind.insert(behind.begin(), Section{"big", {}});
+      for (int k = 0; k < 12000; ++k) behind[0].entries.push_back({"k" + std::to_string(k), "v"});
+      IniDocument* large = MakeDocument(behind);
+      FakeFileSystem late, blocked;
+      late.files["f.ini"] = "old";
+      blocked.directories.insert("f.ini");
+      EXPECT_EQ(ini_detail::StoreFile(late, large, "f.ini"), -3) << c.name;
+      EXPECT_GT(late.Count(Op::kWrite), 0u) << c.name << ": found after a write";
+      EXPECT_EQ(late.files, (std::map<std::string, std::string>{{"f.ini", "old"}})) << c.name;
+      EXPECT_EQ(late.OpenFiles(), 0u) << c.name;
+      EXPECT_EQ(ini_detail::StoreFile(blocked, large, "f.ini"), -3) << c.name;
+      ini_free_document(large);
     }
     ini_free_memory(bytes);
     ini_free_document(document);
