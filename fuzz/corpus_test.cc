@@ -26,6 +26,7 @@ void Replay(const char* corpus, Check check) {
 }
 
 TEST(FuzzCorpus, Reader) { Replay("reader", fuzz::CheckReader); }
+TEST(FuzzCorpus, GrownReader) { Replay("reader", fuzz::CheckGrownReader); }
 TEST(FuzzCorpus, RoundTrip) { Replay("reader", fuzz::CheckRoundTrip); }
 TEST(FuzzCorpus, Editing) { Replay("reader", fuzz::CheckEditing); }
 TEST(FuzzCorpus, DocumentOperations) { Replay("document", fuzz::CheckDocumentOperations); }

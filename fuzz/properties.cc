@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -178,19 +179,72 @@ std::string CheckParsed(const std::string& bytes, const IniDocument* plain,
   return "";
 }
 
+// Calls `check` with each scan path (see ini/line_scan.h) this processor has in turn, the
+// reference first, until it finds a problem; gives the problem, or "".
+template <typename Check>
+std::string OnEveryScanPath(Check check) {
+  std::string problem;
+  const ini_detail::ScanPath previous =
+      ini_detail::SetScanPathForTesting(ini_detail::ScanPath::kReference);
+  for (ini_detail::ScanPath path :
+       {ini_detail::ScanPath::kReference, ini_detail::ScanPath::kPortable,
+        ini_detail::ScanPath::kSse2, ini_detail::ScanPath::kAvx2}) {
+    if (!ini_detail::Available(path) || !problem.empty()) continue;
+    ini_detail::SetScanPathForTesting(path);
+    problem = check(path);
+  }
+  ini_detail::SetScanPathForTesting(previous);
+  return problem;
+}
+
+// Every scan path stores `document` as the reference does: the same bytes, or a refusal.
+std::string CheckStoresAgree(const IniDocument* document) {
+  std::string reference;
+  return OnEveryScanPath([&](ini_detail::ScanPath path) -> std::string {
+    const std::string stored = StoreBytes(document);
+    if (path == ini_detail::ScanPath::kReference) reference = stored;
+    return stored == reference ? "" : "a scan path stored otherwise than the reference";
+  });
+}
+
+// Every way the reader can go over the bytes gives what the reference, byte by byte, gives:
+// the same document or rejection, and for a load for editing the same text after the same
+// edit; and every way the writer goes over a document stores it alike.
+std::string CheckScanPaths(const std::string& bytes, const std::string& expected) {
+  std::string reference_edit;
+  return OnEveryScanPath([&](ini_detail::ScanPath path) -> std::string {
+    std::string problem;
+    IniLoadReport report;
+    IniDocument* document = ini_load_memory(bytes.data(), bytes.size(), &report);
+    if (DumpOrReport(document, report) != expected)
+      problem = "a scan path gave another result than the reference";
+    ini_free_document(document);
+    IniDocument* editing = ini_load_memory_for_editing(bytes.data(), bytes.size(), nullptr);
+    std::string edited = "none";
+    if (editing != nullptr) {
+      if (editing->count > 0) ini_set_value(editing->sections[editing->count - 1], "edited", "1");
+      std::size_t size = 0;
+      char* text = ini_store_edits_memory(editing, &size);
+      edited = text != nullptr ? std::string(text, size) : "-3";
+      ini_free_memory(text);
+      ini_free_document(editing);
+    }
+    if (path == ini_detail::ScanPath::kReference) reference_edit = edited;
+    if (problem.empty() && edited != reference_edit)
+      problem = "a scan path kept the text otherwise than the reference";
+    return problem;
+  });
+}
+
 }  // namespace
 
-std::string CheckReader(const std::uint8_t* data, std::size_t size) {
-  std::string bytes(reinterpret_cast<const char*>(data), size);
-  // The first byte picks how a second load is served: what the file says of its size, the
-  // lengths of its reads, and (for an eighth of the inputs) the bytes repeated past two
-  // 64 KiB blocks, so that every way the reader grows its blocks is met. The document must
-  // not depend on any of it, nor on whether the bytes come from a file or from memory.
-  const std::uint8_t pick = size > 0 ? data[0] : 0;
-  if ((pick & 0xE0) == 0xE0) {
-    const std::string once = bytes;
-    while (bytes.size() < 150000) bytes += once;
-  }
+namespace {
+
+// The loads of CheckReader, over `bytes`: `pick` picks how a second load is served, what
+// the file says of its size and the lengths of its reads (`size`, the input's size, picks
+// one more). The document must depend on none of it, nor on whether the bytes come from a
+// file or from memory, nor on the scan path.
+std::string CheckLoads(const std::string& bytes, std::uint8_t pick, std::size_t size) {
   const auto hint = static_cast<SizeHint>(pick & 3);
   const std::vector<std::uint32_t> lengths = {
       static_cast<std::uint32_t>(size % 13 + 1),
@@ -209,10 +263,25 @@ std::string CheckReader(const std::uint8_t* data, std::size_t size) {
     problem = CheckGuarantees(first, bytes.find('\0') != std::string::npos);
   }
   if (problem.empty()) problem = CheckParsed(bytes, first, first_report);
+  if (problem.empty()) problem = CheckScanPaths(bytes, expected);
   ini_free_document(first);
   ini_free_document(second);
   ini_free_document(memory);
   return problem;
+}
+
+}  // namespace
+
+std::string CheckReader(const std::uint8_t* data, std::size_t size) {
+  return CheckLoads(std::string(reinterpret_cast<const char*>(data), size), size > 0 ? data[0] : 0,
+                    size);
+}
+
+std::string CheckGrownReader(const std::uint8_t* data, std::size_t size) {
+  const std::string once(reinterpret_cast<const char*>(data), size);
+  std::string bytes = once;
+  while (!once.empty() && bytes.size() < 150000) bytes += once;
+  return CheckLoads(bytes, size > 0 ? data[0] : 0, size);
 }
 
 std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
@@ -246,6 +315,7 @@ std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
       ini_free_document(back);
     }
   }
+  if (problem.empty()) problem = CheckStoresAgree(document);
   ini_free_document(document);
   return problem;
 }
@@ -465,7 +535,7 @@ std::string CheckStore(const IniDocument* document, const Model& model) {
     ini_free_document(back);
   }
   ini_free_memory(bytes);
-  return problem;
+  return problem.empty() ? CheckStoresAgree(document) : problem;
 }
 
 std::string Compare(const IniDocument* document, const Model& model) {

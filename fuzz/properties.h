@@ -10,9 +10,13 @@
 namespace fuzz {
 
 // Any bytes load without a crash, the same bytes give the same document or rejection
-// however the reads are cut and whether they come from a file or from memory, and every
-// entry keeps the reader's guarantees.
+// however the reads are cut, whether they come from a file or from memory and whichever
+// scan path the reader takes, and every entry keeps the reader's guarantees.
 std::string CheckReader(const std::uint8_t* data, std::size_t size);
+// The same for the bytes repeated past 150,000, two 64 KiB reads and more, so that every
+// way the reader grows its blocks is met: a target of its own, since each input costs a
+// hundred small ones.
+std::string CheckGrownReader(const std::uint8_t* data, std::size_t size);
 
 // A document the reader accepted is written and read back unchanged, and writing it again
 // gives the same bytes, whenever the format can carry its section names; when it cannot,

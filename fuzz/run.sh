@@ -11,7 +11,7 @@ esac
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
 work=build/fuzz/corpus-work
-for target in reader round_trip document; do
+for target in reader grown_reader round_trip document; do
   seeds=fuzz/corpus/reader
   [ "$target" = document ] && seeds=fuzz/corpus/document
   rm -rf "$work/$target"
