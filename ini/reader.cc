@@ -108,10 +108,12 @@ class Loader : public LineBuilder {
     return write_ == line_ || EndLine();
   }
 
-  // A load for editing keeps every byte of the file, before the text is made of them.
+  // A load for editing keeps every byte of the file, before the text is made of them: in a
+  // block as large as the text block at first (the file's size, when it said), which then
+  // doubles.
   bool Keep(const char* bytes, std::uint32_t size) {
     if (kept_->size + size > kept_room_) {
-      std::uint64_t room = kept_room_ == 0 ? kUnknownSizeBlock : kept_room_;
+      std::uint64_t room = kept_room_ == 0 ? block_size_ : kept_room_;
       while (room < kept_->size + size) room *= 2;
       if (room > SIZE_MAX / 2) return Fail(INI_OUT_OF_MEMORY);
       void* grown = Reallocate(kept_->bytes, static_cast<std::size_t>(room));

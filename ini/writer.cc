@@ -52,22 +52,38 @@ int PutText(Output* out, const char* text, Text kind) {
   return put ? 0 : -2;
 }
 
+// A section header: whole, when its name needs no care, else its name checked on its own.
+int PutHeader(Output* out, const char* name, bool first) {
+  const std::size_t length = std::strlen(name);
+  if (!first && length > 0 && out->PutPlainHeader(name, length)) return 0;
+  int result = out->PutChar('[') ? PutText(out, name, first ? Text::kFirstName : Text::kName) : -2;
+  if (result == 0 && !out->Put("]\n", 2)) result = -2;
+  return result;
+}
+
+// A key line: whole, when neither key nor value needs care, else text by text.
+int PutEntry(Output* out, const IniEntry* entry) {
+  const std::size_t key_length = std::strlen(entry->key);
+  if (key_length > 0 && entry->key[0] != ' ' && entry->key[key_length - 1] != ' ' &&
+      out->PutPlainEntry(entry->key, key_length, entry->value, std::strlen(entry->value))) {
+    return 0;
+  }
+  int result = PutText(out, entry->key, Text::kKey);
+  if (result == 0) result = out->PutChar('=') ? PutText(out, entry->value, Text::kValue) : -2;
+  if (result == 0 && !out->PutChar('\n')) result = -2;
+  return result;
+}
+
 // Writes the document, checking on the way what CheckDocument checks, so that its text is
 // gone over once: 0, -2 when a write failed, -3 at the first part that cannot be carried.
 int WriteDocument(const IniDocument* document, Output* out) {
   for (std::int32_t s = 0; s < document->count; ++s) {
     const IniSection* section = document->sections[s];
-    const Text name = s == 0 ? Text::kFirstName : Text::kName;
-    int result = out->PutChar('[') ? PutText(out, section->name, name) : -2;
-    if (result == 0 && !out->Put("]\n", 2)) result = -2;
-    if (result != 0) return result;
-    for (std::int32_t e = 0; e < section->count; ++e) {
-      const IniEntry* entry = section->entries[e];
-      result = PutText(out, entry->key, Text::kKey);
-      if (result == 0) result = out->PutChar('=') ? PutText(out, entry->value, Text::kValue) : -2;
-      if (result == 0 && !out->PutChar('\n')) result = -2;
-      if (result != 0) return result;
+    int result = PutHeader(out, section->name, s == 0);
+    for (std::int32_t e = 0; result == 0 && e < section->count; ++e) {
+      result = PutEntry(out, section->entries[e]);
     }
+    if (result != 0) return result;
   }
   return out->Flush() ? 0 : -2;
 }

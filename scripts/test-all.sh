@@ -68,6 +68,17 @@ for preset in native release asan windows windows32; do
   fi
 done
 
+# The loader and the writer take the widest kernel the processor has. The library's tests
+# run again on each scalar path: the reference (byte by byte) and the portable kernel.
+for path in reference portable; do
+  echo "== asan: the library's tests on the $path scan path"
+  if ! INI_SCAN=$path ctest --preset asan -j "$jobs" -R '^(ini_test|fuzz_corpus_test|install_test)$' \
+    --output-log "$logs/asan-$path-tests.log"; then
+    echo "test-all: tests on the $path path failed; see build/logs/asan-$path-tests.log" >&2
+    exit 1
+  fi
+done
+
 echo "== fuzz: each target briefly, from the corpora in the repo"
 fuzz/run.sh "${FUZZ_SECONDS:-60}"
 
