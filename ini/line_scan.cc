@@ -100,6 +100,23 @@ bool ValueNeedsCarePortable(const char* p, std::size_t length) {
   return NeedsCarePortable<false>(p, length);
 }
 
+std::size_t PassPlainPortable(const char* p, std::size_t words, bool with_equals) {
+  // Whether a word holds a byte below 0x0E, or one of the others: exact for whether, if not
+  // for which byte.
+  constexpr std::uint64_t kHigh = kOnes << 7;
+  for (std::size_t w = 0; w < words; ++w, p += 64) {
+    std::uint64_t found = 0;
+    for (unsigned i = 0; i < 64; i += 8) {
+      std::uint64_t x;
+      std::memcpy(&x, p + i, sizeof x);
+      found |= ((x - kOnes * 0x0E) & ~x & kHigh) | Flag(x, ';') | Flag(x, '\\') |
+               (with_equals ? Flag(x, '=') : 0);
+    }
+    if (found != 0) return w;
+  }
+  return words;
+}
+
 #ifndef INI_X86_KERNELS
 // No x86 kernels in this build: the paths that need them are never available.
 void ClassifySse2(const char* p, std::size_t words, std::uint64_t* special, std::uint64_t* equals) {
@@ -107,6 +124,12 @@ void ClassifySse2(const char* p, std::size_t words, std::uint64_t* special, std:
 }
 void ClassifyAvx2(const char* p, std::size_t words, std::uint64_t* special, std::uint64_t* equals) {
   ClassifyPortable(p, words, special, equals);
+}
+std::size_t PassPlainSse2(const char* p, std::size_t words, bool with_equals) {
+  return PassPlainPortable(p, words, with_equals);
+}
+std::size_t PassPlainAvx2(const char* p, std::size_t words, bool with_equals) {
+  return PassPlainPortable(p, words, with_equals);
 }
 bool KeyNeedsCareSse2(const char* p, std::size_t length) { return KeyNeedsCarePortable(p, length); }
 bool ValueNeedsCareSse2(const char* p, std::size_t length) {
@@ -149,12 +172,40 @@ Classify ClassifierOf(ScanPath path) {
   }
 }
 
+LineScanner::LineScanner(ScanPath path) : classify_(ClassifierOf(path)) {
+  switch (path) {
+    case ScanPath::kSse2:
+      pass_plain_ = PassPlainSse2;
+      break;
+    case ScanPath::kAvx2:
+      pass_plain_ = PassPlainAvx2;
+      break;
+    default:
+      pass_plain_ = PassPlainPortable;
+      break;
+  }
+}
+
 const char* LineScanner::NextInLaterWords(const char* p, const char** equals) {
   const char* first_equals = nullptr;
   for (;;) {
-    const auto offset = static_cast<std::size_t>(p - begin_);
-    const std::size_t word = offset / 64;
-    if (word - first_word_ >= kWords) Fill(word);
+    auto offset = static_cast<std::size_t>(p - begin_);
+    std::size_t word = offset / 64;
+    if (word - first_word_ >= kWords) {
+      // Out of the window at the start of a word: the whole words with nothing in them are
+      // passed over before the next window is classified.
+      if (offset % 64 == 0) {
+        const auto whole = static_cast<std::size_t>(end_ - p) / 64;
+        p += 64 * pass_plain_(p, whole, first_equals == nullptr);
+        if (p == end_) {
+          *equals = first_equals;
+          return end_;
+        }
+        offset = static_cast<std::size_t>(p - begin_);
+        word = offset / 64;
+      }
+      Fill(word);
+    }
     const unsigned bit = offset % 64;
     const std::uint64_t special = special_[word - first_word_] >> bit;
     std::uint64_t eq = equals_[word - first_word_] >> bit;

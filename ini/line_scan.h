@@ -31,6 +31,15 @@ void ClassifyAvx2(const char* p, std::size_t words, std::uint64_t* special, std:
 // The kernel of a path, which the processor must have; null for the reference.
 Classify ClassifierOf(ScanPath path);
 
+// How many of the `words` times 64 bytes from `p`, from the first on, surely hold none of
+// LF, CR, ';', '\' and NUL (nor '=', `with_equals`): a quick look that lets a long run of
+// ordinary bytes pass without being classified. It may stop early, at a tab or another
+// control byte, where the classification then says what is there.
+using PassPlain = std::size_t (*)(const char* p, std::size_t words, bool with_equals);
+std::size_t PassPlainPortable(const char* p, std::size_t words, bool with_equals);
+std::size_t PassPlainSse2(const char* p, std::size_t words, bool with_equals);
+std::size_t PassPlainAvx2(const char* p, std::size_t words, bool with_equals);
+
 // For the writer: true when one of the `length` bytes at `p` is one it cannot copy as it
 // is into a key: ';' or '\', which it escapes, or LF, '=' or CR, which would not read back
 // (the same bytes rule out a section name after the first); into a value: ';', '\' or LF.
@@ -66,7 +75,7 @@ ScanPath ScanPathOfLoads();
 // 512 bytes, which it classifies again when a scan leaves it.
 class LineScanner {
  public:
-  explicit LineScanner(ScanPath path) : classify_(ClassifierOf(path)) {}
+  explicit LineScanner(ScanPath path);
 
   void Start(const char* begin, const char* end) {
     begin_ = begin;
@@ -107,6 +116,7 @@ class LineScanner {
   }
 
   Classify classify_;  // null for the reference
+  PassPlain pass_plain_;
   const char* begin_ = nullptr;
   const char* end_ = nullptr;
   std::size_t first_word_ = kNoWindow;  // the window's first word

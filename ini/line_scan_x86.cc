@@ -57,6 +57,46 @@ __attribute__((target("avx2"))) void ClassifyAvx2(const char* p, std::size_t wor
   }
 }
 
+// Whole words passed while no byte is at most CR (which takes in NUL and LF, and tabs with
+// them), ';' or '\' (or '='): a minimum, three comparisons and the bits of 64 bytes tested
+// at once.
+__attribute__((target("sse2"))) std::size_t PassPlainSse2(const char* p, std::size_t words,
+                                                          bool with_equals) {
+  const __m128i cr = _mm_set1_epi8('\r'), semicolon = _mm_set1_epi8(';'),
+                backslash = _mm_set1_epi8('\\'), eq = _mm_set1_epi8(with_equals ? '=' : ';');
+  for (std::size_t w = 0; w < words; ++w, p += 64) {
+    __m128i any = _mm_setzero_si128();
+    for (unsigned i = 0; i < 64; i += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes, cr), bytes);  // bytes <= CR
+      any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(low, _mm_cmpeq_epi8(bytes, semicolon)),
+                                           _mm_or_si128(_mm_cmpeq_epi8(bytes, backslash),
+                                                        _mm_cmpeq_epi8(bytes, eq))));
+    }
+    if (_mm_movemask_epi8(any) != 0) return w;
+  }
+  return words;
+}
+
+__attribute__((target("avx2"))) std::size_t PassPlainAvx2(const char* p, std::size_t words,
+                                                          bool with_equals) {
+  const __m256i cr = _mm256_set1_epi8('\r'), semicolon = _mm256_set1_epi8(';'),
+                backslash = _mm256_set1_epi8('\\'), eq = _mm256_set1_epi8(with_equals ? '=' : ';');
+  for (std::size_t w = 0; w < words; ++w, p += 64) {
+    __m256i any = _mm256_setzero_si256();
+    for (unsigned i = 0; i < 64; i += 32) {
+      const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+      const __m256i low = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, cr), bytes);
+      any = _mm256_or_si256(
+          any, _mm256_or_si256(_mm256_or_si256(low, _mm256_cmpeq_epi8(bytes, semicolon)),
+                               _mm256_or_si256(_mm256_cmpeq_epi8(bytes, backslash),
+                                               _mm256_cmpeq_epi8(bytes, eq))));
+    }
+    if (!_mm256_testz_si256(any, any)) return w;
+  }
+  return words;
+}
+
 namespace {
 
 // Five comparisons a block (a value's set repeats ';' where a key's has '=' and CR), and

@@ -22,8 +22,10 @@ constexpr char kUsage[] =
 // Comments, blank lines, spaced '=', a comment after a value, a continuation, CR LF line
 // ends and a last line without a line feed.
 const std::string kFile =
-    "; Settings of the example server\r\n\r\n[server]\r\nhost    = 0.0.0.0   ; change for production\r\n"
-    "name = a \\\r\n   long name\r\n; the client\r\n[client]\r\nretries = 3 ; how often\r\ntimeout = 5";
+    "; Settings of the example server\r\n\r\n[server]\r\nhost    = 0.0.0.0   ; change for "
+    "production\r\n"
+    "name = a \\\r\n   long name\r\n; the client\r\n[client]\r\nretries = 3 ; how often\r\ntimeout "
+    "= 5";
 
 TEST(IniEditEndToEnd, ChangesOnlyWhatIsAsked) {
   struct Case {
@@ -38,17 +40,32 @@ TEST(IniEditEndToEnd, ChangesOnlyWhatIsAsked) {
       {{"--get", "server", "host"}, 0, "0.0.0.0\n", "", ""},
       {{"--get", "server", "name"}, 0, "a    long name\n", "", ""},
       {{"--get", "server", "port"}, 1, "", "", ""},
-      {{"--set", "server", "host", "127.0.0.1", "--del", "client", "retries", "--set", "new", "k", "a;b",
-        "--set", "server", "port", "80"},
-       0, "", "",
-       "; Settings of the example server\r\n\r\n[server]\r\nhost    = 127.0.0.1   ; change for production\r\n"
-       "name = a \\\r\n   long name\r\nport=80\r\n; the client\r\n[client]\r\ntimeout = 5\r\n[new]\r\nk=a\\;b\r\n"},
-      {{"--set", "server", "host", "0.0.0.0", "--del", "client", "nothing", "--del", "none"}, 0, "", "", ""},
-      {{"--del", "server"}, 0, "", "",
-       "; Settings of the example server\r\n\r\n; the client\r\n[client]\r\nretries = 3 ; how often\r\n"
+      {{"--set", "server", "host", "127.0.0.1", "--del", "client", "retries", "--set", "new", "k",
+        "a;b", "--set", "server", "port", "80"},
+       0,
+       "",
+       "",
+       "; Settings of the example server\r\n\r\n[server]\r\nhost    = 127.0.0.1   ; change for "
+       "production\r\n"
+       "name = a \\\r\n   long name\r\nport=80\r\n; the client\r\n[client]\r\ntimeout = "
+       "5\r\n[new]\r\nk=a\\;b\r\n"},
+      {{"--set", "server", "host", "0.0.0.0", "--del", "client", "nothing", "--del", "none"},
+       0,
+       "",
+       "",
+       ""},
+      {{"--del", "server"},
+       0,
+       "",
+       "",
+       "; Settings of the example server\r\n\r\n; the client\r\n[client]\r\nretries = 3 ; how "
+       "often\r\n"
        "timeout = 5"},
-      {{"--set", "server", "host", "two\nlines"}, 1, "",
-       p + ": error: cannot write key 'host' in section 'server': value with a line feed\n", ""},
+      {{"--set", "server", "host", "two\nlines"},
+       1,
+       "",
+       p + ": error: cannot write key 'host' in section 'server': value with a line feed\n",
+       ""},
       {{"--set", "server", "host"}, 2, "", kUsage, ""},
       {{"--get", "server"}, 2, "", kUsage, ""},
       {{"--frob"}, 2, "", kUsage, ""},
@@ -61,7 +78,8 @@ TEST(IniEditEndToEnd, ChangesOnlyWhatIsAsked) {
     testing_support::WriteFileBytes(dir / p, kFile);
     std::vector<std::string> args = {p};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const testing_support::ProcessResult r = testing_support::RunProcess(program, args, "", dir.path());
+    const testing_support::ProcessResult r =
+        testing_support::RunProcess(program, args, "", dir.path());
     EXPECT_EQ(r.status, c.status) << c.args[0];
     EXPECT_EQ(r.out, c.out) << c.args[0];
     EXPECT_EQ(r.err, c.err) << c.args[0];
@@ -74,9 +92,13 @@ TEST(IniEditEndToEnd, ChangesOnlyWhatIsAsked) {
 TEST(IniEditEndToEnd, MissingAndBrokenFiles) {
   const std::string program = testing_support::ProgramBesideTests("ini-edit");
   testing_support::TempDir dir;
-  EXPECT_EQ(testing_support::RunProcess(program, {"new.ini", "--del", "s"}, "", dir.path()).status, 0);
+  EXPECT_EQ(testing_support::RunProcess(program, {"new.ini", "--del", "s"}, "", dir.path()).status,
+            0);
   EXPECT_FALSE(std::filesystem::exists(dir / "new.ini"));
-  EXPECT_EQ(testing_support::RunProcess(program, {"new.ini", "--set", "s", "k", "v"}, "", dir.path()).status, 0);
+  EXPECT_EQ(
+      testing_support::RunProcess(program, {"new.ini", "--set", "s", "k", "v"}, "", dir.path())
+          .status,
+      0);
   EXPECT_EQ(ReadFileBytes(dir / "new.ini"), "[s]\nk=v\n");
   const testing_support::ProcessResult missing =
       testing_support::RunProcess(program, {"none.ini", "--get", "s", "k"}, "", dir.path());
@@ -89,7 +111,8 @@ TEST(IniEditEndToEnd, MissingAndBrokenFiles) {
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(bad.err,
             "bad.ini:2:1: error: expected a key line 'key = value' or a section header '[name]'\n"
-            "    2 | bad\n      | ^\nbad.ini:2:1: note: a key line needs '=' between its key and its value\n");
+            "    2 | bad\n      | ^\nbad.ini:2:1: note: a key line needs '=' between its key and "
+            "its value\n");
   EXPECT_EQ(ReadFileBytes(dir / "bad.ini"), "[a]\nbad\n");
 }
 

@@ -288,7 +288,6 @@ Checked CheckAndReport(const char* path, const std::string& bytes, bool warnings
   return checked;
 }
 
-
 bool ReadFileBytes(const char* path, std::string* bytes, IniLoadReport* report) {
   std::FILE* file = std::fopen(path, "rb");
   bool read = file != nullptr;

@@ -25,9 +25,9 @@ int Usage() {
 }
 
 struct Change {
-  bool set;             // --set, else --del
+  bool set;  // --set, else --del
   const char* section;
-  const char* key;      // null: --del of the whole section
+  const char* key;  // null: --del of the whole section
   const char* value;
 };
 
@@ -72,8 +72,10 @@ int Edit(const char* path, const std::vector<Change>& changes) {
     const IniSection* section = document.get()->sections[fault->section];
     const std::string name = "section '" + tools::Visible(section->name, tools::Part::kName) + "'";
     const std::string what =
-        fault->entry < 0 ? name
-                         : "key '" + tools::Visible(ini_key_at(section, fault->entry), tools::Part::kKey) + "' in " + name;
+        fault->entry < 0
+            ? name
+            : "key '" + tools::Visible(ini_key_at(section, fault->entry), tools::Part::kKey) +
+                  "' in " + name;
     std::fprintf(stderr, "%s: error: cannot write %s: %s\n", path, what.c_str(), fault->reason);
     return 1;
   }
@@ -82,7 +84,8 @@ int Edit(const char* path, const std::vector<Change>& changes) {
   std::string before;
   IniLoadReport report;
   const ini::Bytes after = document.StoreEditsMemory();
-  if (!loaded.created && after && tools::ReadFileBytes(path, &before, &report) && after.View() == before) {
+  if (!loaded.created && after && tools::ReadFileBytes(path, &before, &report) &&
+      after.View() == before) {
     return 0;
   }
   const ini::StoreResult stored = document.StoreEdits(path);
