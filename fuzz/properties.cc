@@ -28,9 +28,12 @@ class OneFile final : public platform::FileSystem {
   // The most bytes each read delivers, in turn; empty: as many as asked.
   std::vector<std::uint32_t> read_lengths;
 
-  platform::Opened OpenForReading(const char*, platform::Accept, platform::File*) override {
+  platform::Opened OpenForReading(const char*, platform::Accept, platform::File* file) override {
     offset_ = 0;
     reads_ = 0;
+    // A true size is one the open can give, as a regular file's: a short read at it ends
+    // the file. The others are only what a size asked later may say.
+    if (size_hint == SizeHint::kTrue) file->size_at_open = static_cast<std::int64_t>(bytes.size());
     return platform::Opened::kYes;
   }
   bool SizeOf(platform::File, std::uint64_t* size) override {

@@ -86,21 +86,20 @@ class FileSource final : public ByteSource {
     }
     if (!file_system_.Read(file_, buffer, size, got)) return false;
     read_ += *got;
-    ended_ = said_size_ && read_ == size_ && *got < size;
+    // A regular file reads short only at its end: one that reads short at the size it had
+    // when it was opened has ended, and needs no read of 0 bytes to say so. Any other file
+    // (one a file system reads short at will, one whose size was asked later) ends only
+    // at a read of 0 bytes.
+    ended_ = file_.size_at_open >= 0 && read_ == static_cast<std::uint64_t>(file_.size_at_open) &&
+             *got < size;
     return true;
   }
-  bool SizeHint(std::uint64_t* size) override {
-    said_size_ = file_system_.SizeOf(file_, &size_);
-    *size = size_;
-    return said_size_;
-  }
+  bool SizeHint(std::uint64_t* size) override { return file_system_.SizeOf(file_, size); }
   void Finish() override { file_system_.Close(file_); }
 
  private:
   platform::FileSystem& file_system_;
   platform::File file_;
-  bool said_size_ = false;
-  std::uint64_t size_ = 0;
   std::uint64_t read_ = 0;
   bool ended_ = false;
 };

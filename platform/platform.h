@@ -16,7 +16,8 @@ namespace quorva::platform {
 struct File {
   std::intptr_t value = -1;
   // The size of a regular file as it was found when it was opened for reading, where that
-  // look came at no cost; -1 when not known (SizeOf then asks the system).
+  // look came at no cost; -1 when not known (SizeOf then asks the system). Set only for a
+  // regular file, which reads short of what was asked only at its end.
   std::int64_t size_at_open = -1;
 };
 
