@@ -422,15 +422,22 @@ std::string CheckEditing(const std::uint8_t* data, std::size_t size) {
   // removed entry's first line to the next header or key line.
   const std::vector<std::string> before = PhysicalLines(bytes), after = PhysicalLines(edited);
   std::vector<bool> kept(before.size(), true);
-  // A line of spaces and a backslash (CRs aside) before an entry's first character continues
-  // into it.
+  // A line that gives no text and ends in a backslash continues into the entry's first
+  // character, its first physical line after it: CRs count for nothing, spaces lead, and a
+  // backslash is dropped before anything but ';' and '\' (so "\ " is a space), or joins the
+  // next line at its end.
   const auto continues = [&before](std::int64_t l) {
     std::string line;
     for (char c : before[static_cast<std::size_t>(l - 1)]) {
       if (c != '\r') line += c;
     }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    return !line.empty() && line.back() == '\\' && line.find_first_not_of(' ') + 1 == line.size();
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (line[i] == ' ') continue;
+      if (line[i] != '\\') return false;
+      if (i + 1 == line.size()) return true;
+      if (line[i + 1] == ';' || line[i + 1] == '\\') return false;
+    }
+    return false;
   };
   for (std::size_t r = 0; r < starts.size(); ++r) {
     if (!concerned[r]) continue;
