@@ -18,5 +18,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # WINEDLLOVERRIDES disables the crash debugger, so a crash exits non-zero instead of 0.
+# cmake/wine/wine picks the loader that this kernel can start.
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    /usr/bin/env WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d /usr/bin/wine)
+    /usr/bin/env WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d ${CMAKE_CURRENT_LIST_DIR}/wine/wine)

@@ -39,6 +39,7 @@ git ls-files '*.c' '*.cc' '*.h' '*.hpp' | xargs clang-format --dry-run -Werror
 # waits for all of them to end. Then a server is started before any piped run, and
 # stopped at the end.
 export WINEPREFIX="$root/build/wine-prefix"
+export PATH="$root/cmake/wine:$PATH"  # wine, and the wine-stable that winepath runs
 export WINEDEBUG=-all
 stop_wine() { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; }
 trap stop_wine EXIT
@@ -53,8 +54,16 @@ wineserver -w
 wineserver -p
 quiet wine-start wine wineboot </dev/null
 
+presets=(native release asan windows windows32)
+# A kernel built without 32-bit support cannot start 32-bit programs, Wine's loader for
+# them included: there the 32-bit Windows programs are built but cannot be tested.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "== windows32: skipped, this kernel cannot run 32-bit programs"
+  presets=(native release asan windows)
+fi
+
 jobs=$(nproc)
-for preset in native release asan windows windows32; do
+for preset in "${presets[@]}"; do
   echo "== $preset: configure, build, test"
   quiet "$preset-configure" cmake --preset "$preset" -DINI_REQUIRE_TESTS=ON
   cmake --build --preset "$preset" -j "$jobs"
