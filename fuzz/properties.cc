@@ -72,7 +72,20 @@ class OneFile final : public platform::FileSystem {
     bytes.clear();
     return true;
   }
-  bool FinishReplacing(platform::Replacement*) override { return true; }
+  platform::Finished FinishReplacing(platform::Replacement*, platform::Publish) override {
+    return platform::Finished::kDone;
+  }
+  platform::FileId IdOfNew(const platform::Replacement&) override { return {}; }
+  bool Rewind(platform::File) override {
+    offset_ = 0;
+    return true;
+  }
+  platform::FileId IdOf(platform::File) override { return {}; }
+  bool PlaceOf(const char*, platform::Place*) override { return false; }
+  platform::Locked LockForEditing(const char*, std::uint32_t, platform::File*) override {
+    return platform::Locked::kFailed;
+  }
+  void Unlock(platform::File) override {}
   void AbandonReplacing(platform::Replacement*) override {}
   bool MakeDirectory(const char*) override { return false; }
   bool Exists(const char*) override { return false; }

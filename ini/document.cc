@@ -28,16 +28,23 @@ IniDocument* NewDocument(std::size_t arena_block) {
   document->capacity = 10;
   new (&block->arena) Arena(arena_block);
   block->kept = nullptr;
+  block->record = nullptr;
   return document;
 }
 
-void ReleaseKeptSource(IniDocument* document) {
-  KeptSource* kept = reinterpret_cast<DocumentBlock*>(document)->kept;
-  if (kept == nullptr) return;
-  Release(kept->bytes);
-  Release(kept->path);
-  Release(kept);
-  reinterpret_cast<DocumentBlock*>(document)->kept = nullptr;
+void ReleaseKept(IniDocument* document) {
+  auto* block = reinterpret_cast<DocumentBlock*>(document);
+  if (block->kept != nullptr) {
+    Release(block->kept->bytes);
+    Release(block->kept);
+    block->kept = nullptr;
+  }
+  if (block->record != nullptr) {
+    if (block->record->lock_owner != nullptr)
+      block->record->lock_owner->Unlock(block->record->lock);
+    Release(block->record);
+    block->record = nullptr;
+  }
 }
 
 IniSection* NewSectionNamed(char* name) {
@@ -73,10 +80,17 @@ std::int32_t FindKey(const IniSection* section, const char* key) {
 }
 
 // Removes slot `position` by moving the last item into it: the others keep their places.
+// With `keep_order` the items after it move up one instead, so the order of the rest holds:
+// for a document that keeps its file's text, whose order is the order its store writes.
 template <typename T>
-void RemoveSlot(T** items, std::int32_t* count, std::int32_t position) {
+void RemoveSlot(T** items, std::int32_t* count, std::int32_t position, bool keep_order) {
   --*count;
-  items[position] = items[*count];
+  if (keep_order) {
+    std::memmove(items + position, items + position + 1,
+                 sizeof(T*) * static_cast<std::size_t>(*count - position));
+  } else {
+    items[position] = items[*count];
+  }
 }
 
 // Releases `piece` of `section` unless it was carved from the section's arena: carved
@@ -165,7 +179,7 @@ void ini_free_document(IniDocument* document) {
   }
   Release(document->sections);
   ini_detail::ArenaOf(document)->Release();
-  ini_detail::ReleaseKeptSource(document);
+  ini_detail::ReleaseKept(document);
   Release(document);
 }
 
@@ -199,6 +213,7 @@ int ini_add_section(IniDocument* document, IniSection* section) {
     if (document->sections[i] == section) return 0;
   }
   ini_detail::ArenaOf(document)->NoteHeapPieces();  // a section from outside the arena
+  if (ini_detail::KeptSourceOf(document) != nullptr) BlockOf(section)->keeps_order = true;
   std::int32_t found = FindSection(document, section->name);
   if (found >= 0) {
     IniSection* old = document->sections[found];
@@ -220,7 +235,8 @@ int ini_remove_section(IniDocument* document, const char* name) {
   std::int32_t found = FindSection(document, name);
   if (found < 0) return 1;
   ini_free_section(document->sections[found]);
-  RemoveSlot(document->sections, &document->count, found);
+  RemoveSlot(document->sections, &document->count, found,
+             ini_detail::KeptSourceOf(document) != nullptr);
   return 0;
 }
 
@@ -269,7 +285,7 @@ int ini_remove_key(IniSection* section, const char* key) {
   std::int32_t found = FindKey(section, key);
   if (found < 0) return 1;
   ReleaseEntry(section, section->entries[found]);
-  RemoveSlot(section->entries, &section->count, found);
+  RemoveSlot(section->entries, &section->count, found, BlockOf(section)->keeps_order);
   return 0;
 }
 

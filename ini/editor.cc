@@ -2,6 +2,7 @@
 // was loaded from, and keeps every other byte of it.
 #include <cstddef>
 #include <cstring>
+#include <new>
 
 #include "ini/io.h"
 #include "ini/output.h"
@@ -11,12 +12,13 @@
 namespace quorva::ini_detail {
 namespace {
 
-KeptEntry* EntryOf(KeptLine* line) {
-  return reinterpret_cast<KeptEntry*>(reinterpret_cast<char*>(line) - offsetof(KeptEntry, line));
+const KeptEntry* EntryOf(const KeptLine* line) {
+  return reinterpret_cast<const KeptEntry*>(reinterpret_cast<const char*>(line) -
+                                            offsetof(KeptEntry, line));
 }
-KeptSection* SectionOf(KeptLine* line) {
-  return reinterpret_cast<KeptSection*>(reinterpret_cast<char*>(line) -
-                                        offsetof(KeptSection, line));
+const KeptSection* SectionOf(const KeptLine* line) {
+  return reinterpret_cast<const KeptSection*>(reinterpret_cast<const char*>(line) -
+                                              offsetof(KeptSection, line));
 }
 
 // Loaded sections are carved from the document's arena, and so are the entries they were
@@ -26,8 +28,8 @@ bool IsLoaded(const IniSection* section, const IniEntry* entry) {
   const SectionBlock* block = BlockOf(section);
   return block->arena != nullptr && (!block->has_heap_pieces || block->arena->Owns(entry));
 }
-bool IsChanged(IniEntry* entry) {
-  return std::strcmp(entry->value, KeptOf(entry)->loaded_value) != 0;
+bool IsChanged(const IniEntry* entry) {
+  return std::strcmp(entry->value, reinterpret_cast<const KeptEntry*>(entry)->loaded_value) != 0;
 }
 
 // What a new value keeps of its entry's lines: the text before the value (the key, the
@@ -70,9 +72,11 @@ Around AroundValue(const char* bytes, const KeptLine& line) {
   if (around.suffix_end > line.start && bytes[around.suffix_end - 1] == '\r') --around.suffix_end;
   std::uint64_t last = around.suffix_end;
   while (last > around.prefix_end && bytes[last - 1] != '\n') --last;
+  // A backslash escapes the next byte that is no CR, as the reader takes it.
   std::uint64_t semicolon = around.suffix_end;
   for (std::uint64_t i = last; i < around.suffix_end; ++i) {
     if (bytes[i] == '\\') {
+      while (i + 1 < around.suffix_end && bytes[i + 1] == '\r') ++i;
       ++i;
     } else if (bytes[i] == ';') {
       semicolon = i;
@@ -87,14 +91,15 @@ Around AroundValue(const char* bytes, const KeptLine& line) {
   return around;
 }
 
-// Writes the text of a document loaded for editing with its changes.
+// Writes the text of a document loaded for editing with its changes. Its loaded sections,
+// and the loaded entries of each, stand in the document in the order of their lines in the
+// file, since removals from such a document keep the order of the rest: so one walk over
+// the file's lines, with a cursor in the document, tells which lines are still there, and
+// puts each section the operations made before the loaded one that follows it.
 class Editor {
  public:
   Editor(const IniDocument* document, Output* out)
-      : document_(const_cast<IniDocument*>(document)),
-        kept_(*KeptSourceOf(document)),
-        bytes_(kept_.bytes),
-        out_(out) {
+      : document_(document), kept_(*KeptSourceOf(document)), bytes_(kept_.bytes), out_(out) {
     // The file's line end: CR LF when its first line ends so.
     const void* lf =
         kept_.size == 0 ? nullptr : std::memchr(bytes_, '\n', static_cast<std::size_t>(kept_.size));
@@ -103,48 +108,49 @@ class Editor {
   }
 
   bool Write() {
-    MarkPresent();
-    std::uint64_t at = 0, removed_until = 0;
-    KeptSection* open = nullptr;  // the section whose lines are being written
-    for (KeptLine* line = kept_.first; line != nullptr; line = line->next) {
+    std::uint64_t at = 0;  // the file's bytes before it are written, or dropped
+    std::uint64_t removed_until = 0;
+    std::int32_t next_section = 0;      // the document's sections before it are written
+    const KeptSection* open = nullptr;  // the loaded section whose lines are being written
+    std::int32_t next_entry = 0;        // and its entries before this one
+    for (const KeptLine* line = kept_.first; line != nullptr; line = line->next) {
       if (line->start < removed_until) continue;  // a line of a removed section
-      if (!Copy(at, line->start)) return false;
+      if (!Copy(at, line->start)) return false;   // the blank and comment lines before it
       at = line->end;
       if (line->is_section) {
-        KeptSection* section = SectionOf(line);
-        open = line->present ? section : nullptr;
-        if (open == nullptr) {
-          // A removed section takes its header, its entries and every line between them; the
-          // lines after its last entry stay, as they may introduce what follows.
+        const KeptSection* section = SectionOf(line);
+        const std::int32_t found = NextLoaded(next_section);
+        if (found == document_->count || document_->sections[found] != &section->block.section) {
+          // A removed section takes its header, its entries and every line between them;
+          // the lines after its last entry stay, as they may introduce what follows.
+          open = nullptr;
           at = removed_until = section->body_end;
           continue;
         }
-        if (!Copy(line->start, line->end)) return false;
-      } else if (line->present) {
-        IniEntry* entry = &EntryOf(line)->entry;
+        if (!NewSections(next_section, found) || !Copy(line->start, line->end)) return false;
+        open = section;
+        next_section = found + 1;
+        next_entry = 0;
+      } else if (open != nullptr && next_entry < open->block.section.count &&
+                 open->block.section.entries[next_entry] == &EntryOf(line)->entry) {
+        const IniEntry* entry = open->block.section.entries[next_entry++];
         if (!(IsChanged(entry) ? Replace(*line, entry->value) : Copy(line->start, line->end)))
           return false;
-      }
-      if (open != nullptr && line->end == open->body_end && !NewEntries(&open->block.section))
+      }  // else a removed entry: all its lines go
+      if (open != nullptr && line->end == open->body_end &&
+          !NewEntries(&open->block.section, next_entry)) {
         return false;
+      }
     }
     if (!Copy(at, kept_.size)) return false;
-    return NewSections() && out_->Flush();
+    return NewSections(next_section, document_->count) && out_->Flush();
   }
 
  private:
-  // Which of the loaded lines are still in the document.
-  void MarkPresent() {
-    for (KeptLine* line = kept_.first; line != nullptr; line = line->next) line->present = false;
-    for (std::int32_t s = 0; s < document_->count; ++s) {
-      IniSection* section = document_->sections[s];
-      if (!IsLoaded(section)) continue;
-      KeptOf(section)->line.present = true;
-      for (std::int32_t e = 0; e < section->count; ++e) {
-        if (IsLoaded(section, section->entries[e]))
-          KeptOf(section->entries[e])->line.present = true;
-      }
-    }
+  // The position of the first loaded section at or after `from`; count when there is none.
+  std::int32_t NextLoaded(std::int32_t from) const {
+    while (from < document_->count && !IsLoaded(document_->sections[from])) ++from;
+    return from;
   }
 
   bool Copy(std::uint64_t from, std::uint64_t to) {
@@ -200,19 +206,19 @@ class Editor {
     return Put(line_end_);
   }
 
-  // The entries the operations gave a loaded section, in their order, after its last line.
-  bool NewEntries(IniSection* section) {
-    for (std::int32_t e = 0; e < section->count; ++e) {
-      if (!IsLoaded(section, section->entries[e]) && !NewEntry(section->entries[e])) return false;
+  // The entries the operations gave a loaded section, which follow its loaded ones, after
+  // its last line.
+  bool NewEntries(const IniSection* section, std::int32_t from) {
+    for (std::int32_t e = from; e < section->count; ++e) {
+      if (!NewEntry(section->entries[e])) return false;
     }
     return true;
   }
 
-  // Sections the operations made, in their order, after the end of the file.
-  bool NewSections() {
-    for (std::int32_t s = 0; s < document_->count; ++s) {
+  // The sections the operations made at positions `from` to `to`, each a line of its own.
+  bool NewSections(std::int32_t from, std::int32_t to) {
+    for (std::int32_t s = from; s < to; ++s) {
       IniSection* section = document_->sections[s];
-      if (IsLoaded(section)) continue;
       if (!EndLine() || !Put("[") || !Put(section->name) || !Put("]") || !Put(line_end_))
         return false;
       for (std::int32_t e = 0; e < section->count; ++e) {
@@ -222,7 +228,7 @@ class Editor {
     return true;
   }
 
-  IniDocument* document_;
+  const IniDocument* document_;
   const KeptSource& kept_;
   const char* bytes_;
   Output* out_;
@@ -247,21 +253,67 @@ class FingerprintingSink final : public ByteSink {
   Fingerprint fingerprint_;
 };
 
-// True when the file at `path` holds what the document's file held when it was loaded or
-// last stored: read through and fingerprinted.
-bool Unchanged(platform::FileSystem& file_system, const char* path, const KeptSource& kept) {
-  platform::File file;
-  if (file_system.OpenForReading(path, platform::Accept::kRegularFile, &file) !=
-      platform::Opened::kYes) {
-    return false;
-  }
-  Fingerprint now;
+// The fingerprint of all an open file holds, read from its start; false when a read fails.
+bool FingerprintOf(platform::FileSystem& file_system, platform::File file, Fingerprint* print) {
+  if (!file_system.Rewind(file)) return false;
   char block[4096];
   std::uint32_t got = 0;
-  bool read = true;
-  while ((read = file_system.Read(file, block, sizeof block, &got)) && got > 0) now.Add(block, got);
-  file_system.Close(file);
-  return read && now == kept.on_disk;
+  while (file_system.Read(file, block, sizeof block, &got)) {
+    if (got == 0) return true;
+    print->Add(block, got);
+  }
+  return false;
+}
+
+// A store of edits at `place` (null when the path leads nowhere that can be told), with the
+// file's edit lock held in `*lock` (null when nothing could be locked, there being no file).
+int StoreLocked(platform::FileSystem& file_system, IniDocument* document, const char* path,
+                const platform::Place* place, const platform::File* lock, StoreDetail* detail) {
+  FileRecord* record = RecordOf(document);
+  const bool exists = place != nullptr && place->file.known;
+  // A document without a file of its own is written only where no file is yet.
+  if (record == nullptr && exists) {
+    if (detail != nullptr) detail->no_file_of_its_own = true;
+    return -4;
+  }
+  // The store goes back to the document's own file: at the place it came from (then it must
+  // still be that file), or under another name.
+  const bool own =
+      record != nullptr && place != nullptr &&
+      (platform::SamePlace(*place, record->place) || (exists && place->file == record->place.file));
+  if (own && place->file != record->place.file) return -4;  // replaced or removed since
+  // The record of a document's first store, made before anything is written.
+  FileRecord* made = nullptr;
+  if (record == nullptr) {
+    made = static_cast<FileRecord*>(Allocate(sizeof(FileRecord)));
+    if (made == nullptr) return -1;
+    new (made) FileRecord();
+  }
+  ReplacingSink file(file_system, path, platform::AtLink::kFollow);
+  FingerprintingSink sink(file);
+  int stored = KeptSourceOf(document) != nullptr ? (StoreEdits(document, sink) ? 0 : -2)
+                                                 : Store(document, sink);
+  if (stored == 0 && !file.Begin()) stored = -2;
+  // As late as can be, the file itself, through the lock: another program that does not
+  // lock (an editor) may have changed it since it was loaded or last stored.
+  Fingerprint now;
+  if (stored == 0 && own &&
+      (lock == nullptr || !FingerprintOf(file_system, *lock, &now) || !(now == record->on_disk))) {
+    stored = -4;
+  }
+  const platform::FileId id = stored == 0 ? file.IdOfNew() : platform::FileId{};
+  const platform::Publish publish =
+      record == nullptr ? platform::Publish::kOnlyNew : platform::Publish::kReplacing;
+  if (stored == -4 || (stored = Written(file, stored, publish, detail)) != 0) {
+    if (stored == -4 && detail != nullptr) detail->no_file_of_its_own = record == nullptr;
+    Release(made);
+    return stored;
+  }
+  if (made != nullptr) record = RecordOf(document) = made;
+  if (place != nullptr) record->place = *place;
+  record->place.file = id;
+  record->on_disk = sink.fingerprint();
+  return 0;
 }
 
 }  // namespace
@@ -306,38 +358,49 @@ bool StoreEdits(const IniDocument* document, ByteSink& sink) {
   return Editor(document, &out).Write();
 }
 
-int StoreEditsFile(platform::FileSystem& file_system, const IniDocument* document,
-                   const char* path) {
+int StoreEditsFile(platform::FileSystem& file_system, IniDocument* document, const char* path,
+                   StoreDetail* detail) {
   if (document == nullptr) return -1;
-  KeptSource* kept = KeptSourceOf(document);
   if (CheckEdits(document, nullptr) != 0) return -3;
-  if (kept == nullptr) {  // nothing was loaded: the file must still not be there
-    return file_system.Exists(path) ? -4 : StoreFile(file_system, document, path);
+  FileRecord* record = RecordOf(document);
+  platform::Place place;
+  bool placed = file_system.PlaceOf(path, &place);
+  // The lock a load took serves a store to the file it was taken on; any other store takes
+  // the lock of its file for its own time.
+  const bool held = record != nullptr && record->lock_owner == &file_system && placed &&
+                    platform::SamePlace(place, record->place);
+  platform::File lock = held ? record->lock : platform::File{};
+  bool locked = held;
+  if (!held) {
+    switch (file_system.LockForEditing(path, platform::kLockWaitMilliseconds, &lock)) {
+      case platform::Locked::kYes:
+        locked = true;
+        break;
+      case platform::Locked::kBusy:
+        return -5;
+      case platform::Locked::kFailed:
+        return -1;
+      default:  // no file, or none that can be locked: a new one is made, or a device written
+        break;
+    }
+    placed = file_system.PlaceOf(path, &place);  // as it is once no other store runs
   }
-  platform::Replacement replacement;
-  if (!file_system.BeginReplacing(path, platform::AtLink::kFollow, &replacement)) return -1;
-  FileSink file(file_system, replacement.file);
-  FingerprintingSink sink(file);
-  if (!StoreEdits(document, sink)) {
-    file_system.AbandonReplacing(&replacement);
-    return -2;
+  const int stored = StoreLocked(file_system, document, path, placed ? &place : nullptr,
+                                 locked ? &lock : nullptr, detail);
+  if (held && stored == 0) {
+    record->lock_owner = nullptr;  // its file is replaced: the lock has done its work
+    file_system.Unlock(lock);
+  } else if (locked && !held) {
+    file_system.Unlock(lock);
   }
-  // As late as can be: another program's change since the load is not undone.
-  const bool same_file = kept->path != nullptr && std::strcmp(path, kept->path) == 0;
-  if (same_file && !Unchanged(file_system, path, *kept)) {
-    file_system.AbandonReplacing(&replacement);
-    return -4;
-  }
-  if (!file_system.FinishReplacing(&replacement)) return -2;
-  if (same_file) kept->on_disk = sink.fingerprint();
-  return 0;
+  return stored;
 }
 
 }  // namespace quorva::ini_detail
 
 extern "C" {
 
-int ini_store_edits(const IniDocument* document, const char* path) {
+int ini_store_edits(IniDocument* document, const char* path) {
   return ini_detail::StoreEditsFile(platform::RealFileSystem(), document, path);
 }
 

@@ -50,6 +50,15 @@ class LineObserver {
 enum class Build { kDocument, kParseOnly, kKeepingText };
 IniDocument* Load(ByteSource& source, IniLoadReport* report, LineObserver* observer = nullptr,
                   Build build = Build::kDocument);
+// What a store tells beside its result.
+struct StoreDetail {
+  // -2: a write in place failed, and the file may hold a part of the new text; else the
+  // old file is whole.
+  bool cut_short = false;
+  // -4: the document had no file of its own, and a file is there.
+  bool no_file_of_its_own = false;
+};
+
 // 0; -2 when a write failed; -3 when the document holds what would not read back the same
 // (see CheckDocument), found on the way, whereupon nothing more is written.
 int Store(const IniDocument* document, ByteSink& sink);

@@ -86,7 +86,7 @@ class LineBuilder {
 
   // Where the line just ended stood in the file, for a load for editing.
   void KeepLine(KeptLine* line, bool is_section) {
-    *line = {nullptr, logical_start_, line_end_, is_section, true};
+    *line = {nullptr, logical_start_, line_end_, is_section};
     *kept_tail_ = line;
     kept_tail_ = &line->next;
   }

@@ -1,6 +1,7 @@
 // Loading: the sources a load reads (a file, bytes in memory), what it reports, and the
 // library's loading and scanning functions over them.
 #include <cstring>
+#include <new>
 
 #include "ini/allocator.h"
 #include "ini/io.h"
@@ -14,8 +15,13 @@ const char kMissingFile[] = "cannot open the file: no such file or directory";
 namespace {
 
 // What a load reports for each outcome but a syntax error.
-const char* const kReasons[] = {"", "cannot open the file", "a read from the file failed",
-                                "", "out of memory",        "stopped by the handler"};
+const char* const kReasons[] = {"",
+                                "cannot open the file",
+                                "a read from the file failed",
+                                "",
+                                "out of memory",
+                                "stopped by the handler",
+                                "another program held the file's edit lock past the wait"};
 
 // Why a file could not be opened, as the system said.
 const char* CannotOpen(platform::Opened opened) {
@@ -77,8 +83,9 @@ class MemorySource final : public ByteSource {
 // before that read (which then gives more than the size) is read until a read gives none.
 class FileSource final : public ByteSource {
  public:
-  FileSource(platform::FileSystem& file_system, platform::File file)
-      : file_system_(file_system), file_(file) {}
+  // `close` false: the file stays open after the load, for its caller (a held lock).
+  FileSource(platform::FileSystem& file_system, platform::File file, bool close = true)
+      : file_system_(file_system), file_(file), close_(close) {}
   bool Read(char* buffer, std::uint32_t size, std::uint32_t* got) override {
     if (ended_) {
       *got = 0;
@@ -95,11 +102,14 @@ class FileSource final : public ByteSource {
     return true;
   }
   bool SizeHint(std::uint64_t* size) override { return file_system_.SizeOf(file_, size); }
-  void Finish() override { file_system_.Close(file_); }
+  void Finish() override {
+    if (close_) file_system_.Close(file_);
+  }
 
  private:
   platform::FileSystem& file_system_;
   platform::File file_;
+  bool close_;
   std::uint64_t read_ = 0;
   bool ended_ = false;
 };
@@ -147,22 +157,51 @@ IniDocument* LoadFile(platform::FileSystem& file_system, const char* path, IniLo
 }
 
 IniDocument* LoadFileForEditing(platform::FileSystem& file_system, const char* path,
-                                IniLoadReport* report) {
+                                IniLoadReport* report, Hold hold) {
   platform::File file;
-  if (!OpenSource(file_system, path, platform::Accept::kAnyFile, &file, report)) return nullptr;
-  FileSource source(file_system, file);
-  IniDocument* document = Load(source, report, nullptr, Build::kKeepingText);
-  if (document == nullptr) return nullptr;
-  // The path, to know a store back to it, and what the file held, to know it unchanged then.
-  KeptSource* kept = KeptSourceOf(document);
-  const std::size_t length = std::strlen(path) + 1;
-  kept->path = static_cast<char*>(Allocate(length));
-  if (kept->path == nullptr) {
-    ini_free_document(document);
-    return Report(report, INI_OUT_OF_MEMORY);
+  if (hold == Hold::kLock) {
+    switch (file_system.LockForEditing(path, platform::kLockWaitMilliseconds, &file)) {
+      case platform::Locked::kYes:
+        break;
+      case platform::Locked::kBusy:
+        return Report(report, INI_BUSY);
+      case platform::Locked::kMissing:
+        return Report(report, INI_CANNOT_OPEN, 0, 0, kMissingFile);
+      default:  // the open below tells why
+        if (!OpenSource(file_system, path, platform::Accept::kRegularFile, &file, report))
+          return nullptr;
+        file_system.Close(file);
+        return Report(report, INI_CANNOT_OPEN);
+    }
+  } else if (!OpenSource(file_system, path, platform::Accept::kRegularFile, &file, report)) {
+    return nullptr;
   }
-  std::memcpy(kept->path, path, length);
-  kept->on_disk.Add(kept->bytes, static_cast<std::size_t>(kept->size));
+  // Which file was read, and where: a store of edits to it checks that it is still that file,
+  // holding what was read.
+  auto* record = static_cast<FileRecord*>(Allocate(sizeof(FileRecord)));
+  if (record != nullptr) new (record) FileRecord();
+  const platform::FileId id = file_system.IdOf(file);
+  FileSource source(file_system, file, hold == Hold::kNothing);
+  IniDocument* document =
+      record == nullptr ? nullptr : Load(source, report, nullptr, Build::kKeepingText);
+  if (document == nullptr) {
+    if (record == nullptr) {
+      source.Finish();
+      Report(report, INI_OUT_OF_MEMORY);
+    }
+    if (hold == Hold::kLock) file_system.Unlock(file);
+    Release(record);
+    return nullptr;
+  }
+  if (!file_system.PlaceOf(path, &record->place)) record->place = platform::Place();
+  record->place.file = id;
+  const KeptSource* kept = KeptSourceOf(document);
+  record->on_disk.Add(kept->bytes, static_cast<std::size_t>(kept->size));
+  if (hold == Hold::kLock) {
+    record->lock_owner = &file_system;
+    record->lock = file;
+  }
+  RecordOf(document) = record;
   return document;
 }
 
@@ -190,6 +229,11 @@ IniDocument* ini_load_memory(const void* bytes, size_t size, IniLoadReport* repo
 
 IniDocument* ini_load_file_for_editing(const char* path, IniLoadReport* report) {
   return ini_detail::LoadFileForEditing(platform::RealFileSystem(), path, report);
+}
+
+IniDocument* ini_load_file_for_editing_locked(const char* path, IniLoadReport* report) {
+  return ini_detail::LoadFileForEditing(platform::RealFileSystem(), path, report,
+                                        ini_detail::Hold::kLock);
 }
 
 IniDocument* ini_load_memory_for_editing(const void* bytes, size_t size, IniLoadReport* report) {

@@ -11,7 +11,7 @@
 namespace quorva {
 
 IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLoadReport* report,
-                            bool* missing, bool for_editing) {
+                            bool* missing, LoadHow how) {
   IniLoadReport ignored;
   if (report == nullptr) report = &ignored;
   bool ignored_missing;
@@ -24,9 +24,12 @@ IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLo
       return nullptr;
     }
     platform::FileSystem& file_system = platform::Utf8FileSystem();
-    IniDocument* document = for_editing
-                                ? ini_detail::LoadFileForEditing(file_system, utf8.c_str(), report)
-                                : ini_detail::LoadFile(file_system, utf8.c_str(), report);
+    IniDocument* document = how == LoadHow::kPlain
+                                ? ini_detail::LoadFile(file_system, utf8.c_str(), report)
+                                : ini_detail::LoadFileForEditing(file_system, utf8.c_str(), report,
+                                                                 how == LoadHow::kEditingLocked
+                                                                     ? ini_detail::Hold::kLock
+                                                                     : ini_detail::Hold::kNothing);
     *missing = report->reason == ini_detail::kMissingFile;
     return document;
   } catch (const std::bad_alloc&) {
@@ -36,13 +39,24 @@ IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLo
 }
 
 int StoreNativePath(const IniDocument* document, const std::filesystem::path::value_type* path,
-                    bool edits) {
+                    bool edits, StoreNote* note) {
   try {
     std::string utf8;
     if (!platform::NativeToUtf8(path, &utf8)) return -1;
     platform::FileSystem& file_system = platform::Utf8FileSystem();
-    return edits ? ini_detail::StoreEditsFile(file_system, document, utf8.c_str())
-                 : ini_detail::StoreFile(file_system, document, utf8.c_str());
+    ini_detail::StoreDetail detail;
+    // A store of edits changes the document's record of its file; Document::StoreEdits is
+    // not const for that reason.
+    const int code =
+        edits ? ini_detail::StoreEditsFile(file_system, const_cast<IniDocument*>(document),
+                                           utf8.c_str(), &detail)
+              : ini_detail::StoreFile(file_system, document, utf8.c_str(),
+                                      platform::AtLink::kFollow, &detail);
+    if (note != nullptr) {
+      note->cut_short = detail.cut_short;
+      note->no_file_of_its_own = detail.no_file_of_its_own;
+    }
+    return code;
   } catch (const std::bad_alloc&) {
     return -1;  // nothing was created
   }

@@ -189,21 +189,52 @@ class Output {
   char fallback_[kFallbackBlock];
 };
 
-// A file being replaced: a write that fails or writes fewer bytes than asked fails.
-class FileSink final : public ByteSink {
+// The file that replaces `path`, begun at the first write: a document refused before its
+// first block is full (every document of less than a block) creates nothing. A write that
+// fails or writes fewer bytes than asked fails. What is begun and not finished is abandoned.
+class ReplacingSink final : public ByteSink {
  public:
-  FileSink(platform::FileSystem& file_system, platform::File file)
-      : file_system_(file_system), file_(file) {}
+  ReplacingSink(platform::FileSystem& file_system, const char* path, platform::AtLink at_link)
+      : file_system_(file_system), path_(path), at_link_(at_link) {}
+  ~ReplacingSink() override {
+    if (begun_) file_system_.AbandonReplacing(&replacement_);
+  }
+
+  // False when the file could not be created.
+  bool Begin() {
+    if (!begun_ && !failed_) {
+      begun_ = file_system_.BeginReplacing(path_, at_link_, &replacement_);
+      failed_ = !begun_;
+    }
+    return begun_;
+  }
   bool Write(const char* data, std::size_t size) override {
     std::uint32_t written = 0;
-    return file_system_.Write(file_, data, static_cast<std::uint32_t>(size), &written) &&
+    return Begin() &&
+           file_system_.Write(replacement_.file, data, static_cast<std::uint32_t>(size),
+                              &written) &&
            written == size;
   }
+  // Which file the new one will be; asked of a begun replacement before Finish.
+  platform::FileId IdOfNew() const { return file_system_.IdOfNew(replacement_); }
+  platform::Finished Finish(platform::Publish publish = platform::Publish::kReplacing) {
+    begun_ = false;
+    return file_system_.FinishReplacing(&replacement_, publish);
+  }
+  bool created() const { return !failed_; }
 
  private:
   platform::FileSystem& file_system_;
-  platform::File file_;
+  const char* path_;
+  platform::AtLink at_link_;
+  platform::Replacement replacement_;
+  bool begun_ = false;
+  bool failed_ = false;
 };
+
+// The result of a store whose text went to `sink` with `stored` (0, -2 or -3): where it was
+// written whole, the new file published (kOnlyNew: only where no file is, else -4).
+int Written(ReplacingSink& sink, int stored, platform::Publish publish, StoreDetail* detail);
 
 // A heap block that doubles as it fills, with room for a NUL behind the bytes.
 class MemorySink final : public ByteSink {

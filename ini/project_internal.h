@@ -19,13 +19,16 @@ namespace quorva::ini_detail {
 IniDocument* LoadFile(platform::FileSystem& file_system, const char* path,
                       IniLoadReport* report = nullptr,
                       platform::Accept accept = platform::Accept::kAnyFile);
+struct StoreDetail;
 int StoreFile(platform::FileSystem& file_system, const IniDocument* document, const char* path,
-              platform::AtLink at_link = platform::AtLink::kFollow);
-// ini_load_file_for_editing and ini_store_edits over any file system.
+              platform::AtLink at_link = platform::AtLink::kFollow, StoreDetail* detail = nullptr);
+// ini_load_file_for_editing (with `hold` kLock, ini_load_file_for_editing_locked) and
+// ini_store_edits over any file system.
+enum class Hold { kNothing, kLock };
 IniDocument* LoadFileForEditing(platform::FileSystem& file_system, const char* path,
-                                IniLoadReport* report = nullptr);
-int StoreEditsFile(platform::FileSystem& file_system, const IniDocument* document,
-                   const char* path);
+                                IniLoadReport* report = nullptr, Hold hold = Hold::kNothing);
+int StoreEditsFile(platform::FileSystem& file_system, IniDocument* document, const char* path,
+                   StoreDetail* detail = nullptr);
 // Test hooks for the search that finds repeated keys when a section is copied: sets the
 // seed of its hash, which is chosen afresh in each process, and returns the one it
 // replaces; and the hash of `length` bytes under the present seed. With them a test or

@@ -9,6 +9,7 @@
 #include "ini/allocator.h"
 #include "ini/arena.h"
 #include "ini/ini.h"
+#include "platform/platform.h"
 
 namespace quorva::ini_detail {
 
@@ -97,6 +98,10 @@ struct SectionBlock {
   // Before the slots, so that releasing a document reads one cache line of each section.
   const Arena* arena;    // the arena the section was carved from, or null for a heap section
   bool has_heap_pieces;  // it holds pieces of the heap beside carved ones
+  // Removals keep the order of the entries that remain, instead of moving the last entry
+  // into the gap: set for a section of a document that keeps its file's text, so that the
+  // document's order stays the order in which a store of its edits writes them.
+  bool keeps_order;
   IniEntry* slots[kCapacityStep];
 };
 
@@ -114,7 +119,6 @@ struct KeptLine {
   std::uint64_t start;
   std::uint64_t end;
   bool is_section;
-  bool present;  // still in the document: set by each store
 };
 
 // The records a load for editing carves instead of IniEntry and SectionBlock, with where
@@ -181,29 +185,42 @@ class Fingerprint {
   unsigned pending_bytes_ = 0;
 };
 
-// What a document loaded for editing keeps of its file: every byte, its lines in file
-// order, and the path it came from with the fingerprint of what that file holds (when it
-// was loaded, or last stored to); `path` is null for one loaded from memory. Heap blocks,
-// released with the document.
+// What a document loaded for editing keeps of its file: every byte and its lines in file
+// order. Heap blocks, released with the document.
 struct KeptSource {
   char* bytes = nullptr;
   std::uint64_t size = 0;
   KeptLine* first = nullptr;
-  char* path = nullptr;
-  Fingerprint on_disk;
   bool open_at_end = false;  // the file ends inside a line: an escape or a continuation
 };
 
-// A document's record and the arena of a loaded document (empty for a new one), and for one
-// loaded for editing, its file's text (`kept` null for every other).
+// The file a document was loaded from for editing, or last stored to by ini_store_edits, and
+// the fingerprint of what it held then: a later store of edits to it first checks that no
+// other program changed it since. While the document holds the file's edit lock (a load
+// that takes it), `lock` is that lock, taken through `lock_owner`.
+struct FileRecord {
+  platform::Place place;
+  Fingerprint on_disk;
+  platform::FileSystem* lock_owner = nullptr;
+  platform::File lock;
+};
+
+// A document's record and the arena of a loaded document (empty for a new one); for one
+// loaded for editing, its file's text (`kept`, null for every other); and for one loaded
+// for editing or stored by ini_store_edits, its file (`record`, null for every other).
 struct DocumentBlock {
   IniDocument document;
   Arena arena;
   KeptSource* kept;
+  FileRecord* record;
 };
 
 inline KeptSource* KeptSourceOf(const IniDocument* document) {
   return reinterpret_cast<const DocumentBlock*>(document)->kept;
+}
+
+inline FileRecord*& RecordOf(IniDocument* document) {
+  return reinterpret_cast<DocumentBlock*>(document)->record;
 }
 
 inline Arena* ArenaOf(IniDocument* document) {
@@ -246,6 +263,7 @@ inline IniSection* InitSection(SectionBlock* block, char* name, const Arena* are
   section->name = name;
   block->arena = arena;
   block->has_heap_pieces = false;
+  block->keeps_order = false;
   return section;
 }
 
@@ -254,10 +272,14 @@ inline IniSection* InitSection(SectionBlock* block, char* name, const Arena* are
 inline IniSection* NewCarvedSection(Arena* arena, char* name, bool kept = false) {
   auto* block = static_cast<SectionBlock*>(
       arena->Allocate(kept ? sizeof(KeptSection) : sizeof(SectionBlock)));
-  return block == nullptr ? nullptr : InitSection(block, name, arena);
+  if (block == nullptr) return nullptr;
+  IniSection* section = InitSection(block, name, arena);
+  block->keeps_order = kept;
+  return section;
 }
-// Releases what a document loaded for editing keeps of its file.
-void ReleaseKeptSource(IniDocument* document);
+// Releases what a document loaded for editing keeps of its file, and its file's record (with
+// the edit lock it holds).
+void ReleaseKept(IniDocument* document);
 
 // Appends an entry holding copies of `key` and `value` after the section's last, with no
 // lookup, as the reader appends a line that repeats a key: for building, in tests, the

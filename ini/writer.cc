@@ -88,46 +88,6 @@ int WriteDocument(const IniDocument* document, Output* out) {
   return out->Flush() ? 0 : -2;
 }
 
-// The file that replaces `path`, begun at the first write: a document refused before its
-// first block is full (every document of less than a block) creates nothing.
-class ReplacingSink final : public ByteSink {
- public:
-  ReplacingSink(platform::FileSystem& file_system, const char* path, platform::AtLink at_link)
-      : file_system_(file_system), path_(path), at_link_(at_link) {}
-  ~ReplacingSink() override {
-    if (begun_) file_system_.AbandonReplacing(&replacement_);
-  }
-
-  // False when the file could not be created.
-  bool Begin() {
-    if (!begun_ && !failed_) {
-      begun_ = file_system_.BeginReplacing(path_, at_link_, &replacement_);
-      failed_ = !begun_;
-    }
-    return begun_;
-  }
-  bool Write(const char* data, std::size_t size) override {
-    std::uint32_t written = 0;
-    return Begin() &&
-           file_system_.Write(replacement_.file, data, static_cast<std::uint32_t>(size),
-                              &written) &&
-           written == size;
-  }
-  bool Finish() {
-    begun_ = false;
-    return file_system_.FinishReplacing(&replacement_);
-  }
-  bool created() const { return !failed_; }
-
- private:
-  platform::FileSystem& file_system_;
-  const char* path_;
-  platform::AtLink at_link_;
-  platform::Replacement replacement_;
-  bool begun_ = false;
-  bool failed_ = false;
-};
-
 // Why a document cannot be written so that it reads back the same: the texts of
 // IniCheckReport.reason.
 constexpr char kEmptyName[] = "empty section name";
@@ -207,18 +167,32 @@ int Store(const IniDocument* document, ByteSink& sink) {
   return WriteDocument(document, &out);
 }
 
+int Written(ReplacingSink& sink, int stored, platform::Publish publish, StoreDetail* detail) {
+  if (stored == 0 && !sink.Begin()) stored = -2;  // a document with no text: an empty file
+  if (stored == -2 && !sink.created()) return -1;
+  if (stored != 0) return stored;  // the sink abandons what it began
+  switch (sink.Finish(publish)) {
+    case platform::Finished::kDone:
+      return 0;
+    case platform::Finished::kTaken:
+      return -4;
+    case platform::Finished::kCutShort:
+      if (detail != nullptr) detail->cut_short = true;
+      return -2;
+    default:
+      return -2;
+  }
+}
+
 int StoreFile(platform::FileSystem& file_system, const IniDocument* document, const char* path,
-              platform::AtLink at_link) {
+              platform::AtLink at_link, StoreDetail* detail) {
   if (document == nullptr) return -1;
   ReplacingSink sink(file_system, path, at_link);
   int stored = Store(document, sink);
   // A document that cannot be carried is refused as such, also when the file could not be
   // created or written before the store came to the part that cannot be.
   if (stored == -2 && CheckDocument(document, nullptr) != 0) stored = -3;
-  if (stored == 0 && !sink.Begin()) stored = -2;  // a document with no text: an empty file
-  if (stored == -2 && !sink.created()) return -1;
-  if (stored != 0) return stored;  // the sink abandons what it began
-  return sink.Finish() ? 0 : -2;
+  return Written(sink, stored, platform::Publish::kReplacing, detail);
 }
 
 }  // namespace quorva::ini_detail

@@ -305,7 +305,8 @@ TEST(IniEditor, WritesOnlyTheChanges) {
   struct Case {
     const char* name;
     void (*edit)(IniDocument*);
-    std::string expected;  // "" for the file as it was
+    std::string expected;            // "" for the file as it was
+    const char* own_file = nullptr;  // the file edited, when not the one above
   };
   const Case cases[] = {
       {"nothing", [](IniDocument*) {}, ""},
@@ -354,24 +355,57 @@ TEST(IniEditor, WritesOnlyTheChanges) {
        [](IniDocument* d) { ini_remove_section(d, "server"); },
        "; settings\r\n\r\n; about the client\r\n[client]\r\nretries = 3 ; how often\r\n"
        "; between\r\ntimeout = 5"},
+      // Removals among repeats keep the order of the rest, the file's order, so the first
+      // match is the same in the document and in the file.
+      {"a removal before a repeated key",
+       [](IniDocument* d) { ini_remove_key(ini_find_section(d, "s"), "x"); }, "[s]\na=1\na=2\n",
+       "[s]\nx=1\na=1\na=2\n"},
+      {"a removal, then a change of a repeated key",
+       [](IniDocument* d) {
+         ini_remove_key(ini_find_section(d, "s"), "x");
+         ini_set_value(ini_find_section(d, "s"), "a", "9");
+       },
+       "[s]\na=9\na=2\n", "[s]\nx=1\na=1\na=2\n"},
+      {"two removals of a key held three times",
+       [](IniDocument* d) {
+         ini_remove_key(ini_find_section(d, "s"), "a");
+         ini_remove_key(ini_find_section(d, "s"), "a");
+       },
+       "[s]\na=3\n", "[s]\na=1\na=2\na=3\n"},
+      {"a new section in the place of a loaded one of a repeated name",
+       [](IniDocument* d) {
+         IniSection* added = ini_new_section("a");
+         ini_set_value(added, "k", "9");
+         ini_add_section(d, added);
+       },
+       "; b\n[a]\nk=9\n[a]\nk=2\n", "[a]\nk=1\n; b\n[a]\nk=2\n"},
+      // A backslash escapes the next byte but CRs, in the comment's search as in the reader.
+      {"an escape before a CR",
+       [](IniDocument* d) { ini_set_value(ini_find_section(d, "s"), "k", "x"); }, "[s]\nk = x\n",
+       "[s]\nk = a\\\r;b\n"},
+      {"an escaped backslash after a CR, then a comment",
+       [](IniDocument* d) { ini_set_value(ini_find_section(d, "s"), "k", "x"); },
+       "[s]\nk = x; note\n", "[s]\nk = a\\\r\\; note\n"},
   };
   for (const Case& c : cases) {
-    IniDocument* document = ini_load_memory_for_editing(file.data(), file.size(), nullptr);
+    const std::string own = c.own_file != nullptr ? c.own_file : file;
+    IniDocument* document = ini_load_memory_for_editing(own.data(), own.size(), nullptr);
     ASSERT_NE(document, nullptr);
     c.edit(document);
     std::size_t size = 0;
     char* bytes = ini_store_edits_memory(document, &size);
     ASSERT_NE(bytes, nullptr) << c.name;
     const std::string stored(bytes, size);
-    EXPECT_EQ(stored, c.expected.empty() ? file : c.expected) << c.name;
-    // What was stored reads back as the edited document.
+    EXPECT_EQ(stored, c.expected.empty() ? own : c.expected) << c.name;
+    // What was stored reads back as the edited document: every lookup finds the same.
     IniDocument* back = ini_load_memory(bytes, size, nullptr);
     ASSERT_NE(back, nullptr) << c.name;
     for (int32_t s = 0; s < document->count; ++s) {
       const IniSection* edited = document->sections[s];
       for (int32_t e = 0; e < edited->count; ++e) {
-        EXPECT_STREQ(ini_get_value(ini_find_section(back, edited->name), edited->entries[e]->key),
-                     edited->entries[e]->value)
+        const char* key = edited->entries[e]->key;
+        EXPECT_STREQ(ini_get_value(ini_find_section(back, edited->name), key),
+                     ini_get_value(ini_find_section(document, edited->name), key))
             << c.name;
       }
     }
@@ -421,14 +455,29 @@ TEST(IniEditor, RefusesAndKeepsOtherProgramsChanges) {
   EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "a.ini"), -4);
   EXPECT_EQ(disk.files["a.ini"], "[s]\nk = 3 ; another program's\n");
   EXPECT_EQ(disk.Temporaries(), std::vector<std::string>{});
-  EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "b.ini"), 0)
-      << "saved elsewhere: nothing to undo";
   disk.files.erase("a.ini");
   EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "a.ini"), -4) << "removed meanwhile";
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "b.ini"), 0)
+      << "saved elsewhere: nothing to undo";
+  EXPECT_EQ(disk.files["b.ini"], "[s]\nk = 4 ; note\n");
+  disk.files["a.ini"] = "[s]\n";
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "b.ini"), 0)
+      << "b.ini is the document's file now, unchanged since its store";
+  disk.ids.erase("b.ini");
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "b.ini"), -4) << "replaced meanwhile";
+  EXPECT_TRUE(disk.locked.empty());
+  disk.locked_by_others.insert("b.ini");
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, document, "b.ini"), -5)
+      << "its lock held past the wait";
   ini_free_document(document);
 
   IniDocument* fresh = ini_new_document();
-  EXPECT_EQ(ini_detail::StoreEditsFile(disk, fresh, "b.ini"), -4) << "a file is there already";
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, fresh, "a.ini"), -4) << "a file is there already";
   EXPECT_EQ(ini_detail::StoreEditsFile(disk, fresh, "c.ini"), 0);
+  IniSection* added = ini_new_section("n");
+  ini_add_section(fresh, added);
+  ini_set_value(added, "k", "1");
+  EXPECT_EQ(ini_detail::StoreEditsFile(disk, fresh, "c.ini"), 0) << "its own first store";
+  EXPECT_EQ(disk.files["c.ini"], "[n]\nk=1\n");
   ini_free_document(fresh);
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -28,7 +29,8 @@ constexpr std::size_t kReplaceNameRoom = 1024;  // a UTF-8 path of MAX_PATH char
 enum class ReplaceInto {
   kTemporary,         // a private temporary beside the target, named `temporary`
   kUnnamedTemporary,  // one without a name until it is published (Linux: O_TMPFILE)
-  kTarget,            // the target itself, written in place
+  kInPlace,           // a private temporary elsewhere, copied over the target in place once whole
+  kDevice,            // the target itself, a device or FIFO named directly, written as they come
 };
 
 // A file being replaced whole: the new bytes go to `file`, a private temporary beside the
@@ -39,6 +41,7 @@ struct Replacement {
   File file;
   ReplaceInto into = ReplaceInto::kTemporary;
   std::intptr_t directory = -1;        // POSIX: the target's directory, open
+  std::intptr_t in_place = -1;         // ReplaceInto::kInPlace: the target, open for writing
   std::uint32_t attributes = 0;        // Windows: the replaced file's attributes
   char target[kReplaceNameRoom] = {};  // POSIX: the target's name in `directory`; Windows: its path
   char temporary[kReplaceNameRoom] = {};  // likewise for the temporary
@@ -112,6 +115,59 @@ enum class Opened {
 // or not (outside it, or nowhere that can be told).
 enum class Location { kBeneath, kOutside };
 
+// Which file an open file or a path is: POSIX its device and inode, Windows its volume's
+// serial number and its file index. Two ids are equal only when both are known.
+struct FileId {
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;
+  bool known = false;
+  bool operator==(const FileId& other) const {
+    return known && other.known && device == other.device && index == other.index;
+  }
+  bool operator!=(const FileId& other) const { return !(*this == other); }
+};
+
+// Where a path leads once its links are followed: the directory holding the name it ends
+// at, that name (on Windows as the system spells it, for a file that exists), and the file
+// that stands there now (`file.known` false when none does). However a path is spelled,
+// relative, absolute or through links, it names the same place as another exactly when
+// SamePlace says so.
+struct Place {
+  FileId directory;
+  char name[kReplaceNameRoom] = {};
+  FileId file;
+};
+inline bool SamePlace(const Place& a, const Place& b) {
+  return a.directory == b.directory && std::strcmp(a.name, b.name) == 0;
+}
+
+// What came of taking the edit lock of a file (FileSystem::LockForEditing).
+enum class Locked {
+  kYes,
+  kMissing,     // no file is at the path (the lock holds nothing then)
+  kNotRegular,  // a directory, FIFO, device or socket stands there
+  kBusy,        // another holder kept the lock for the whole wait
+  kFailed,      // the file could not be opened or locked
+};
+
+// How long a store of edits waits for another's edit lock before it gives up: an upper
+// bound, so that whoever may read a file can delay an edit of it but never block it.
+constexpr std::uint32_t kLockWaitMilliseconds = 5000;
+
+// What a finished replacement did.
+enum class Finished {
+  kDone,      // the new file is in place
+  kFailed,    // the flush or the move failed: the old file is whole, the temporary gone
+  kTaken,     // Publish::kOnlyNew found a file at the name: nothing changed
+  kCutShort,  // a write in place failed: the target may hold a part of the new bytes
+};
+
+// Whether a replacement may take the place of a file that is there.
+enum class Publish {
+  kReplacing,  // the new file takes the name, whatever stands there
+  kOnlyNew,    // only where no file is: an atomic create, refused when one appeared
+};
+
 // Every primitive the product uses, behind one interface so that tests can replace the disk
 // with a fake that records calls and fails on rule. Paths are byte strings handed to the
 // system unchanged. Only an open for reading says why it failed, which a load reports;
@@ -132,6 +188,24 @@ class FileSystem {
   virtual bool Write(File file, const void* data, std::uint32_t size, std::uint32_t* written) = 0;
   // Closes a file opened for reading. False when the system reports an error on closing.
   virtual bool Close(File file) = 0;
+  // Goes back to the start of a file opened for reading, for a read from the start.
+  virtual bool Rewind(File file) = 0;
+  // Which file an open file is.
+  virtual FileId IdOf(File file) = 0;
+  // Where `path` leads (see Place). False when its directory cannot be found.
+  virtual bool PlaceOf(const char* path, Place* place) = 0;
+
+  // Opens the regular file at `path` for reading, its links followed, and takes its edit
+  // lock: an advisory lock that every store of edits of the file takes too (POSIX: flock;
+  // Windows: LockFileEx on a byte far beyond any file's end, so reads are not hindered),
+  // waiting up to `wait_milliseconds` while another holds it. Once locked, the path must
+  // still name the locked file, since a store moves a new file over the name while the
+  // old one is locked; else the lock is taken again on the file now there. The lock does
+  // not keep the file from being replaced by a store of edits that holds it, which the
+  // handle allows (Windows: FILE_SHARE_DELETE). Released with Unlock.
+  virtual Locked LockForEditing(const char* path, std::uint32_t wait_milliseconds, File* file) = 0;
+  // Releases an edit lock and closes its file.
+  virtual void Unlock(File file) = 0;
 
   // Begins replacing the file at `path`; the new bytes are written to `replacement->file`.
   // A symbolic link at the path is followed (AtLink::kFollow) as the system follows links
@@ -141,19 +215,28 @@ class FileSystem {
   // not be followed or leads to a directory, device, FIFO or socket, when an existing file
   // there may not be written by this process (POSIX: its effective IDs; Windows: the
   // read-only attribute), or when no temporary can be made.
-  // The new bytes go straight into the target, where a failure leaves a part of them, in
-  // two cases only: the target's directory may not be written by this process (POSIX:
-  // access() with the effective IDs; Windows: making the temporary is denied) while the
-  // target may; and a target named directly that is no regular file (a device, a FIFO).
+  // Two kinds of target are written in place, since no move can serve them. A target in a
+  // directory this process may not write (POSIX: access() with the effective IDs; Windows:
+  // making the temporary is denied), which the process may write: the new bytes go to a
+  // private temporary in the system's temporary directory and are copied over the target
+  // only at FinishReplacing. And a target named directly that is no regular file (a device,
+  // a FIFO), which takes the bytes as they come.
   virtual bool BeginReplacing(const char* path, AtLink at_link, Replacement* replacement) = 0;
   // Flushes the new file to the disk and moves it over the target, replacing the name: a
   // hard link to the old file keeps the old bytes. A replaced file keeps its permission
   // bits, and its owner where the process may set it (POSIX), or its attributes and
   // security (Windows); a new one gets the system's defaults (POSIX: 0666 less the umask).
-  // A target that cannot be replaced by a move, a file mounted over its name (POSIX: the
-  // move fails with EBUSY or EXDEV), gets the new bytes written in place instead. False
-  // when the flush or the move failed: the temporary is removed and the old file is whole.
-  virtual bool FinishReplacing(Replacement* replacement) = 0;
+  // With Publish::kOnlyNew the new file takes the name only where none is, as one step.
+  // A target written in place, and one that a move cannot replace (a file mounted over its
+  // name: the move fails with EBUSY or EXDEV), gets the new bytes copied over it: the room
+  // for them is reserved first, so that a full disk or a quota refuses with the old file
+  // whole (kFailed); where the file system cannot reserve room, a failure of the copy
+  // leaves a part of them (kCutShort). The temporary is gone afterwards in every case.
+  virtual Finished FinishReplacing(Replacement* replacement,
+                                   Publish publish = Publish::kReplacing) = 0;
+  // Which file the new file of a begun replacement will be once in place (for one in
+  // place, the target); asked before FinishReplacing.
+  virtual FileId IdOfNew(const Replacement& replacement) = 0;
   // Gives up a replacement: the temporary is removed and the old file is whole.
   virtual void AbandonReplacing(Replacement* replacement) = 0;
   // Removes the temporaries that replacements in `directory` left when their process was

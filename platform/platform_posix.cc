@@ -3,11 +3,13 @@
 // system has them, with portable POSIX in their place elsewhere.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -221,17 +223,18 @@ int OpenBeneath(const Confinement& c, const char* path, int flags) {
   return fd;
 }
 
-// Follows a symbolic link at the target's name to the regular file it leads to, which need
-// not exist yet (a dangling link: the file it names is made). The system follows it first,
-// so that its rules for this process apply, such as protected_symlinks for a link another
+// Follows a symbolic link at `name` in the open directory `*dir` to the regular file it
+// leads to, which need not exist yet (a dangling link: the file it names is made), leaving
+// that file's directory in `*dir` and its name in `name`. The system follows it first, so
+// that its rules for this process apply, such as protected_symlinks for a link another
 // user planted in a sticky directory; then the links are read to find the name of what the
 // system reached, and that name must still lead to it. False, touching nothing, when the
 // system refuses, when the link leads to anything but a regular file, or when the links
 // changed meanwhile.
-bool FollowLinks(Replacement* r) {
+bool FollowLinks(int* dir, char* name) {
   struct stat st;
-  if (KindAt(static_cast<int>(r->directory), r->target, &st) != Kind::kLink) return true;
-  const int reached = openat(static_cast<int>(r->directory), r->target, kPathOnly | O_CLOEXEC);
+  if (KindAt(*dir, name, &st) != Kind::kLink) return true;
+  const int reached = openat(*dir, name, kPathOnly | O_CLOEXEC);
   const bool exists = reached >= 0;
   if (!exists && errno != ENOENT) return false;
   struct stat end;
@@ -240,33 +243,116 @@ bool FollowLinks(Replacement* r) {
   if (exists && !regular) return false;
 
   char link[PATH_MAX];
-  for (int hops = 0; KindAt(static_cast<int>(r->directory), r->target, &st) == Kind::kLink;
-       ++hops) {
-    const int dir = static_cast<int>(r->directory);
-    const ssize_t n = readlinkat(dir, r->target, link, sizeof link);
+  for (int hops = 0; KindAt(*dir, name, &st) == Kind::kLink; ++hops) {
+    const ssize_t n = readlinkat(*dir, name, link, sizeof link);
     if (hops == 40 || n <= 0 || static_cast<size_t>(n) == sizeof link) return false;
     link[n] = '\0';
     int next;  // a relative link is read from the link's own directory
-    if (!OpenDirectoryOf(dir, link, r->target, &next)) return false;
-    close(dir);
-    r->directory = next;
+    if (!OpenDirectoryOf(*dir, link, name, &next)) return false;
+    close(*dir);
+    *dir = next;
   }
-  const Kind found = KindAt(static_cast<int>(r->directory), r->target, &st);
+  const Kind found = KindAt(*dir, name, &st);
   if (!exists) return found == Kind::kNothing;
   return found == Kind::kRegular && st.st_dev == end.st_dev && st.st_ino == end.st_ino;
 }
 
-// Opens the target itself for writing: a target that is no regular file, or one in a
-// directory this process may not write. O_NONBLOCK keeps a FIFO without a reader from
-// blocking for ever.
-bool OpenInPlace(Replacement* r, bool truncate) {
-  int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  if (truncate) flags |= O_TRUNC;
-  int fd = openat(static_cast<int>(r->directory), r->target, flags);
+FileId IdOfStat(const struct stat& st) {
+  FileId id;
+  id.device = static_cast<std::uint64_t>(st.st_dev);
+  id.index = static_cast<std::uint64_t>(st.st_ino);
+  id.known = true;
+  return id;
+}
+
+FileId IdOfFd(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 ? IdOfStat(st) : FileId{};
+}
+
+// Copies `length` bytes at `offset` of the file `from` to the same offset of the file `to`.
+bool CopyRange(int from, int to, off_t offset, off_t length) {
+  char block[1 << 14];
+  while (length > 0) {
+    const size_t want = length < off_t{sizeof block} ? static_cast<size_t>(length) : sizeof block;
+    const ssize_t got = pread(from, block, want, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    for (ssize_t put = 0; put < got;) {
+      const ssize_t n = pwrite(to, block + put, static_cast<size_t>(got - put), offset + put);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      put += n;
+    }
+    offset += got;
+    length -= got;
+  }
+  return true;
+}
+
+// Copies the whole of the file `from` over the file `target` in place. The part beyond the
+// target's end goes first, so that a full disk or a quota stops the copy before a byte of
+// the old file changed (and that part is cut off again); then the rest over the old bytes,
+// whose room the file has; then the end is set and the file flushed.
+Finished CopyOver(int from, int target) {
+  struct stat st, old;
+  if (fstat(from, &st) != 0 || fstat(target, &old) != 0) return Finished::kFailed;
+  if (st.st_size > old.st_size && !CopyRange(from, target, old.st_size, st.st_size - old.st_size)) {
+    return ftruncate(target, old.st_size) == 0 ? Finished::kFailed : Finished::kCutShort;
+  }
+  const bool copied = CopyRange(from, target, 0, std::min(st.st_size, old.st_size)) &&
+                      ftruncate(target, st.st_size) == 0 && fsync(target) == 0;
+  return copied ? Finished::kDone : Finished::kCutShort;
+}
+
+// Opens the target itself for writing, without changing it: a device or FIFO named
+// directly, or a file in a directory this process may not write. O_NONBLOCK keeps a FIFO
+// without a reader from blocking for ever.
+int OpenTargetForWriting(const Replacement& r) {
+  const int fd = openat(static_cast<int>(r.directory), r.target,
+                        O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+// A device or FIFO named directly takes the new bytes as they come.
+bool BeginDevice(Replacement* r) {
+  const int fd = OpenTargetForWriting(*r);
   if (fd < 0) return false;
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   r->file.value = fd;
-  r->into = ReplaceInto::kTarget;
+  r->into = ReplaceInto::kDevice;
+  return true;
+}
+
+// A private file of the system's temporary directory that no other process can reach: one
+// without a name where the system makes such, else one whose name is removed at once.
+int MakePrivateFile() {
+  const char* directory = P_tmpdir;
+#ifdef O_TMPFILE
+  const int unnamed = open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (unnamed >= 0) return unnamed;
+#endif
+  std::string name = std::string(directory) + "/.ini-XXXXXX";
+  const int fd = mkstemp(&name[0]);
+  if (fd < 0) return -1;
+  unlink(name.c_str());
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  return fd;
+}
+
+// A regular file in a directory this process may not write: the new bytes go to a private
+// file first, and over the target only once they are whole (Finish).
+bool BeginInPlace(Replacement* r) {
+  const int target = OpenTargetForWriting(*r);
+  if (target < 0) return false;
+  const int fd = MakePrivateFile();
+  if (fd < 0) {
+    close(target);
+    return false;
+  }
+  r->in_place = target;
+  r->file.value = fd;
+  r->into = ReplaceInto::kInPlace;
   return true;
 }
 
@@ -312,6 +398,8 @@ bool KeepOwnerAndMode(int fd, const struct stat& old) {
 
 void Abandon(Replacement* r) {
   close(Fd(r->file));
+  if (r->in_place >= 0) close(static_cast<int>(r->in_place));
+  r->in_place = -1;
   if (r->into == ReplaceInto::kTemporary) unlinkat(static_cast<int>(r->directory), r->temporary, 0);
   CloseDirectory(r, false);
 }
@@ -335,8 +423,11 @@ bool Begin(const char* path, AtLink at_link, mode_t mode, NewFile new_file, Unna
   r->directory = dir;
   struct stat old;
   const bool linked = at_link == AtLink::kFollow && KindAt(dir, r->target, &old) == Kind::kLink;
-  if (linked && !FollowLinks(r)) return CloseDirectory(r, false);
-  dir = static_cast<int>(r->directory);
+  if (linked && !FollowLinks(&dir, r->target)) {
+    r->directory = dir;
+    return CloseDirectory(r, false);
+  }
+  r->directory = dir;
   if (!Beneath(confinement, dir)) return CloseDirectory(r, false);
 
   const Kind kind = KindAt(dir, r->target, &old);
@@ -344,7 +435,7 @@ bool Begin(const char* path, AtLink at_link, mode_t mode, NewFile new_file, Unna
     case Kind::kDirectory:
       return CloseDirectory(r, false);
     case Kind::kSpecial:  // a device or FIFO named directly is written; one reached by a link not
-      return (!linked && OpenInPlace(r, false)) || CloseDirectory(r, false);
+      return (!linked && BeginDevice(r)) || CloseDirectory(r, false);
     case Kind::kRegular:  // a file this process may not write is not replaced behind its back
       if (faccessat(dir, r->target, W_OK, AT_EACCESS) != 0) return CloseDirectory(r, false);
       break;
@@ -354,7 +445,7 @@ bool Begin(const char* path, AtLink at_link, mode_t mode, NewFile new_file, Unna
   }
   const bool exists = kind == Kind::kRegular;
   if (faccessat(dir, ".", W_OK, AT_EACCESS) != 0) {
-    return (exists && OpenInPlace(r, true)) || CloseDirectory(r, false);
+    return (exists && BeginInPlace(r)) || CloseDirectory(r, false);
   }
   const bool keep = exists && new_file == NewFile::kKeepOld;
   const int fd = MakeTemporary(r, keep ? 0600 : mode, unnamed == Unnamed::kWhereSupported);
@@ -388,36 +479,96 @@ bool NameUnnamed(Replacement* r, int fd) {
   return false;
 }
 
-// The target is a file mounted over its name, which a move cannot replace: the new bytes,
-// in the temporary `fd`, are written into it in place.
-bool WriteOver(Replacement* r, int fd) {
-  const int target = openat(static_cast<int>(r->directory), r->target,
-                            O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-  if (target < 0) return false;
-  bool ok = lseek(fd, 0, SEEK_SET) == 0 && CopyContents(fd, target) && fsync(target) == 0;
-  return close(target) == 0 && ok;
+// Gives the complete temporary the target's name only where no file is: a hard link to it
+// fails where one is, and where the file system has no hard links, a rename that may not
+// replace (Linux). The temporary's own name goes in every case.
+Finished PublishOnlyNew(int dir, Replacement* r) {
+  bool published = linkat(dir, r->temporary, dir, r->target, 0) == 0;
+  int error = errno;
+#ifdef RENAME_NOREPLACE
+  if (!published && error != EEXIST &&
+      renameat2(dir, r->temporary, dir, r->target, RENAME_NOREPLACE) == 0) {
+    return Finished::kDone;
+  }
+  if (!published) error = errno;
+#endif
+  unlinkat(dir, r->temporary, 0);
+  if (published) return Finished::kDone;
+  return error == EEXIST ? Finished::kTaken : Finished::kFailed;
 }
 
-bool Finish(Replacement* r) {
+Finished Finish(Replacement* r, Publish publish) {
   const int fd = Fd(r->file);
   const int dir = static_cast<int>(r->directory);
-  bool ok = fsync(fd) == 0 || errno == EINVAL;  // EINVAL: a device or FIFO, nothing to flush
-  if (r->into == ReplaceInto::kTarget) {
-    ok = close(fd) == 0 && ok;
-    return CloseDirectory(r, ok);
+  if (r->into == ReplaceInto::kDevice) {
+    const bool flushed = fsync(fd) == 0 || errno == EINVAL;  // EINVAL: nothing to flush
+    const bool closed = close(fd) == 0;
+    CloseDirectory(r, true);
+    return flushed && closed ? Finished::kDone : Finished::kCutShort;
   }
-  if (ok && r->into == ReplaceInto::kUnnamedTemporary) ok = NameUnnamed(r, fd);
+  if (r->into == ReplaceInto::kInPlace) {
+    const int target = static_cast<int>(r->in_place);
+    const Finished copied = CopyOver(fd, target);
+    const bool closed = close(target) == 0;
+    close(fd);
+    r->in_place = -1;
+    CloseDirectory(r, true);
+    return copied == Finished::kDone && !closed ? Finished::kCutShort : copied;
+  }
+  Finished finished = fsync(fd) == 0 ? Finished::kDone : Finished::kFailed;
+  if (finished == Finished::kDone && r->into == ReplaceInto::kUnnamedTemporary &&
+      !NameUnnamed(r, fd)) {
+    finished = Finished::kFailed;
+  }
   bool moved = false;
-  if (ok) {
+  if (finished == Finished::kDone && publish == Publish::kOnlyNew) {
+    finished = PublishOnlyNew(dir, r);
+    moved = finished == Finished::kDone;
+  } else if (finished == Finished::kDone) {
     moved = renameat(dir, r->temporary, dir, r->target) == 0;
-    ok = moved || ((errno == EBUSY || errno == EXDEV) && WriteOver(r, fd));
+    // A file mounted over its name cannot be replaced by a move: the new bytes go over it.
+    if (!moved) {
+      int target = -1;
+      finished = (errno == EBUSY || errno == EXDEV) && (target = OpenTargetForWriting(*r)) >= 0
+                     ? CopyOver(fd, target)
+                     : Finished::kFailed;
+      if (target >= 0 && close(target) != 0 && finished == Finished::kDone)
+        finished = Finished::kCutShort;
+    }
   }
   if (!moved && r->into == ReplaceInto::kTemporary) unlinkat(dir, r->temporary, 0);
-  ok = close(fd) == 0 && ok;
+  close(fd);
   // The move itself reaches the disk with the directory. Some file systems cannot flush a
   // directory; the file is in place all the same.
   if (moved) fsync(dir);
-  return CloseDirectory(r, ok);
+  CloseDirectory(r, true);
+  return finished;
+}
+
+// Where `path` leads: its directory open in `*dir`, its last name in `name`, links at that
+// name followed to a regular file or to nothing.
+bool OpenPlace(const char* path, int* dir, char* name) {
+  char buffer[PATH_MAX];
+  const size_t length = std::strlen(path);
+  if (length >= sizeof buffer) return false;
+  std::memcpy(buffer, path, length + 1);
+  if (!OpenDirectoryOf(AT_FDCWD, buffer, name, dir)) return false;
+  if (FollowLinks(dir, name)) return true;
+  close(*dir);
+  return false;
+}
+
+// Waits a millisecond.
+void Pause() {
+  struct timespec pause = {0, 1000000};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+std::int64_t Milliseconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 class PosixFileSystem final : public FileSystem {
@@ -497,10 +648,65 @@ class PosixFileSystem final : public FileSystem {
   // could close another file.
   bool Close(File file) override { return close(Fd(file)) == 0 || errno == EINTR; }
 
+  bool Rewind(File file) override { return lseek(Fd(file), 0, SEEK_SET) == 0; }
+
+  FileId IdOf(File file) override { return IdOfFd(Fd(file)); }
+
+  bool PlaceOf(const char* path, Place* place) override {
+    int dir;
+    if (!OpenPlace(path, &dir, place->name)) return false;
+    place->directory = IdOfFd(dir);
+    struct stat st;
+    place->file = fstatat(dir, place->name, &st, 0) == 0 ? IdOfStat(st) : FileId{};
+    close(dir);
+    return place->directory.known;
+  }
+
+  // flock, not fcntl's locks, which a process loses when it closes any other descriptor of
+  // the file (a load of it, say). A file system that cannot lock (some network ones) leaves
+  // the file unlocked: the lock guards the check for another's change, which still holds.
+  Locked LockForEditing(const char* path, std::uint32_t wait_milliseconds, File* file) override {
+    const std::int64_t deadline = Milliseconds() + wait_milliseconds;
+    for (;;) {
+      const int fd = OpenBeneath(confinement_, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+      if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Locked::kMissing : Locked::kFailed;
+      struct stat locked;
+      if (fstat(fd, &locked) != 0 || !S_ISREG(locked.st_mode)) {
+        close(fd);
+        return Locked::kNotRegular;
+      }
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      while (flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR)) {
+        if (Milliseconds() >= deadline) {
+          close(fd);
+          return Locked::kBusy;
+        }
+        Pause();
+      }
+      // A store that held the lock may have moved a new file over the name meanwhile.
+      struct stat now;
+      if (stat(path, &now) != 0 || (now.st_dev == locked.st_dev && now.st_ino == locked.st_ino)) {
+        file->value = fd;
+        file->size_at_open = -1;
+        return Locked::kYes;
+      }
+      close(fd);
+      if (Milliseconds() >= deadline) return Locked::kBusy;
+    }
+  }
+
+  void Unlock(File file) override { close(Fd(file)); }
+
   bool BeginReplacing(const char* path, AtLink at_link, Replacement* replacement) override {
     return Begin(path, at_link, 0666, NewFile::kKeepOld, unnamed_, confinement_, replacement);
   }
-  bool FinishReplacing(Replacement* replacement) override { return Finish(replacement); }
+  Finished FinishReplacing(Replacement* replacement, Publish publish) override {
+    return Finish(replacement, publish);
+  }
+  FileId IdOfNew(const Replacement& replacement) override {
+    return IdOfFd(static_cast<int>(
+        replacement.into == ReplaceInto::kInPlace ? replacement.in_place : replacement.file.value));
+  }
   void AbandonReplacing(Replacement* replacement) override { Abandon(replacement); }
 
   bool MakeDirectory(const char* path) override {
@@ -539,7 +745,7 @@ class PosixFileSystem final : public FileSystem {
       Abandon(&r);
       return false;
     }
-    return Finish(&r);
+    return Finish(&r, Publish::kReplacing) == Finished::kDone;
   }
 
   void RemoveLeftovers(const char* directory, std::int64_t not_after) override {

@@ -88,13 +88,14 @@ struct AnsiCalls {
   static bool Delete(const char* path) {
     return (Long(path) ? DeleteFileW(WidePath(path, kCodePage).get()) : DeleteFileA(path)) != 0;
   }
-  static bool Move(const char* from, const char* to) {
-    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  // `replace`: an existing `to` is replaced; else the move fails where one is.
+  static bool Move(const char* from, const char* to, bool replace = true) {
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (Long(from) || Long(to)) {
-      return MoveFileExW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(), kFlags) !=
+      return MoveFileExW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(), flags) !=
              0;
     }
-    return MoveFileExA(from, to, kFlags) != 0;
+    return MoveFileExA(from, to, flags) != 0;
   }
   // `only_new`: fails when `to` exists, as CREATE_NEW does.
   static bool Copy(const char* from, const char* to, bool only_new) {
@@ -138,9 +139,9 @@ struct Utf8Calls {
     return SetFileAttributesW(WidePath(path, kCodePage).get(), attributes) != 0;
   }
   static bool Delete(const char* path) { return DeleteFileW(WidePath(path, kCodePage).get()) != 0; }
-  static bool Move(const char* from, const char* to) {
+  static bool Move(const char* from, const char* to, bool replace = true) {
     return MoveFileExW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+                       MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0)) != 0;
   }
   static bool Copy(const char* from, const char* to, bool only_new) {
     return CopyFileW(WidePath(from, kCodePage).get(), WidePath(to, kCodePage).get(), only_new) != 0;
@@ -219,6 +220,128 @@ bool IsBeneath(const std::wstring& path, const std::wstring& root) {
 // What came of making a temporary.
 enum class Made { kYes, kDenied, kFailed };
 
+FileId IdOfHandle(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information;
+  FileId id;
+  if (!GetFileInformationByHandle(handle, &information)) return id;
+  id.device = information.dwVolumeSerialNumber;
+  id.index = std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
+  id.known = true;
+  return id;
+}
+
+bool SizeOfHandle(HANDLE handle, std::uint64_t* size) {
+  LARGE_INTEGER n;
+  if (!GetFileSizeEx(handle, &n)) return false;
+  *size = static_cast<std::uint64_t>(n.QuadPart);
+  return true;
+}
+
+bool SetEnd(HANDLE handle, std::uint64_t size) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(size);
+  return SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
+}
+
+OVERLAPPED At(std::uint64_t offset) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return at;
+}
+
+// Copies `length` bytes at `offset` of the file `from` to the same offset of the file `to`.
+bool CopyRange(HANDLE from, HANDLE to, std::uint64_t offset, std::uint64_t length) {
+  char block[1 << 14];
+  while (length > 0) {
+    const DWORD want = length < sizeof block ? static_cast<DWORD>(length) : sizeof block;
+    DWORD got = 0, put = 0;
+    OVERLAPPED read_at = At(offset), write_at = At(offset);
+    if (!ReadFile(from, block, want, &got, &read_at) || got == 0 ||
+        !WriteFile(to, block, got, &put, &write_at) || put != got) {
+      return false;
+    }
+    offset += got;
+    length -= got;
+  }
+  return true;
+}
+
+// Copies the whole of the file `from` over the file `target` in place. The part beyond the
+// target's end goes first, so that a full disk or a quota stops the copy before a byte of
+// the old file changed (and that part is cut off again); then the rest over the old bytes,
+// whose room the file has; then the end is set and the file flushed.
+Finished CopyOver(HANDLE from, HANDLE target) {
+  std::uint64_t size = 0, old_size = 0;
+  if (!SizeOfHandle(from, &size) || !SizeOfHandle(target, &old_size)) return Finished::kFailed;
+  if (size > old_size && !CopyRange(from, target, old_size, size - old_size)) {
+    return SetEnd(target, old_size) ? Finished::kFailed : Finished::kCutShort;
+  }
+  const bool copied = CopyRange(from, target, 0, size < old_size ? size : old_size) &&
+                      SetEnd(target, size) && FlushFileBuffers(target);
+  return copied ? Finished::kDone : Finished::kCutShort;
+}
+
+// A private file of the system's temporary directory, removed when it is closed.
+HANDLE MakePrivateFile() {
+  wchar_t directory[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, directory);
+  if (n == 0 || n > MAX_PATH) return INVALID_HANDLE_VALUE;
+  for (unsigned attempt = 0; attempt < kNameAttempts; ++attempt) {
+    char name[kTemporaryNameLength + 1];
+    NameTemporary(name, attempt);
+    std::wstring path = directory;
+    for (const char* c = name; *c != '\0'; ++c) path += static_cast<wchar_t>(*c);
+    const HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return handle;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+// A final path without the \\?\ prefix that GetFinalPathNameByHandle gives it: a drive
+// path as X:\..., a network one as \\server\share\....
+std::wstring WithoutPrefix(const std::wstring& final) {
+  if (final.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + final.substr(7);
+  if (final.compare(0, 4, L"\\\\?\\") == 0) return final.substr(4);
+  return final;
+}
+
+// `wide` in `code_page`, exactly: false when a character has no form there.
+bool ToCodePage(const std::wstring& wide, UINT code_page, std::string* text) {
+  BOOL replaced = FALSE;
+  const bool utf8 = code_page == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  const int n = WideCharToMultiByte(code_page, flags, wide.c_str(), -1, nullptr, 0, nullptr,
+                                    utf8 ? nullptr : &replaced);
+  if (n <= 0 || replaced) return false;
+  text->assign(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(code_page, flags, wide.c_str(), -1, &(*text)[0], n, nullptr,
+                      utf8 ? nullptr : &replaced);
+  text->resize(static_cast<std::size_t>(n - 1));
+  return !replaced;
+}
+
+// A byte of a file far beyond the end of any file, which the edit lock locks: locking it
+// hinders no read or write of the file's bytes.
+constexpr DWORD kLockOffsetLow = 0xFFFFFFFE;
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+bool LockByte(HANDLE handle, DWORD flags) {
+  OVERLAPPED at = {};
+  at.Offset = kLockOffsetLow;
+  at.OffsetHigh = kLockOffsetHigh;
+  return LockFileEx(handle, flags, 0, 1, 0, &at) != 0;
+}
+
+void UnlockByte(HANDLE handle) {
+  OVERLAPPED at = {};
+  at.Offset = kLockOffsetLow;
+  at.OffsetHigh = kLockOffsetHigh;
+  UnlockFileEx(handle, 0, 1, 0, &at);
+}
+
 // Seconds since 1970 of a file time (100 ns since 1601).
 std::int64_t UnixSeconds(const FILETIME& time) {
   const std::uint64_t ticks = (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
@@ -283,13 +406,124 @@ class Win32FileSystem final : public FileSystem {
 
   bool Close(File file) override { return CloseHandle(Handle(file)) != 0; }
 
-  // Links on Windows need a privilege to make and are followed by the calls below.
-  bool BeginReplacing(const char* path, AtLink, Replacement* r) override {
+  bool Rewind(File file) override {
+    LARGE_INTEGER start = {};
+    return SetFilePointerEx(Handle(file), start, nullptr, FILE_BEGIN) != 0;
+  }
+
+  FileId IdOf(File file) override { return IdOfHandle(Handle(file)); }
+
+  // The final path of what the path leads to, or for a file not there yet of its directory
+  // and the name given; the name upper-cased, as Windows compares names.
+  bool PlaceOf(const char* path, Place* place) override {
+    *place = Place();
+    std::wstring directory, name;
+    const HANDLE handle = Calls::OpenToAsk(path);
+    if (handle != INVALID_HANDLE_VALUE) {
+      std::wstring final;
+      const bool known = FinalPath(handle, &final);
+      place->file = IdOfHandle(handle);
+      CloseHandle(handle);
+      const std::size_t separator = final.rfind(L'\\');
+      if (!known || separator == std::wstring::npos) return false;
+      directory = final.substr(0, separator + 1);
+      name = final.substr(separator + 1);
+    } else {
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_NOT_FOUND) return false;
+      const std::string parent = DirectoryPart(path);
+      if (!ToWide(parent.c_str(), &directory) || !ToWide(path + DirectoryLength(path), &name)) {
+        return false;
+      }
+    }
+    const HANDLE parent =
+        CreateFileW(directory.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (parent == INVALID_HANDLE_VALUE) return false;
+    place->directory = IdOfHandle(parent);
+    CloseHandle(parent);
+    if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+    std::string utf8;
+    if (!ToCodePage(name, CP_UTF8, &utf8) || utf8.size() >= sizeof place->name) return false;
+    std::memcpy(place->name, utf8.c_str(), utf8.size() + 1);
+    return place->directory.known;
+  }
+
+  // The handle shares reading, writing and deleting with everyone, so the lock hinders no
+  // reader, and the store that holds it may replace the file.
+  Locked LockForEditing(const char* path, std::uint32_t wait_milliseconds, File* file) override {
+    const ULONGLONG deadline = GetTickCount64() + wait_milliseconds;
+    for (;;) {
+      const HANDLE handle =
+          Calls::Create(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        OPEN_EXISTING);
+      if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Locked::kMissing;
+        const DWORD attributes = Calls::Attributes(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+          return Locked::kNotRegular;
+        // A file in the middle of being replaced (deleted, but still open) is denied for a
+        // moment, and one another program holds without sharing is refused while it does.
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+            GetTickCount64() >= deadline) {
+          return error == ERROR_SHARING_VIOLATION ? Locked::kBusy : Locked::kFailed;
+        }
+        Sleep(1);
+        continue;
+      }
+      if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        return Locked::kNotRegular;
+      }
+      bool locked = false;
+      while (!(locked = LockByte(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) &&
+             GetLastError() == ERROR_LOCK_VIOLATION) {
+        if (GetTickCount64() >= deadline) {
+          CloseHandle(handle);
+          return Locked::kBusy;
+        }
+        Sleep(1);
+      }
+      // A store that held the lock may have moved a new file over the name meanwhile.
+      const HANDLE now = Calls::OpenToAsk(path);
+      const bool same = now == INVALID_HANDLE_VALUE || IdOfHandle(now) == IdOfHandle(handle);
+      if (now != INVALID_HANDLE_VALUE) CloseHandle(now);
+      if (same) {
+        Open(handle, file);
+        return Locked::kYes;
+      }
+      if (locked) UnlockByte(handle);
+      CloseHandle(handle);
+      if (GetTickCount64() >= deadline) return Locked::kBusy;
+    }
+  }
+
+  // Unlocked before it is closed: a lock that goes with its handle is released at the
+  // system's leisure.
+  void Unlock(File file) override {
+    UnlockByte(Handle(file));
+    CloseHandle(Handle(file));
+  }
+
+  // With AtLink::kFollow, an existing file is replaced at its final path, so that a link to
+  // it stays a link (ReplaceFile through the link would put a file in its place and delete
+  // the one it led to; Wine does not even show such a link as one). With AtLink::kReplace,
+  // what stands at the path is replaced by a move, never by ReplaceFile, so that a link is
+  // replaced itself.
+  bool BeginReplacing(const char* given, AtLink at_link, Replacement* r) override {
+    std::string final;
+    const char* path = given;
+    if (at_link == AtLink::kFollow && Calls::Attributes(given) != INVALID_FILE_ATTRIBUTES &&
+        !IsDevice(given)) {
+      if (!FinalPathOf(given, &final)) return false;
+      path = final.c_str();
+    }
     DWORD attributes;
     if (Outside(DirectoryPart(path).c_str()) || !ReplaceableTarget(path, r, &attributes))
       return false;
-    r->attributes = attributes;
-    if (IsDevice(path)) return InPlace(path, r);  // NUL, CON: written as they are
+    r->attributes = at_link == AtLink::kFollow ? attributes : INVALID_FILE_ATTRIBUTES;
+    if (IsDevice(path)) return BeginDevice(path, r);  // NUL, CON: written as they are
     HANDLE handle = INVALID_HANDLE_VALUE;
     const Made made = MakeTemporary(r, [&](const char* temporary) {
       handle = Calls::Create(temporary, GENERIC_WRITE, 0, CREATE_NEW);
@@ -299,21 +533,48 @@ class Win32FileSystem final : public FileSystem {
       r->into = ReplaceInto::kTemporary;
       return Open(handle, &r->file);
     }
-    return made == Made::kDenied && InPlace(path, r);
+    return made == Made::kDenied && attributes != INVALID_FILE_ATTRIBUTES && BeginInPlace(path, r);
   }
 
-  bool FinishReplacing(Replacement* r) override {
+  Finished FinishReplacing(Replacement* r, Publish publish) override {
     const HANDLE handle = Handle(r->file);
-    bool ok = GetFileType(handle) != FILE_TYPE_DISK || FlushFileBuffers(handle) != 0;
+    if (r->into == ReplaceInto::kDevice) {
+      const bool flushed = GetFileType(handle) != FILE_TYPE_DISK || FlushFileBuffers(handle);
+      return CloseHandle(handle) && flushed ? Finished::kDone : Finished::kCutShort;
+    }
+    if (r->into == ReplaceInto::kInPlace) {
+      const HANDLE target = reinterpret_cast<HANDLE>(r->in_place);
+      const Finished copied = CopyOver(handle, target);
+      const bool closed = CloseHandle(target) != 0;
+      CloseHandle(handle);  // the private file goes with it
+      r->in_place = -1;
+      return copied == Finished::kDone && !closed ? Finished::kCutShort : copied;
+    }
+    const bool flushed = FlushFileBuffers(handle) != 0;
     CloseHandle(handle);
-    if (r->into == ReplaceInto::kTarget) return ok;
-    ok = ok && MoveIntoPlace(*r);
-    if (!ok) Calls::Delete(r->temporary);
-    return ok;
+    Finished finished = Finished::kFailed;
+    if (flushed && publish == Publish::kOnlyNew) {
+      if (Calls::Move(r->temporary, r->target, false)) {
+        finished = Finished::kDone;
+      } else if (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS) {
+        finished = Finished::kTaken;
+      }
+    } else if (flushed && MoveIntoPlace(*r)) {
+      finished = Finished::kDone;
+    }
+    if (finished != Finished::kDone) Calls::Delete(r->temporary);
+    return finished;
+  }
+
+  FileId IdOfNew(const Replacement& r) override {
+    return IdOfHandle(r.into == ReplaceInto::kInPlace ? reinterpret_cast<HANDLE>(r.in_place)
+                                                      : Handle(r.file));
   }
 
   void AbandonReplacing(Replacement* r) override {
     CloseHandle(Handle(r->file));
+    if (r->into == ReplaceInto::kInPlace) CloseHandle(reinterpret_cast<HANDLE>(r->in_place));
+    r->in_place = -1;
     if (r->into == ReplaceInto::kTemporary) Calls::Delete(r->temporary);
   }
 
@@ -489,9 +750,46 @@ class Win32FileSystem final : public FileSystem {
     return device;
   }
 
-  static bool InPlace(const char* path, Replacement* r) {
-    r->into = ReplaceInto::kTarget;
+  static bool BeginDevice(const char* path, Replacement* r) {
+    r->into = ReplaceInto::kDevice;
     return Open(Calls::Create(path, GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS), &r->file);
+  }
+
+  // A file in a directory this process may not write: the new bytes go to a private file
+  // first, and over the target only once they are whole (FinishReplacing).
+  static bool BeginInPlace(const char* path, Replacement* r) {
+    const HANDLE target = Calls::Create(path, GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    if (target == INVALID_HANDLE_VALUE) return false;
+    const HANDLE temporary = MakePrivateFile();
+    if (temporary == INVALID_HANDLE_VALUE) {
+      CloseHandle(target);
+      return false;
+    }
+    r->in_place = reinterpret_cast<std::intptr_t>(target);
+    r->into = ReplaceInto::kInPlace;
+    return Open(temporary, &r->file);
+  }
+
+  // The final path of what `path` leads to, in the calls' code page; false when nothing is
+  // there, or the code page cannot name it.
+  static bool FinalPathOf(const char* path, std::string* final) {
+    const HANDLE handle = Calls::OpenToAsk(path);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    std::wstring wide;
+    const bool known = FinalPath(handle, &wide);
+    CloseHandle(handle);
+    return known && ToCodePage(WithoutPrefix(wide), Calls::kCodePage, final);
+  }
+
+  static bool ToWide(const char* text, std::wstring* wide) {
+    const DWORD flags = Calls::kCodePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    const int n = MultiByteToWideChar(Calls::kCodePage, flags, text, -1, nullptr, 0);
+    if (n <= 0) return false;
+    wide->assign(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(Calls::kCodePage, flags, text, -1, &(*wide)[0], n);
+    wide->resize(static_cast<std::size_t>(n - 1));
+    return true;
   }
 
   // Makes a temporary beside `r->target` with `make`, which must fail when its name is taken,

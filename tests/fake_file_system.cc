@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 namespace testing_support {
 
@@ -28,6 +29,7 @@ std::string FakeFileSystem::MakeTemporary(const std::string& target) {
 }
 
 void FakeFileSystem::Put(const std::string& path, const std::string& bytes) {
+  if (files.count(path) == 0) ids.erase(path);
   files[path] = bytes;
   modified[path] = Now();
 }
@@ -133,14 +135,76 @@ bool FakeFileSystem::BeginReplacing(const char* path, platform::AtLink,
   return true;
 }
 
-bool FakeFileSystem::FinishReplacing(platform::Replacement* replacement) {
+platform::Finished FakeFileSystem::FinishReplacing(platform::Replacement* replacement,
+                                                   platform::Publish publish) {
   const std::string target = replacement->target, temporary = replacement->temporary;
   const bool ok = Record(Op::kCommit, target);
-  if (crashed_) return false;  // the temporary stays where the crash left it
+  if (crashed_) return platform::Finished::kFailed;  // the temporary stays where the crash left it
   open_.erase(replacement->file.value);
-  if (ok) Put(target, files[temporary]);
+  const bool taken = publish == platform::Publish::kOnlyNew && files.count(target) != 0;
+  if (ok && !taken) {
+    Put(target, files[temporary]);
+    ids[target] = IdAt(temporary).index;
+  }
   files.erase(temporary);
-  return ok;
+  ids.erase(temporary);
+  if (taken) return platform::Finished::kTaken;
+  return ok ? platform::Finished::kDone : platform::Finished::kFailed;
+}
+
+platform::FileId FakeFileSystem::IdAt(const std::string& path) {
+  platform::FileId id;
+  if (files.count(path) == 0) return id;
+  auto found = ids.find(path);
+  if (found == ids.end()) found = ids.emplace(path, next_id_++).first;
+  id.device = 1;
+  id.index = found->second;
+  id.known = true;
+  return id;
+}
+
+platform::FileId FakeFileSystem::IdOfNew(const platform::Replacement& replacement) {
+  return IdAt(replacement.temporary);
+}
+
+bool FakeFileSystem::Rewind(platform::File file) {
+  OpenFile& open = open_.at(file.value);
+  if (!Record(Op::kRead, open.path)) return false;
+  open.offset = 0;
+  return true;
+}
+
+platform::FileId FakeFileSystem::IdOf(platform::File file) {
+  return IdAt(open_.at(file.value).path);
+}
+
+// Paths name places as they are spelled: the fake has no other spellings.
+bool FakeFileSystem::PlaceOf(const char* path, platform::Place* place) {
+  if (!Record(Op::kPlace, path)) return false;
+  const std::string directory = DirectoryOf(path);
+  place->directory.device = 1;
+  place->directory.index = std::hash<std::string>()(directory);
+  place->directory.known = true;
+  std::snprintf(place->name, sizeof place->name, "%s",
+                path + (directory.empty() ? 0 : directory.size() + 1));
+  place->file = IdAt(path);
+  return true;
+}
+
+platform::Locked FakeFileSystem::LockForEditing(const char* path, std::uint32_t,
+                                                platform::File* file) {
+  if (!Record(Op::kLock, path)) return platform::Locked::kFailed;
+  if (files.count(path) == 0) return platform::Locked::kMissing;
+  if (special.count(path) != 0) return platform::Locked::kNotRegular;
+  if (locked_by_others.count(path) != 0 || locked.count(path) != 0) return platform::Locked::kBusy;
+  *file = Open(path);
+  locked.insert(path);
+  return platform::Locked::kYes;
+}
+
+void FakeFileSystem::Unlock(platform::File file) {
+  locked.erase(open_.at(file.value).path);
+  open_.erase(file.value);
 }
 
 void FakeFileSystem::AbandonReplacing(platform::Replacement* replacement) {
@@ -174,6 +238,7 @@ bool FakeFileSystem::CopyReplacing(const char* from, const char* to) {
     return false;
   }
   Put(to, files[from]);
+  ids.erase(to);  // a new file
   return true;
 }
 

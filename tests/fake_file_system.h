@@ -28,7 +28,9 @@ enum class Op {
   kCopy,
   kOwnPath,
   kRemoveLeftovers,
-  kLocate
+  kLocate,
+  kLock,
+  kPlace
 };
 
 struct Call {
@@ -73,6 +75,14 @@ class FakeFileSystem final : public platform::FileSystem {
   std::map<std::string, std::string> links;
   // Every call counts one tick of the clock that Now() reads and files are stamped with.
   std::map<std::string, std::int64_t> modified;
+  // Which file stands at each path (its inode): a file written anew by a replacement is a
+  // new file; one changed through `files` stays the file it was. A path with none yet gets
+  // one when first asked. A test replaces a file as another program would by erasing it.
+  std::map<std::string, std::uint64_t> ids;
+  // Files whose edit lock another program holds for longer than any wait.
+  std::set<std::string> locked_by_others;
+  // The edit locks this process holds, by path.
+  std::set<std::string> locked;
 
   std::size_t Count(Op op) const;
   // The paths of the temporaries on the disk.
@@ -90,7 +100,15 @@ class FakeFileSystem final : public platform::FileSystem {
   bool Close(platform::File file) override;
   bool BeginReplacing(const char* path, platform::AtLink at_link,
                       platform::Replacement* replacement) override;
-  bool FinishReplacing(platform::Replacement* replacement) override;
+  platform::Finished FinishReplacing(platform::Replacement* replacement,
+                                     platform::Publish publish) override;
+  platform::FileId IdOfNew(const platform::Replacement& replacement) override;
+  bool Rewind(platform::File file) override;
+  platform::FileId IdOf(platform::File file) override;
+  bool PlaceOf(const char* path, platform::Place* place) override;
+  platform::Locked LockForEditing(const char* path, std::uint32_t wait_milliseconds,
+                                  platform::File* file) override;
+  void Unlock(platform::File file) override;
   void AbandonReplacing(platform::Replacement* replacement) override;
   bool MakeDirectory(const char* path) override;
   bool Exists(const char* path) override;
@@ -116,10 +134,12 @@ class FakeFileSystem final : public platform::FileSystem {
   // A new temporary's path beside `target`, and the file there made empty.
   std::string MakeTemporary(const std::string& target);
   void Put(const std::string& path, const std::string& bytes);
+  platform::FileId IdAt(const std::string& path);
 
   std::map<std::intptr_t, OpenFile> open_;
   std::intptr_t next_ = 3;
   std::uint64_t temporaries_ = 0;
+  std::uint64_t next_id_ = 1;
   std::optional<std::string> root_;  // the root the disk is confined to
   bool root_exists_ = false;
   // True when the disk is confined and `path` leads outside its root; not recorded.

@@ -288,23 +288,4 @@ Checked CheckAndReport(const char* path, const std::string& bytes, bool warnings
   return checked;
 }
 
-bool ReadFileBytes(const char* path, std::string* bytes, IniLoadReport* report) {
-  std::FILE* file = std::fopen(path, "rb");
-  bool read = file != nullptr;
-  char block[1 << 14];
-  for (std::size_t n; read && (n = std::fread(block, 1, sizeof block, file)) > 0;)
-    bytes->append(block, n);
-  if (file != nullptr) {
-    read = read && std::ferror(file) == 0;
-    std::fclose(file);
-  }
-  if (read) return true;
-  // The library says why, as the system told it.
-  ini_free_document(ini_load_file_report(path, report));
-  if (report->outcome != INI_CANNOT_OPEN && report->outcome != INI_READ_FAILED) {
-    *report = {INI_READ_FAILED, 0, "a read from the file failed", 0};
-  }
-  return false;
-}
-
 }  // namespace tools

@@ -27,10 +27,6 @@ struct Checked {
 // error: reason`, the line, a caret, and a note with a hint where one helps.
 Checked CheckAndReport(const char* path, const std::string& bytes, bool warnings);
 
-// The bytes of the file at `path`; false, with the system's reason in `*report`, when they
-// cannot be read.
-bool ReadFileBytes(const char* path, std::string* bytes, IniLoadReport* report);
-
 }  // namespace tools
 
 #endif  // TOOLS_DIAGNOSTICS_H_

@@ -9,7 +9,7 @@
 
 #include "diagnostics.h"
 #include "ini/ini.h"
-#include "ini_check/standard_input.h"
+#include "system.h"
 
 namespace {
 
@@ -24,21 +24,23 @@ struct Options {
   bool dump = false;
   bool warnings = true;
   bool werror = false;
-  std::vector<const char*> files;
+  std::vector<tools::Argument> files;
 };
 
-// Checks one file: 0 when good, 1 with errors (or warnings that count as errors).
-int Check(const char* path, const Options& options) {
-  std::string bytes;
-  IniLoadReport report;
-  const bool read = std::strcmp(path, "-") == 0 ? ReadStandardInput(&bytes)
-                                                : tools::ReadFileBytes(path, &bytes, &report);
+// Checks one file: 0 when good, 1 with errors (or warnings that count as errors). The file
+// is opened by its name as typed; messages show it as the console can.
+int Check(const tools::Argument& file, const Options& options) {
+  const char* name = file.text.c_str();
+  std::string bytes, reason;
+  const bool standard_input = file.text == "-";
+  const bool read = standard_input ? tools::ReadStandardInput(&bytes)
+                                   : tools::ReadRegularFile(file.path, &bytes, &reason);
   if (!read) {
-    std::fprintf(stderr, "%s: error: %s\n", path,
-                 std::strcmp(path, "-") == 0 ? "a read from standard input failed" : report.reason);
+    std::fprintf(stderr, "%s: error: %s\n", name,
+                 standard_input ? "a read from standard input failed" : reason.c_str());
     return 1;
   }
-  const tools::Checked checked = tools::CheckAndReport(path, bytes, options.warnings);
+  const tools::Checked checked = tools::CheckAndReport(name, bytes, options.warnings);
   if (checked.outcome == INI_LOADED && options.dump) std::fputs(checked.dump.c_str(), stdout);
   return checked.outcome != INI_LOADED || (options.werror && checked.warnings > 0) ? 1 : 0;
 }
@@ -54,10 +56,10 @@ int main(int argc, char** argv) {
   Options options;
   bool options_end = false;
   // Options may stand anywhere; "--" ends them, so that a file may begin with '-'.
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
+  for (const tools::Argument& argument : tools::Arguments(argc, argv)) {
+    const char* a = argument.text.c_str();
     if (options_end || a[0] != '-' || std::strcmp(a, "-") == 0) {
-      options.files.push_back(a);
+      options.files.push_back(argument);
     } else if (std::strcmp(a, "--") == 0) {
       options_end = true;
     } else if (std::strcmp(a, "--help") == 0) {
@@ -78,6 +80,6 @@ int main(int argc, char** argv) {
   }
   if (options.files.empty() || (options.dump && options.files.size() != 1)) return Usage();
   int status = 0;
-  for (const char* path : options.files) status |= Check(path, options);
+  for (const tools::Argument& file : options.files) status |= Check(file, options);
   return status;
 }

@@ -152,7 +152,9 @@ enum IniLoadOutcome {
   INI_READ_FAILED = 2,  /* a read failed part-way; the part read is not used */
   INI_SYNTAX_ERROR = 3, /* a line breaks the structure of a file; see `line`, `reason` */
   INI_OUT_OF_MEMORY = 4,
-  INI_STOPPED = 5 /* ini_scan_file, ini_scan_memory: the handler asked to stop */
+  INI_STOPPED = 5, /* ini_scan_file, ini_scan_memory: the handler asked to stop */
+  INI_BUSY = 6     /* ini_load_file_for_editing_locked: another program held the file's
+                      edit lock for the whole wait */
 };
 
 /* What a load reports besides its document, filled by ini_load_file_report and
@@ -276,14 +278,18 @@ int ini_check_document(const IniDocument *document, IniCheckReport *report);
  *   -2 when a write failed or was short, or the flush or the move failed: the old file is
  *      whole and this store's temporary is gone;
  *   -3 when ini_check_document refuses the document: nothing was created or changed.
- * Three cases are written in place, since no temporary can serve them: a directory this
- * process may not write (POSIX: access() with its effective IDs; Windows: making the
- * temporary there is denied) although the file in it may be written; a file mounted over
- * its name (a bind mount, which a move cannot replace); and a path that names a device or
- * FIFO directly. Only there does -2 leave the file holding a prefix of the output, exactly
- * the bytes written before the failure. A process killed in the middle of a store may
- * leave its named temporary behind, recognised by its name; it is never touched again.
- * Storing never fails for lack of memory, and needs little stack. */
+ * Three cases are written in place, since no temporary beside the file can serve them: a
+ * directory this process may not write (POSIX: access() with its effective IDs; Windows:
+ * making the temporary there is denied) although the file in it may be written; a file
+ * mounted over its name (a bind mount, which a move cannot replace); and a path that names a
+ * device or FIFO directly. The first two get the whole new text in a private temporary
+ * first (the first in the system's temporary directory), then room for it reserved in the
+ * file, then the text copied over the file's own: a full disk or a quota gives -2 with the
+ * old file whole. Only a failed write after that, or one where the file system cannot
+ * reserve room, and a device or FIFO, leave the file holding a part of the output with -2.
+ * A process killed in the middle of a store may leave its named temporary behind,
+ * recognised by its name; it is never touched again. Storing never fails for lack of
+ * memory, and needs little stack. */
 int ini_store_file(const IniDocument *document, const char *path);
 
 /* The bytes ini_store_file would write for the document, in a new heap block owned by the
@@ -303,7 +309,8 @@ void ini_free_memory(char *bytes);
  *
  * ini_load_file_for_editing and ini_load_memory_for_editing load as ini_load_file_report
  * and ini_load_memory do, with the same results, and keep the text too (the document costs
- * about the file's size more). ini_store_edits then writes:
+ * about the file's size more); the file must be a regular file (a FIFO or a device gives
+ * INI_CANNOT_OPEN at once, without waiting for a writer). ini_store_edits then writes:
  *   - an entry whose value did not change (compared as text), as its lines were;
  *   - an entry with a new value as one line: the text before the value (key, spaces, '=',
  *     spaces), the value escaped as ini_store_file escapes it, and a comment that followed
@@ -311,28 +318,65 @@ void ini_free_memory(char *bytes);
  *   - an entry added to a loaded section on a line of its own, "key=value", after the last
  *     entry line the section had in the file, with the file's line end (CR LF when its
  *     first line ends so, else LF), in position order;
- *   - a section the operations made, with its entries, after the end of the file;
+ *   - a section the operations made, with its entries, before the loaded section that
+ *     follows it in the document, or after the end of the file when none does;
  *   - nothing of a removed entry: all its physical lines go, the comment and blank lines
  *     around it stay;
  *   - nothing of a removed section from its header to the end of its last entry line,
  *     comment and blank lines between them included; those after its last entry stay, as
  *     they may introduce what follows. A section that ini_add_section put in the place of a
- *     loaded one is a removed one and a new one.
- * Loaded sections and entries keep their place in the file, whatever the document's order
- * after removals. */
+ *     loaded one is a removed one and a new one, written where the next loaded one begins.
+ * So the stored file reads as the document: its sections and their entries come in the
+ * document's order, and every lookup finds in the file what it finds in the document.
+ * For that, removing a section or an entry from a document that keeps its text moves the
+ * ones after it up by one position, keeping their order, instead of moving the last one
+ * into the gap as the other documents do. */
 IniDocument *ini_load_file_for_editing(const char *path, IniLoadReport *report);
 IniDocument *ini_load_memory_for_editing(const void *bytes, size_t size, IniLoadReport *report);
 
+/* ini_load_file_for_editing, holding the file's edit lock (see ini_store_edits) from before
+ * the read until ini_store_edits has put this document's next file in place, or until the
+ * document is released: no other store of edits of the file comes between this load and
+ * that store, so the store never finds another's change from one that locks. For a program
+ * that loads, changes and stores at once, such as a command-line editor; one that keeps a
+ * document open for long should not hold the lock meanwhile. INI_BUSY when another held the
+ * lock past the wait. */
+IniDocument *ini_load_file_for_editing_locked(const char *path, IniLoadReport *report);
+
 /* Writes the document's changes into the text it was loaded from (see above), and replaces
- * the file at `path` as ini_store_file does, whole and safely. Returns ini_store_file's
- * results, -3 when a changed value, a new entry or a new section's name is one the format
- * cannot carry (what the file had is written as it was), and
- *   -4 when `path` is the path the document was loaded from (as given) and the file there no
- *      longer holds what it held when loaded, or when last stored to: another program
- *      changed, replaced or removed it. Nothing was written; load it again to edit it.
- * A document not loaded for editing (new, or from the other loaders) has no text: it is
- * written whole, as ini_store_file writes it, and only where no file is yet (else -4). */
-int ini_store_edits(const IniDocument *document, const char *path);
+ * the file at `path` as ini_store_file does, whole and safely. The document records which
+ * file it came from (POSIX: its device and inode; Windows: its volume and file index), and
+ * where: a store to the same place, however the path is spelled (relative, absolute, through
+ * links), or to the same file under another name, is a store back to it, and it must be
+ * the file loaded, holding what it held when loaded or when this document last stored it;
+ * a store to any other file writes it as ini_store_file would. After each successful store,
+ * the file stored is the document's file.
+ *
+ * A store of edits holds the file's edit lock from its check until its new file is in place:
+ * an advisory lock (POSIX: flock; Windows: LockFileEx on a byte far beyond the end of any
+ * file, so no read is hindered) that every store of edits and every locked load takes, so
+ * that no two stores of one file overlap and none undoes another's edit. Another program
+ * that does not lock, such as a text editor, is caught by the check up to the moment the
+ * new file moves into place, not after. The wait for another's lock lasts at most 5 seconds;
+ * whoever may read the file can delay a store by that much, and no more.
+ *
+ * The document is changed by the store (its record of the file), so two threads may not
+ * store one document at once, as for any other change.
+ *
+ * Returns ini_store_file's results, -3 when a changed value, a new entry or a new section's
+ * name is one the format cannot carry (what the file had is written as it was), and
+ *   -4 when the store goes back to the document's file and that file was changed, replaced
+ *      or removed by another program since it was loaded or last stored; or, for a document
+ *      with no file of its own (new, or from the other loaders, which is written whole as
+ *      ini_store_file writes it, and only where no file is yet), when a file is there.
+ *      Nothing was written: load it again to edit it.
+ *   -5 when another program held the file's edit lock for the whole wait. Nothing was
+ *      written.
+ * Where the file is written in place (see ini_store_file), the check comes before its first
+ * byte changes, and room for the new text is reserved first, so a full disk or a quota
+ * gives -2 with the old file whole; only where the file system cannot reserve room can a
+ * failed write in place leave the file cut short. */
+int ini_store_edits(IniDocument *document, const char *path);
 
 /* ini_check_document for what ini_store_edits would write: 0, -1 for a NULL document, or
  * -3 with `*report` (which may be NULL) naming the first section and entry at fault: a
@@ -341,7 +385,8 @@ int ini_store_edits(const IniDocument *document, const char *path);
  * for editing, it is ini_check_document. */
 int ini_check_edits(const IniDocument *document, IniCheckReport *report);
 
-/* The bytes ini_store_edits would write, as ini_store_memory gives them; NULL for -3. */
+/* The bytes ini_store_edits would write, as ini_store_memory gives them; NULL for -3. Only
+ * reads the document: threads may call it, and ini_check_edits, at once on one document. */
 char *ini_store_edits_memory(const IniDocument *document, size_t *size);
 
 #ifdef __cplusplus

@@ -46,12 +46,19 @@ namespace quorva {
 // Loading and storing by a path in the system's own form (UTF-16 on Windows, where any
 // path then works; bytes elsewhere): part of the library, for Document below.
 // `*missing` (which may be null) tells whether the load failed only because the file is not
-// there; `for_editing` loads as ini_load_file_for_editing, and `edits` stores as
-// ini_store_edits.
+// there; `how` kEditing loads as ini_load_file_for_editing, kEditingLocked as
+// ini_load_file_for_editing_locked. A store with `edits` stores as ini_store_edits (and then
+// changes the document's record of its file); `*note` (which may be null) tells more of a
+// failed one.
+enum class LoadHow { kPlain, kEditing, kEditingLocked };
 IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLoadReport* report,
-                            bool* missing = nullptr, bool for_editing = false);
+                            bool* missing = nullptr, LoadHow how = LoadHow::kPlain);
+struct StoreNote {
+  bool cut_short = false;  // -2: a write in place failed; the file may hold a part of the text
+  bool no_file_of_its_own = false;  // -4: the document had no file, and one is there
+};
 int StoreNativePath(const IniDocument* document, const std::filesystem::path::value_type* path,
-                    bool edits = false);
+                    bool edits = false, StoreNote* note = nullptr);
 }  // namespace quorva
 
 namespace ini {
@@ -430,6 +437,10 @@ class Bytes {
 
 struct LoadResult;
 
+// Whether a load for editing holds the file's edit lock until the store (see
+// ini_load_file_for_editing_locked).
+enum class Hold { kNothing, kLock };
+
 // What a store did: `code` is ini_store_file's (0 saved, -1 nothing created, -2 not
 // saved, the old file whole, -3 refused), and `reason` says why not in short English
 // (static; "" for 0): "no document" for an empty owner, Check()'s reason for -3.
@@ -468,11 +479,15 @@ class Document {
   // ini_load_file_for_editing and ini_load_memory_for_editing: a document that keeps its
   // file's text, for StoreEdits, which writes only the changes into it and keeps every other
   // byte (comments, blank lines, spacing, escapes, line ends). See ini.h.
-  static LoadResult LoadForEditing(const std::filesystem::path& path);
+  // With Hold::kLock, as ini_load_file_for_editing_locked: the file's edit lock is held
+  // from before the read until StoreEdits puts the next file in place, or the document is
+  // released (INI_BUSY in the report when another held it past the wait).
+  static LoadResult LoadForEditing(const std::filesystem::path& path, Hold hold = Hold::kNothing);
   static LoadResult LoadMemoryForEditing(std::string_view bytes);
   // LoadForEditing, or a new empty document as LoadOrNew gives one when the file does not
   // exist; StoreEdits then writes it only where no file is yet.
-  static LoadResult LoadForEditingOrNew(const std::filesystem::path& path);
+  static LoadResult LoadForEditingOrNew(const std::filesystem::path& path,
+                                        Hold hold = Hold::kNothing);
 
   explicit operator bool() const { return document_ != nullptr; }
   IniDocument* get() const { return document_.get(); }
@@ -530,29 +545,30 @@ class Document {
   // StoreResult.
   StoreResult Store(const std::filesystem::path& path) const {
     if (!*this) return {-1, "no document"};
-    const int code = quorva::StoreNativePath(get(), path.c_str());
-    switch (code) {
-      case 0:
-        return {0, ""};
-      case -1:
-        return {-1, "the file cannot be created, or may not be written"};
-      case -2:
-        return {-2, "a write, the flush or the move failed; the old file is whole"};
-      default:
-        return {code, Check() ? Check()->reason : "the document cannot be written"};
-    }
+    quorva::StoreNote note;
+    return Result(quorva::StoreNativePath(get(), path.c_str(), false, &note), note);
   }
-  // ini_store_edits, with the path handed to the system whole: as Store, and -4 ("the file
-  // changed since it was loaded") when the file at the path it was loaded from is no longer
-  // what was loaded, or last stored: nothing is written over another program's change.
-  StoreResult StoreEdits(const std::filesystem::path& path) const {
+  // ini_store_edits, with the path handed to the system whole: as Store, -4 when the file
+  // changed since it was loaded or last stored (or, for a document with no file of its
+  // own, when one is there), and -5 when another program held the file's edit lock past the
+  // wait. Changes the document's record of its file, hence not const.
+  StoreResult StoreEdits(const std::filesystem::path& path) {
     if (!*this) return {-1, "no document"};
-    const int code = quorva::StoreNativePath(get(), path.c_str(), true);
-    if (code == -4)
-      return {-4,
-              "the file changed since it was loaded, or is there though none was; load it again"};
-    if (code == -3) return {-3, CheckEdits()->reason};
-    return Result(code);
+    quorva::StoreNote note;
+    const int code = quorva::StoreNativePath(get(), path.c_str(), true, &note);
+    switch (code) {
+      case -3:
+        return {-3, CheckEdits()->reason};
+      case -4:
+        return {-4,
+                note.no_file_of_its_own
+                    ? "a file is there, and the document has none of its own; load it to edit it"
+                    : "the file changed since it was loaded or last stored; load it again"};
+      case -5:
+        return {-5, "another program held the file's edit lock past the wait"};
+      default:
+        return Result(code, note);
+    }
   }
   // ini_check_edits: Check() for what StoreEdits would write.
   std::optional<IniCheckReport> CheckEdits() const {
@@ -587,14 +603,16 @@ class Document {
 
  private:
   explicit Document(IniDocument* document) : document_(document) {}
-  StoreResult Result(int code) const {
+  StoreResult Result(int code, const quorva::StoreNote& note) const {
     switch (code) {
       case 0:
         return {0, ""};
       case -1:
         return {-1, "the file cannot be created, or may not be written"};
       case -2:
-        return {-2, "a write, the flush or the move failed; the old file is whole"};
+        return {-2, note.cut_short
+                        ? "a write in place failed; the file may be cut short"
+                        : "a write, the flush or the move failed; the old file is whole"};
       default:
         return {code, Check() ? Check()->reason : "the document cannot be written"};
     }
@@ -619,11 +637,11 @@ inline LoadResult Document::LoadFile(const std::filesystem::path& path) {
 namespace detail {
 
 // LoadOrNew and LoadForEditingOrNew.
-inline LoadResult LoadOrNew(const std::filesystem::path& path, bool for_editing) {
+inline LoadResult LoadOrNew(const std::filesystem::path& path, quorva::LoadHow how) {
   LoadResult result{Document::Adopt(nullptr), {}};
   bool missing = false;
   result.document =
-      Document::Adopt(quorva::LoadNativePath(path.c_str(), &result.report, &missing, for_editing));
+      Document::Adopt(quorva::LoadNativePath(path.c_str(), &result.report, &missing, how));
   if (missing) {
     result.document = Document();
     result.report = {INI_LOADED, 0, "", 0};
@@ -635,16 +653,23 @@ inline LoadResult LoadOrNew(const std::filesystem::path& path, bool for_editing)
 }  // namespace detail
 
 inline LoadResult Document::LoadOrNew(const std::filesystem::path& path) {
-  return detail::LoadOrNew(path, false);
+  return detail::LoadOrNew(path, quorva::LoadHow::kPlain);
 }
 
-inline LoadResult Document::LoadForEditingOrNew(const std::filesystem::path& path) {
-  return detail::LoadOrNew(path, true);
+namespace detail {
+inline quorva::LoadHow ForEditing(Hold hold) {
+  return hold == Hold::kLock ? quorva::LoadHow::kEditingLocked : quorva::LoadHow::kEditing;
+}
+}  // namespace detail
+
+inline LoadResult Document::LoadForEditingOrNew(const std::filesystem::path& path, Hold hold) {
+  return detail::LoadOrNew(path, detail::ForEditing(hold));
 }
 
-inline LoadResult Document::LoadForEditing(const std::filesystem::path& path) {
+inline LoadResult Document::LoadForEditing(const std::filesystem::path& path, Hold hold) {
   LoadResult result{Adopt(nullptr), {}};
-  result.document = Adopt(quorva::LoadNativePath(path.c_str(), &result.report, nullptr, true));
+  result.document = Adopt(
+      quorva::LoadNativePath(path.c_str(), &result.report, nullptr, detail::ForEditing(hold)));
   return result;
 }
 
