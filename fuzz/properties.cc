@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -378,46 +380,69 @@ std::string CheckEditing(const std::uint8_t* data, std::size_t size) {
   if (document == nullptr) return "";
   std::string problem;
   if (Stored(document) != bytes) problem = "an unchanged document was not stored byte for byte";
-  // Edits the last byte picks, none of which reorders the document: new values for every
-  // third entry, the last entry of the first section removed, an entry and a section added.
+  // Edits the last byte picks: new values for every third entry, the last entry of the
+  // first section removed, the first of a repeated key removed, the first section of the
+  // second section's name removed, an entry and a section added. Removals keep the order of
+  // the rest, so the edited text reads back as the document, repeats and all.
   std::vector<std::int64_t> starts;
   ini_scan_memory(bytes.data(), bytes.size(), RecordStart, &starts, nullptr);
   std::vector<bool> concerned(starts.size(), false);
   const unsigned pick = size > 0 ? data[size - 1] : 0;
-  // The record of each section's header in file order; its entries follow it.
-  std::vector<std::size_t> headers;
-  std::size_t header = 0;
+  // The record, in file order, of each loaded section's header and each loaded entry.
+  std::map<const void*, std::size_t> records;
+  std::size_t record = 0;
+  for (int32_t s = 0; s < document->count; ++s) {
+    const IniSection* section = document->sections[s];
+    records[section] = record++;
+    for (int32_t e = 0; e < section->count; ++e) records[section->entries[e]] = record++;
+  }
+  const auto concern = [&](const IniSection* section, int32_t e) {
+    const auto found = records.find(section->entries[e]);
+    if (found != records.end()) concerned[found->second] = true;
+  };
+  // The first entry with the key: a set changes it, and it may be an earlier one.
+  const auto first = [](const IniSection* section, const char* key, int32_t from = 0) {
+    int32_t f = from;
+    while (f < section->count && std::strcmp(section->entries[f]->key, key) != 0) ++f;
+    return f;
+  };
   for (int32_t s = 0; s < document->count; ++s) {
     IniSection* section = document->sections[s];
-    const std::size_t loaded = static_cast<std::size_t>(section->count);
-    headers.push_back(header);
-    // A set changes the first entry with the key, which may be an earlier one.
-    const auto first = [section](const char* key) {
-      int32_t f = 0;
-      while (std::strcmp(section->entries[f]->key, key) != 0) ++f;
-      return f;
-    };
     for (int32_t e = 0; e < section->count; ++e) {
       if (static_cast<unsigned>(e) % 3 != pick % 3) continue;
-      concerned[header + 1 + static_cast<std::size_t>(first(section->entries[e]->key))] = true;
+      concern(section, first(section, section->entries[e]->key));
       ini_set_value(section, section->entries[e]->key, ("x;\\" + std::to_string(e)).c_str());
     }
     const int32_t last = section->count - 1;
-    if (s == 0 && (pick & 4) != 0 && last >= 0 && first(section->entries[last]->key) == last) {
-      concerned[header + 1 + static_cast<std::size_t>(last)] = true;
+    if (s == 0 && (pick & 4) != 0 && last >= 0 &&
+        first(section, section->entries[last]->key) == last) {
+      concern(section, last);
       ini_remove_key(section, section->entries[last]->key);
     }
-    header += 1 + loaded;
+  }
+  // The first entry of the document whose key repeats later in its section.
+  for (int32_t s = 0; (pick & 32) != 0 && s < document->count; ++s) {
+    IniSection* section = document->sections[s];
+    int32_t e = 0;
+    while (e < section->count && first(section, section->entries[e]->key, e + 1) == section->count)
+      ++e;
+    if (e == section->count) continue;
+    concern(section, e);
+    ini_remove_key(section, std::string(section->entries[e]->key).c_str());
+    break;
+  }
+  if ((pick & 64) != 0 && document->count > 1) {
+    const std::string name = document->sections[1]->name;
+    const IniSection* removed = ini_find_section(document, name.c_str());
+    concerned[records[removed]] = true;
+    for (int32_t e = 0; e < removed->count; ++e) concern(removed, e);
+    ini_remove_section(document, name.c_str());
   }
   if ((pick & 8) != 0 && document->count > 0) {
     // A key "added" the file had already takes the value: its entry is concerned.
     IniSection* last = document->sections[document->count - 1];
-    for (int32_t e = 0; e < last->count; ++e) {
-      if (std::strcmp(last->entries[e]->key, "added") == 0) {
-        concerned[headers.back() + 1 + static_cast<std::size_t>(e)] = true;
-        break;
-      }
-    }
+    const int32_t e = first(last, "added");
+    if (e < last->count) concern(last, e);
     ini_set_value(last, "added", "1");
   }
   if ((pick & 16) != 0 && ini_find_section(document, "fuzzed") == nullptr) {  // would replace it

@@ -23,10 +23,12 @@
 #include "ini/ini.h"
 #include "ini/project_internal.h"
 #include "platform/platform.h"
+#include "tests/posix_child.h"
 #include "tests/test_util.h"
 
 namespace {
 
+using testing_support::InChild;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
@@ -58,19 +60,6 @@ std::set<std::string> Names(const std::string& dir) {
     names.insert(entry.path().filename().string());
   }
   return names;
-}
-
-// Runs `body` in a child process, as the user nobody when this process is root (to whom
-// permission bits mean nothing), and gives its exit status.
-int InChild(const std::function<int()>& body, bool unprivileged) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
-    _exit(body());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 mode_t Mode(const std::string& path) {
