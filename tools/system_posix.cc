@@ -42,7 +42,8 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std:
   // O_NONBLOCK: a FIFO opens at once instead of waiting for a writer, and is refused below.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    *reason = errno == ENOENT || errno == ENOTDIR ? "cannot open the file: no such file or directory"
+    *reason = errno == ENOENT || errno == ENOTDIR
+                  ? "cannot open the file: no such file or directory"
               : errno == EACCES || errno == EPERM ? "cannot open the file: permission denied"
                                                   : "cannot open the file";
     return false;

@@ -55,7 +55,9 @@ std::vector<Argument> Arguments(int argc, char** argv) {
   return arguments;
 }
 
-bool ReadStandardInput(std::string* bytes) { return ReadAll(GetStdHandle(STD_INPUT_HANDLE), bytes); }
+bool ReadStandardInput(std::string* bytes) {
+  return ReadAll(GetStdHandle(STD_INPUT_HANDLE), bytes);
+}
 
 bool WriteStandardOutput(const std::string& bytes) {
   if (std::fflush(stdout) != 0) return false;
@@ -82,9 +84,9 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std:
                   ? "cannot open the file: no such file or directory"
               : attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
                   ? "cannot open the file: it is a directory"
-              : error == ERROR_ACCESS_DENIED      ? "cannot open the file: permission denied"
+              : error == ERROR_ACCESS_DENIED     ? "cannot open the file: permission denied"
               : error == ERROR_SHARING_VIOLATION ? "cannot open the file: another program holds it"
-                                                  : "cannot open the file";
+                                                 : "cannot open the file";
     return false;
   }
   bool read = false;

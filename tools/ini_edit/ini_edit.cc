@@ -37,7 +37,8 @@ bool IsOption(const char* argument) { return std::strncmp(argument, "--", 2) == 
 // Why a file did not load, as ini-check says it.
 int NotLoaded(const tools::Argument& file, const ini::LoadResult& loaded) {
   std::string bytes, reason;
-  if (loaded.report.outcome == INI_SYNTAX_ERROR && tools::ReadRegularFile(file.path, &bytes, &reason)) {
+  if (loaded.report.outcome == INI_SYNTAX_ERROR &&
+      tools::ReadRegularFile(file.path, &bytes, &reason)) {
     tools::CheckAndReport(file.text.c_str(), bytes, false);
   } else {
     std::fprintf(stderr, "%s: error: %s\n", file.text.c_str(), loaded.report.reason);
@@ -135,7 +136,8 @@ int main(int argc, char** argv) {
   // could not reach as typed is refused rather than written as a look-alike.
   for (int i = 1; i < count; ++i) {
     if (!arguments[i].exact) {
-      std::fprintf(stderr, "ini-edit: error: argument %d has characters outside the ANSI code page\n",
+      std::fprintf(stderr,
+                   "ini-edit: error: argument %d has characters outside the ANSI code page\n",
                    i + 1);
       return 2;
     }
