@@ -13,7 +13,7 @@
 #include <string>
 
 #include "ini/ini.hpp"
-#include "tests/posix_child.h"
+#include "tests/child.h"
 #include "tests/test_util.h"
 
 namespace {

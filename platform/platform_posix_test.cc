@@ -23,7 +23,7 @@
 #include "ini/ini.h"
 #include "ini/project_internal.h"
 #include "platform/platform.h"
-#include "tests/posix_child.h"
+#include "tests/child.h"
 #include "tests/test_util.h"
 
 namespace {
