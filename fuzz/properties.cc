@@ -89,16 +89,6 @@ class OneFile final : public platform::FileSystem {
   }
   void Unlock(platform::File) override {}
   void AbandonReplacing(platform::Replacement*) override {}
-  bool MakeDirectory(const char*) override { return false; }
-  bool Exists(const char*) override { return false; }
-  bool CopyReplacing(const char*, const char*) override { return false; }
-  bool OwnProgramPath(std::string*) override { return false; }
-  void RemoveLeftovers(const char*, std::int64_t) override {}
-  std::int64_t Now() override { return 0; }
-  bool ConfineTo(const char*) override { return true; }
-  platform::Location Locate(const char*) override { return platform::Location::kBeneath; }
-  bool ArgumentIsExact(int) override { return true; }
-  bool OwnProgramPathIsExact() override { return true; }
 
  private:
   std::size_t offset_ = 0;
@@ -479,11 +469,11 @@ std::string CheckEditing(const std::uint8_t* data, std::size_t size) {
   };
   for (std::size_t r = 0; r < starts.size(); ++r) {
     if (!concerned[r]) continue;
-    std::int64_t first = starts[r];
-    while (first > 1 && continues(first - 1)) --first;
+    std::int64_t from = starts[r];
+    while (from > 1 && continues(from - 1)) --from;
     const std::int64_t end =
         r + 1 < starts.size() ? starts[r + 1] : static_cast<std::int64_t>(before.size()) + 1;
-    for (std::int64_t l = first; l < end; ++l) kept[static_cast<std::size_t>(l - 1)] = false;
+    for (std::int64_t l = from; l < end; ++l) kept[static_cast<std::size_t>(l - 1)] = false;
   }
   std::size_t at = 0;
   for (std::size_t l = 0; l < before.size() && problem.empty(); ++l) {

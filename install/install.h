@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/tree.h"
 
 namespace install {
 
@@ -47,7 +47,7 @@ struct Console {
 
 // The front half: command line, install root, start-up profile, release description.
 // Fills `layout` and returns true, or prints the reason on `console.err` and returns false.
-bool PrepareInstall(int argc, const char* const* argv, platform::FileSystem& file_system,
+bool PrepareInstall(int argc, const char* const* argv, platform::TreeFileSystem& file_system,
                     const Console& console, InstallLayout* layout);
 
 // The first path the installation run of `layout` would compose that is longer than
@@ -56,21 +56,26 @@ std::string FirstPathTooLong(const InstallLayout& layout);
 
 // True when `path`, links followed, stays beneath the root `file_system` is confined to;
 // else says so on `console.err` ("Path PATH leads outside the root directory ROOT").
-bool StaysInRoot(platform::FileSystem& file_system, const Console& console, const std::string& root,
-                 const std::string& path);
+bool StaysInRoot(platform::TreeFileSystem& file_system, const Console& console,
+                 const std::string& root, const std::string& path);
 
 // True when every directory the installation run of `layout` writes into and every file it
 // reads stays beneath the root; else says which first leads outside, as StaysInRoot does.
-bool FirstPathOutsideRoot(const InstallLayout& layout, platform::FileSystem& file_system,
+bool FirstPathOutsideRoot(const InstallLayout& layout, platform::TreeFileSystem& file_system,
                           const Console& console);
+
+// True when no file the installation run of `layout` reads, and no name it writes, is a
+// device, a FIFO or a socket; else says which first is ("Not a regular file: PATH").
+bool NothingButRegularFiles(const InstallLayout& layout, platform::TreeFileSystem& file_system,
+                            const Console& console);
 
 // The installation run. Returns the exit status: 0 when the tree is complete (a launcher
 // that cannot be copied only warns), 1 after the messages of the first fatal failure.
-int RunInstallation(const InstallLayout& layout, platform::FileSystem& file_system,
+int RunInstallation(const InstallLayout& layout, platform::TreeFileSystem& file_system,
                     const Console& console);
 
 // The whole command: the front half, then the run. Returns the exit status, 0 or 1.
-int Main(int argc, const char* const* argv, platform::FileSystem& file_system,
+int Main(int argc, const char* const* argv, platform::TreeFileSystem& file_system,
          const Console& console);
 
 // `directory` and `name` joined by the platform's separator.

@@ -7,6 +7,6 @@
 int main(int argc, char** argv) {
   const install::Console console{stdin, stdout, stderr};
   // A file system of its own, which the run confines to the install root.
-  const std::unique_ptr<platform::FileSystem> file_system = platform::NewFileSystem();
+  const std::unique_ptr<platform::TreeFileSystem> file_system = platform::NewTreeFileSystem();
   return install::Main(argc, argv, *file_system, console);
 }

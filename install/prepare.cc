@@ -109,7 +109,7 @@ bool IsPlainName(const char* version, bool is_release) {
 }
 
 // The root when none is given: the directory that holds the program's own file.
-bool RootFromProgramPath(platform::FileSystem& file_system, const Console& console,
+bool RootFromProgramPath(platform::TreeFileSystem& file_system, const Console& console,
                          std::string* root) {
   std::string path;
   if (!file_system.OwnProgramPath(&path)) {
@@ -142,8 +142,8 @@ bool AskForProfile(const Console& console, StartupProfile* profile) {
 
 }  // namespace
 
-bool StaysInRoot(platform::FileSystem& file_system, const Console& console, const std::string& root,
-                 const std::string& path) {
+bool StaysInRoot(platform::TreeFileSystem& file_system, const Console& console,
+                 const std::string& root, const std::string& path) {
   if (file_system.Locate(path.c_str()) == platform::Location::kBeneath) return true;
   std::fprintf(console.err, "Path %s leads outside the root directory %s\n", path.c_str(),
                root.c_str());
@@ -190,7 +190,7 @@ bool TakeVersions(const IniDocument* document, const std::string& path, const Co
 }
 
 // Reads root/Install.ini, the release description, into the layout.
-bool ReadReleaseDescription(platform::FileSystem& file_system, const Console& console,
+bool ReadReleaseDescription(platform::TreeFileSystem& file_system, const Console& console,
                             InstallLayout* layout, bool root_opened) {
   const std::string path = JoinPath(layout->root, "Install.ini");
   if (!Fits(path, console)) return false;
@@ -218,7 +218,7 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
   return path;
 }
 
-bool PrepareInstall(int argc, const char* const* argv, platform::FileSystem& file_system,
+bool PrepareInstall(int argc, const char* const* argv, platform::TreeFileSystem& file_system,
                     const Console& console, InstallLayout* layout) {
   int root_index = 0;
   if (!ParseCommandLine(argc, argv, console, layout, &root_index)) return false;
@@ -236,10 +236,11 @@ bool PrepareInstall(int argc, const char* const* argv, platform::FileSystem& fil
   if (!ReadReleaseDescription(file_system, console, layout, root_opened)) return false;
   std::string too_long = FirstPathTooLong(*layout);
   if (!too_long.empty()) return Fits(too_long, console);
-  return FirstPathOutsideRoot(*layout, file_system, console);
+  return FirstPathOutsideRoot(*layout, file_system, console) &&
+         NothingButRegularFiles(*layout, file_system, console);
 }
 
-int Main(int argc, const char* const* argv, platform::FileSystem& file_system,
+int Main(int argc, const char* const* argv, platform::TreeFileSystem& file_system,
          const Console& console) {
   InstallLayout layout;
   if (!PrepareInstall(argc, argv, file_system, console, &layout)) return 1;

@@ -22,7 +22,7 @@ const char* ChosenBootFile(StartupProfile profile) {
 }
 
 // Copies `from` onto `to`; on failure says so, followed by `then`.
-bool Copy(platform::FileSystem& file_system, const Console& console, const std::string& from,
+bool Copy(platform::TreeFileSystem& file_system, const Console& console, const std::string& from,
           const std::string& to, const char* then) {
   if (file_system.CopyReplacing(from.c_str(), to.c_str())) return true;
   std::fprintf(console.err, "Could not copy file %s to %s\n", from.c_str(), to.c_str());
@@ -30,7 +30,7 @@ bool Copy(platform::FileSystem& file_system, const Console& console, const std::
   return false;
 }
 
-bool SourceExists(platform::FileSystem& file_system, const Console& console,
+bool SourceExists(platform::TreeFileSystem& file_system, const Console& console,
                   const std::string& source) {
   if (file_system.Exists(source.c_str())) return true;
   std::fprintf(console.err, "Could not find file %s\n", source.c_str());
@@ -38,7 +38,7 @@ bool SourceExists(platform::FileSystem& file_system, const Console& console,
 }
 
 // The runtime ini file: where the runtime lives, for the launchers.
-bool WriteRuntimeIni(const InstallLayout& layout, platform::FileSystem& file_system,
+bool WriteRuntimeIni(const InstallLayout& layout, platform::TreeFileSystem& file_system,
                      const Console& console) {
   IniDocument* document = ini_new_document();
   IniSection* section = ini_new_section("quorva");
@@ -85,7 +85,7 @@ std::string FirstPathTooLong(const InstallLayout& layout) {
   return "";
 }
 
-bool FirstPathOutsideRoot(const InstallLayout& layout, platform::FileSystem& file_system,
+bool FirstPathOutsideRoot(const InstallLayout& layout, platform::TreeFileSystem& file_system,
                           const Console& console) {
   // The directories, then each file read, in the order the run comes to them. A target's
   // own name needs no look: a link there is replaced, not followed.
@@ -99,7 +99,32 @@ bool FirstPathOutsideRoot(const InstallLayout& layout, platform::FileSystem& fil
   return true;
 }
 
-int RunInstallation(const InstallLayout& layout, platform::FileSystem& file_system,
+bool NothingButRegularFiles(const InstallLayout& layout, platform::TreeFileSystem& file_system,
+                            const Console& console) {
+  // Each file read, links followed, and each name written, where a link is replaced: a
+  // device, a FIFO or a socket there would take the run's bytes or feed it anything.
+  std::vector<std::pair<std::string, bool>> paths;
+  for (const char* name : kLaunchers) {
+    paths.push_back({JoinPath(layout.runtime_bin_dir, name), true});
+    paths.push_back({JoinPath(layout.root_bin_dir, name), false});
+  }
+  for (const char* name : kBootFiles) {
+    paths.push_back({JoinPath(layout.release_dir, name), true});
+    paths.push_back({JoinPath(layout.root_bin_dir, name), false});
+  }
+  paths.push_back({JoinPath(layout.root_bin_dir, kCurrentBootFile), false});
+  paths.push_back({JoinPath(layout.runtime_bin_dir, kRuntimeIni), false});
+  paths.push_back({JoinPath(layout.root_bin_dir, kRuntimeIni), false});
+  for (const auto& [path, read] : paths) {
+    if (file_system.WhatStands(path.c_str(), read) == platform::Stands::kOther) {
+      std::fprintf(console.err, "Not a regular file: %s\n", path.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+int RunInstallation(const InstallLayout& layout, platform::TreeFileSystem& file_system,
                     const Console& console) {
   // An existing directory, or one that cannot be made, is passed over: a real problem
   // shows up as failing copies.

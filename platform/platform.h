@@ -111,10 +111,6 @@ enum class Opened {
   kFailed,      // any other failure
 };
 
-// Where a path leads, with its links followed: beneath the root a file system is confined to,
-// or not (outside it, or nowhere that can be told).
-enum class Location { kBeneath, kOutside };
-
 // Which file an open file or a path is: POSIX its device and inode, Windows its volume's
 // serial number and its file index. Two ids are equal only when both are known.
 struct FileId {
@@ -168,10 +164,11 @@ enum class Publish {
   kOnlyNew,    // only where no file is: an atomic create, refused when one appeared
 };
 
-// Every primitive the product uses, behind one interface so that tests can replace the disk
-// with a fake that records calls and fails on rule. Paths are byte strings handed to the
-// system unchanged. Only an open for reading says why it failed, which a load reports;
-// the other methods' callers need only know that one did.
+// Every primitive the library uses, behind one interface so that tests can replace the disk
+// with a fake that records calls and fails on rule (Install's own, beside these, are in
+// platform/tree.h). Paths are byte strings handed to the system unchanged. Only an open for
+// reading says why it failed, which a load reports; the other methods' callers need only
+// know that one did.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -239,53 +236,11 @@ class FileSystem {
   virtual FileId IdOfNew(const Replacement& replacement) = 0;
   // Gives up a replacement: the temporary is removed and the old file is whole.
   virtual void AbandonReplacing(Replacement* replacement) = 0;
-  // Removes the temporaries that replacements in `directory` left when their process was
-  // killed: regular files with a temporary's name, last changed at `not_after` (a time of
-  // Now()) or before. Nothing else is touched.
-  virtual void RemoveLeftovers(const char* directory, std::int64_t not_after) = 0;
-  // The time on the clock that files' modification times are taken from, in seconds.
-  virtual std::int64_t Now() = 0;
-
-  // Creates one directory. False when it could not be created, an existing one included.
-  virtual bool MakeDirectory(const char* path) = 0;
-  // True when anything, a file or a directory, exists at `path`.
-  virtual bool Exists(const char* path) = 0;
-  // Copies the regular file `from` onto `to`, replacing it as a replacement does, with a
-  // link at `to` replaced. The copy gets the source's permission bits masked by 0777 and
-  // the umask, and writable by its owner (POSIX), or the source's attributes without the
-  // read-only one (Windows). False when the source is no regular file, or `to` may not be
-  // written, and when the copy failed: then `to` is as it was.
-  virtual bool CopyReplacing(const char* from, const char* to) = 0;
-  // The full path of the running program's own file.
-  virtual bool OwnProgramPath(std::string* path) = 0;
-
-  // Keeps this file system beneath the directory `root` (which may itself be reached
-  // through links) from now on: an open for reading, a copy, a replacement and a new
-  // directory fail, changing nothing, where a directory on the way or a link that is
-  // followed leads outside it. Links that stay beneath it work. Where `root` cannot be
-  // opened, nothing is beneath it, and the result is false. POSIX checks each directory it
-  // opens, as the system has it at that moment, so a link made meanwhile cannot lead a
-  // write outside.
-  virtual bool ConfineTo(const char* root) = 0;
-  // Where `path` leads, with every link on it followed; a part that does not exist yet is
-  // where its existing directory is. Always kBeneath when not confined.
-  virtual Location Locate(const char* path) = 0;
-  // False when argument `index` of the command line, or the program's own path, reached the
-  // program with characters replaced by look-alikes, because the process's ANSI code page
-  // lacks them. Always true where arguments and paths are bytes (POSIX).
-  virtual bool ArgumentIsExact(int index) = 0;
-  virtual bool OwnProgramPathIsExact() = 0;
 };
 
-// The characters a single name in a path (a directory's or a file's) may not hold, beside
-// NUL: the separators, and on Windows the drive and stream separator ':'.
-extern const char kNotInName[];
-
 // The real file system of the platform this program was built for: paths are bytes, given
-// to the system unchanged (on Windows, in the process's ANSI code page). It is never
-// confined; NewFileSystem() gives an instance of one's own that may be.
+// to the system unchanged (on Windows, in the process's ANSI code page).
 FileSystem& RealFileSystem();
-std::unique_ptr<FileSystem> NewFileSystem();
 
 // The same, with paths in UTF-8, which on Windows reach the wide calls and so may name any
 // file; elsewhere it is RealFileSystem(). NativeToUtf8 turns the system's own form of a

@@ -23,6 +23,7 @@
 #include "ini/ini.h"
 #include "ini/project_internal.h"
 #include "platform/platform.h"
+#include "platform/tree.h"
 #include "tests/child.h"
 #include "tests/test_util.h"
 
@@ -307,7 +308,8 @@ TEST(PosixStore, RespectsWhatTheProcessMayNotWrite) {
 // process may not write stays.
 TEST(PosixFileSystem, CopiesLikeCp) {
   TempDir dir;
-  platform::FileSystem& disk = platform::RealFileSystem();
+  const std::unique_ptr<platform::TreeFileSystem> tree = platform::NewTreeFileSystem();
+  platform::TreeFileSystem& disk = *tree;
   struct Case {
     mode_t source_mode, copy_mode;
   };
@@ -355,7 +357,7 @@ TEST(PosixFileSystem, ConfinedOperationsStayBeneathTheRoot) {
   std::filesystem::create_directories(outside);
   WriteFileBytes(root + "/source", "source");
   WriteFileBytes(outside + "/secret", "secret");
-  const std::unique_ptr<platform::FileSystem> disk = platform::NewFileSystem();
+  const std::unique_ptr<platform::TreeFileSystem> disk = platform::NewTreeFileSystem();
   ASSERT_TRUE(disk->ConfineTo(root.c_str()));
   ASSERT_EQ(symlink("../outside", (root + "/bin").c_str()), 0);
   ASSERT_EQ(symlink((outside + "/secret").c_str(), (root + "/leak").c_str()), 0);
@@ -383,7 +385,7 @@ TEST(PosixFileSystem, CopiesAPseudoFileWhole) {
   const std::string source = "/proc/self/cmdline";  // this process's arguments: stable
   TempDir dir;
   const std::string target = dir / "copy";
-  ASSERT_TRUE(platform::RealFileSystem().CopyReplacing(source.c_str(), target.c_str()));
+  ASSERT_TRUE(platform::NewTreeFileSystem()->CopyReplacing(source.c_str(), target.c_str()));
   const std::string expected = ReadFileBytes(source);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(ReadFileBytes(target), expected);

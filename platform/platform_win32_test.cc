@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ini/ini.h"
 #include "platform/platform.h"
+#include "platform/tree.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -90,7 +92,8 @@ TEST(Win32Store, ReplacesWholeKeepsAttributesAndSparesReadOnlyFiles) {
 
 TEST(Win32Copy, CopiesAreNeverReadOnlyAndReadOnlyTargetsStay) {
   TempDir dir;
-  platform::FileSystem& disk = platform::RealFileSystem();
+  const std::unique_ptr<platform::TreeFileSystem> tree = platform::NewTreeFileSystem();
+  platform::TreeFileSystem& disk = *tree;
   const std::string source = dir / "source.exe", copy = dir / "copy.exe", kept = dir / "kept.exe";
   WriteFileBytes(source, "launcher");
   ASSERT_TRUE(SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_READONLY));

@@ -226,6 +226,14 @@ bool FakeFileSystem::Exists(const char* path) {
   return files.count(path) != 0 || directories.count(path) != 0;
 }
 
+// The fake's links are followed only by a confined disk: what stands at a path is what the
+// maps hold for it.
+platform::Stands FakeFileSystem::WhatStands(const char* path, bool) {
+  if (directories.count(path) != 0) return platform::Stands::kDirectory;
+  if (files.count(path) == 0) return platform::Stands::kNothing;
+  return special.count(path) != 0 ? platform::Stands::kOther : platform::Stands::kRegularFile;
+}
+
 bool FakeFileSystem::CopyReplacing(const char* from, const char* to) {
   if (!Record(Op::kCopy, from, to)) {
     if (CrashesNow() && files.count(from) != 0) {

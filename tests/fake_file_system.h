@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/tree.h"
 
 namespace testing_support {
 
@@ -42,7 +42,7 @@ struct Call {
 // Replacements and copies work as the real ones do: the new bytes go to a private
 // temporary in the target's directory (named as platform::IsTemporaryName says), which
 // takes the target's name only when complete.
-class FakeFileSystem final : public platform::FileSystem {
+class FakeFileSystem final : public platform::TreeFileSystem {
  public:
   // Files by path, and the directories that exist.
   std::map<std::string, std::string> files;
@@ -112,6 +112,7 @@ class FakeFileSystem final : public platform::FileSystem {
   void AbandonReplacing(platform::Replacement* replacement) override;
   bool MakeDirectory(const char* path) override;
   bool Exists(const char* path) override;
+  platform::Stands WhatStands(const char* path, bool follow_links) override;
   bool CopyReplacing(const char* from, const char* to) override;
   bool OwnProgramPath(std::string* path) override;
   void RemoveLeftovers(const char* directory, std::int64_t not_after) override;

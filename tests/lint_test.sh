@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Two rules of the tree's structure, each first shown to catch a planted violation:
-#   - only the platform backends and their tests (files named *_posix.cc, *_win32.cc and
-#     their *_test.cc) know the operating system: nowhere else _WIN32, __linux__,
+#   - only the platform backends and their tests (files named *_posix.cc, *_win32.cc, their
+#     shared *_posix.h, *_win32.h and their *_test.cc) know the operating system: nowhere
+#     else _WIN32, __linux__,
 #     <windows.h>, <unistd.h>, <fcntl.h>, <sys/...>, <pthread.h> or <spawn.h>;
 #   - outside ini/, no file includes a header of the library's own but its public ones,
 #     ini/ini.h and ini/ini.hpp, and the project's ini/project_internal.h.
@@ -27,7 +28,7 @@ matches() {
 }
 system_code() {
   matches "$1" '_WIN32|__linux__|<windows\.h>|<unistd\.h>|<fcntl\.h>|<sys/|<pthread\.h>|<spawn\.h>' \
-    '^[^:]*_(win32|posix)(_test)?\.cc:'
+    '^[^:]*_(win32|posix)((_test)?\.cc|\.h):'
 }
 private_headers() {
   matches "$1" '#include "ini/' '^ini/|#include "ini/(ini\.h|ini\.hpp|project_internal\.h)"'

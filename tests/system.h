@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/tree.h"
 #include "tests/test_util.h"
 
 namespace testing_support {
@@ -22,7 +22,7 @@ extern const char kProgramSuffix[];
 // The program `name` (without its ending) built beside the running test program.
 inline std::string ProgramBesideTests(const std::string& name) {
   std::string own;
-  platform::RealFileSystem().OwnProgramPath(&own);
+  platform::NewTreeFileSystem()->OwnProgramPath(&own);
   return own.substr(0, own.rfind(platform::kSeparator) + 1) + name + kProgramSuffix;
 }
 
