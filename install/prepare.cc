@@ -195,9 +195,12 @@ bool ReadReleaseDescription(platform::TreeFileSystem& file_system, const Console
   const std::string path = JoinPath(layout->root, "Install.ini");
   if (!Fits(path, console)) return false;
   if (root_opened && !StaysInRoot(file_system, console, layout->root, path)) return false;
-  // Only a regular file: a FIFO or a device would block the run, or feed it anything.
-  IniDocument* document =
-      ini_detail::LoadFile(file_system, path.c_str(), nullptr, platform::Accept::kRegularFile);
+  // Only a regular file: a FIFO or a device would block the run, or feed it anything. It is
+  // looked at before it is opened, since not every system opens a FIFO without waiting.
+  IniDocument* document = file_system.WhatStands(path.c_str(), true) == platform::Stands::kOther
+                              ? nullptr
+                              : ini_detail::LoadFile(file_system, path.c_str(), nullptr,
+                                                     platform::Accept::kRegularFile);
   if (document == nullptr) {
     std::fprintf(console.err, "Cannot open init file %s\n", path.c_str());
     return false;
@@ -236,8 +239,8 @@ bool PrepareInstall(int argc, const char* const* argv, platform::TreeFileSystem&
   if (!ReadReleaseDescription(file_system, console, layout, root_opened)) return false;
   std::string too_long = FirstPathTooLong(*layout);
   if (!too_long.empty()) return Fits(too_long, console);
-  return FirstPathOutsideRoot(*layout, file_system, console) &&
-         NothingButRegularFiles(*layout, file_system, console);
+  return NothingButRegularFiles(*layout, file_system, console) &&
+         FirstPathOutsideRoot(*layout, file_system, console);
 }
 
 int Main(int argc, const char* const* argv, platform::TreeFileSystem& file_system,

@@ -111,4 +111,24 @@ TEST(Win32Copy, CopiesAreNeverReadOnlyAndReadOnlyTargetsStay) {
   SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// Every directory a tree file system uses is held open without FILE_SHARE_DELETE from its
+// first use until the file system is gone: no program may rename it (or replace it by a
+// junction) in between, so the directory checked is the directory written.
+TEST(Win32Tree, HoldsEveryDirectoryItUsesUntilItEnds) {
+  TempDir dir;
+  const std::string root = dir / "root", bin = root + "\\bin";
+  ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(bin.c_str(), nullptr));
+  WriteFileBytes(root + "\\source", "launcher");
+  {
+    const std::unique_ptr<platform::TreeFileSystem> tree = platform::NewTreeFileSystem();
+    ASSERT_TRUE(tree->ConfineTo(root.c_str()));
+    ASSERT_TRUE(tree->CopyReplacing((root + "\\source").c_str(), (bin + "\\copy").c_str()));
+    EXPECT_FALSE(MoveFileExA(bin.c_str(), (bin + ".moved").c_str(), 0)) << "bin is held";
+    EXPECT_FALSE(MoveFileExA(root.c_str(), (dir / "moved").c_str(), 0)) << "the root is held";
+  }
+  EXPECT_TRUE(MoveFileExA(bin.c_str(), (bin + ".moved").c_str(), 0)) << "released at the end";
+  EXPECT_EQ(ReadFileBytes(bin + ".moved\\copy"), "launcher");
+}
+
 }  // namespace

@@ -132,6 +132,7 @@ class Win32Tree final : public TreeOver {
       return false;
     }
     held_[root] = handle;
+    root_key_ = root;
     return true;
   }
 
@@ -382,27 +383,86 @@ class Win32Tree final : public TreeOver {
                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   }
 
-  // True when the open file or directory lies beneath the root, or nothing is confined.
+  // True when the open file or directory lies beneath the root, or nothing is confined: its
+  // final path does, and that path names this very file. The second look is for Wine, which
+  // takes a handle's path from the name it was opened by, resolved apart from the open
+  // itself: a link swapped in between the two would make the name say beneath while the
+  // handle is elsewhere. Windows asks the file itself.
   bool StaysBeneath(HANDLE handle) const {
     if (!confined_) return true;
     std::wstring final;
-    return FinalPath(handle, &final) && IsBeneath(final, root_);
+    if (!FinalPath(handle, &final) || !IsBeneath(final, root_)) return false;
+    const HANDLE named =
+        CreateFileW(final.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (named == INVALID_HANDLE_VALUE) return false;
+    const bool same = IdOfHandle(named) == IdOfHandle(handle);
+    CloseHandle(named);
+    return same;
   }
 
   // The directory `directory`, held open from its first use on when it lies beneath the
   // root (checked on the handle that is then used); null when it cannot be opened or does
-  // not lie beneath the root.
+  // not lie beneath the root. Where its parent is held, the parent's own listing must show
+  // it: an entry that is no link and is this very directory lies where the parent does,
+  // whatever its path says. A link in the tree is checked by its final path.
   HANDLE Held(const std::string& directory) {
     const auto found = held_.find(directory);
     if (found != held_.end()) return found->second;
+    // Its parents first, down from the root, each held and checked the same way.
+    const std::string above = DirectoryPart(directory.c_str());
+    if (confined_ && above != directory && above.size() > root_key_.size() &&
+        above.compare(0, root_key_.size(), root_key_) == 0 &&
+        (above[root_key_.size()] == '\\' || above[root_key_.size()] == '/') &&
+        Held(above) == nullptr) {
+      return nullptr;
+    }
     const HANDLE handle = OpenDirectory(directory.c_str());
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    if (!StaysBeneath(handle)) {
+    const auto parent = held_.find(above);
+    const Listed listed =
+        parent == held_.end()
+            ? Listed::kNotFound
+            : ListedIn(parent->second, directory.c_str() + DirectoryLength(directory.c_str()),
+                       handle);
+    if (listed == Listed::kOther || (listed != Listed::kThisDirectory && !StaysBeneath(handle))) {
       CloseHandle(handle);
       return nullptr;
     }
     held_[directory] = handle;
     return handle;
+  }
+
+  // What the listing of the directory `dir` shows under `name`, compared with the open
+  // directory `handle`.
+  enum class Listed { kThisDirectory, kLink, kOther, kNotFound };
+  Listed ListedIn(HANDLE dir, const char* name, HANDLE handle) const {
+    std::wstring wide;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!calls_.ToWide(name, &wide) || !GetFileInformationByHandle(handle, &information)) {
+      return Listed::kNotFound;
+    }
+    const std::uint64_t index =
+        std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
+    alignas(8) char buffer[1 << 14];
+    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+         GetFileInformationByHandleEx(dir, kind, buffer, sizeof buffer);
+         kind = FileIdBothDirectoryInfo) {
+      for (auto* entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(buffer);;
+           entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(reinterpret_cast<char*>(entry) +
+                                                            entry->NextEntryOffset)) {
+        const std::size_t length = entry->FileNameLength / sizeof(wchar_t);
+        if (CompareStringOrdinal(entry->FileName, static_cast<int>(length), wide.c_str(),
+                                 static_cast<int>(wide.size()), TRUE) == CSTR_EQUAL) {
+          if ((entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Listed::kLink;
+          return static_cast<std::uint64_t>(entry->FileId.QuadPart) == index
+                     ? Listed::kThisDirectory
+                     : Listed::kOther;
+        }
+        if (entry->NextEntryOffset == 0) break;
+      }
+    }
+    return Listed::kNotFound;
   }
 
   // The held directory of `path`, and its last name.
@@ -445,7 +505,8 @@ class Win32Tree final : public TreeOver {
 
   const Calls calls_;
   bool confined_ = false;
-  std::wstring root_;  // the final path of the root; empty: nothing is beneath it
+  std::wstring root_;     // the final path of the root; empty: nothing is beneath it
+  std::string root_key_;  // the root as given, under which held_ keeps its handle
   std::map<std::string, HANDLE> held_;
 };
 
