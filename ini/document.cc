@@ -265,6 +265,12 @@ int ini_set_value(IniSection* section, const char* key, const char* value) {
   return 0;
 }
 
+int ini_append_value(IniSection* section, const char* key, const char* value) {
+  if (section == nullptr || key == nullptr || value == nullptr) return -1;
+  ini_detail::AppendRepeat(section, key, value);
+  return 1;
+}
+
 const char* ini_get_value(const IniSection* section, const char* key) {
   if (section == nullptr) return nullptr;
   std::int32_t found = FindKey(section, key);

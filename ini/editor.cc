@@ -318,29 +318,31 @@ int StoreLocked(platform::FileSystem& file_system, IniDocument* document, const 
 
 }  // namespace
 
-// -3 for what the edits would write that the format cannot carry: new sections' names, new
-// entries and changed values. What stays as the file had it is read back as it was.
+// -3 for what the edits would write that the format cannot carry, or that would not read
+// back as given: new sections' names, new entries and changed values. What stays as the file
+// had it is read back as it was.
 int CheckEdits(const IniDocument* document, IniCheckReport* report) {
   if (report != nullptr) *report = {-1, -1, ""};
   if (document == nullptr) return -1;
-  if (KeptSourceOf(document) == nullptr) return CheckDocument(document, report);
+  // A document that keeps no text writes every section and entry new.
+  const bool kept = KeptSourceOf(document) != nullptr;
   bool header_before = false;
-  for (std::int32_t s = 0; s < document->count; ++s) {
+  for (std::int32_t s = 0; kept && s < document->count; ++s) {
     header_before = header_before || IsLoaded(document->sections[s]);
   }
   for (std::int32_t s = 0; s < document->count; ++s) {
     IniSection* section = document->sections[s];
-    const bool loaded = IsLoaded(section);
+    const bool loaded = kept && IsLoaded(section);
     const char* problem = loaded ? nullptr : NameProblem(section->name, !header_before);
     std::int32_t at = -1;
     header_before = true;
     for (std::int32_t e = 0; problem == nullptr && e < section->count; ++e) {
       IniEntry* entry = section->entries[e];
       if (loaded && IsLoaded(section, entry)) {
-        if (IsChanged(entry)) problem = ValueProblem(entry->value);
+        if (IsChanged(entry)) problem = ExactValueProblem(entry->value);
       } else {
         problem = KeyProblem(entry->key);
-        if (problem == nullptr) problem = ValueProblem(entry->value);
+        if (problem == nullptr) problem = ExactValueProblem(entry->value);
       }
       if (problem != nullptr) at = e;
     }

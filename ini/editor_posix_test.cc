@@ -69,7 +69,9 @@ TEST(PosixEdits, ConcurrentStoresLoseNoEditReportedSaved) {
       }
     }
     EXPECT_EQ(saved, in_file.size()) << "locked " << locked;
-    if (locked) EXPECT_EQ(saved, 400u);
+    if (locked) {
+      EXPECT_EQ(saved, 400u);
+    }
   }
 }
 
@@ -85,7 +87,7 @@ TEST(PosixEdits, ChecksTheFileNotItsSpelling) {
   ASSERT_NE(document, nullptr);
   WriteFileBytes(path, "[s]\nk=1\nanother=program's\n");
   ini_set_value(ini_find_section(document, "s"), "k", "2");
-  for (const std::string spelling : {dir / "./a.ini", dir / "sub/../a.ini", dir / "link.ini"}) {
+  for (const std::string& spelling : {dir / "./a.ini", dir / "sub/../a.ini", dir / "link.ini"}) {
     EXPECT_EQ(ini_store_edits(document, spelling.c_str()), -4) << spelling;
   }
   const std::string cwd = std::filesystem::current_path();

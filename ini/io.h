@@ -74,6 +74,9 @@ int CheckDocument(const IniDocument* document, IniCheckReport* report);
 const char* NameProblem(const char* name, bool first);
 const char* KeyProblem(const char* key);
 const char* ValueProblem(const char* value);
+// ValueProblem, and also what reading drops from a value: spaces at either end, CRs. For
+// what a store of edits writes new, which must read back as given.
+const char* ExactValueProblem(const char* value);
 
 // The reason a load gives for a file that does not exist, the same pointer every time.
 extern const char kMissingFile[];

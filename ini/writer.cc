@@ -100,6 +100,8 @@ constexpr char kKeySpace[] = "key with a space at its start or end";
 constexpr char kKeyEquals[] = "key with '='";
 constexpr char kKeyBreak[] = "key with CR or LF";
 constexpr char kValueBreak[] = "value with a line feed";
+constexpr char kValueSpace[] = "value with a space at its start or end, which reading drops";
+constexpr char kValueCr[] = "value with CR, which reading drops";
 
 }  // namespace
 
@@ -139,6 +141,13 @@ const char* KeyProblem(const char* key) {
 // make the rest of it a line of its own.
 const char* ValueProblem(const char* value) {
   return std::strchr(value, '\n') != nullptr ? kValueBreak : nullptr;
+}
+
+const char* ExactValueProblem(const char* value) {
+  if (const char* problem = ValueProblem(value)) return problem;
+  const std::size_t length = std::strlen(value);
+  if (length > 0 && (value[0] == ' ' || value[length - 1] == ' ')) return kValueSpace;
+  return std::strchr(value, '\r') != nullptr ? kValueCr : nullptr;
 }
 
 int CheckDocument(const IniDocument* document, IniCheckReport* report) {

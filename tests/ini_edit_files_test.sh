@@ -67,4 +67,30 @@ out=$("${check[@]}" a.ini </dev/null 2>&1) || fail "ini-check a.ini: $out"
 listing=$(LC_ALL=C ls | tr '\n' ' ')
 [ "$listing" = "a.ini check.err conf err1 err2 err3 err4 real shared.ini α.ini β.ini €uro.ini " ] ||
   fail "files beside them: $listing"
+
+# Another program holding the file's lock past the wait (flock(1) takes the same lock), and
+# a file no one may write (immutable, which binds root too): statuses 4 and 5, each with
+# the file as it was. Native only: a Linux lock does not bind Wine's.
+if [ ${#emulator[@]} -eq 0 ]; then
+  before=$(cat shared.ini)
+  flock shared.ini sleep 8 &
+  holder=$!
+  sleep 0.5
+  status=0
+  "${edit[@]}" shared.ini --set s late v 2>held.err || status=$?
+  wait "$holder"
+  [ "$status" = 4 ] || fail "a lock held past the wait: status $status: $(cat held.err)"
+  [ "$(cat held.err)" = "shared.ini: error: not saved: another program held the file's edit lock past the wait" ] ||
+    fail "a lock held past the wait: $(cat held.err)"
+  [ "$(cat shared.ini)" = "$before" ] || fail "the file changed though its lock was held"
+  if chattr +i shared.ini 2>/dev/null; then
+    status=0
+    "${edit[@]}" shared.ini --set s k v 2>immutable.err || status=$?
+    chattr -i shared.ini
+    [ "$status" = 5 ] || fail "an immutable file: status $status: $(cat immutable.err)"
+    [ "$(cat shared.ini)" = "$before" ] || fail "an immutable file changed"
+  else
+    echo "an unwritable file: skipped, chattr +i needs root on a file system that has it"
+  fi
+fi
 echo "ini_edit_files_test: every run saved, links kept, names reached as typed"

@@ -111,6 +111,12 @@ const char *ini_section_name_at(const IniDocument *document, int32_t position);
  * very entry being replaced. */
 int ini_set_value(IniSection *section, const char *key, const char *value);
 
+/* Appends an entry holding copies of `key` and `value` after the section's last, also when
+ * an entry with `key` is held already: a repeat, as files may hold them (lookups find the
+ * first; a file stored with it holds both). Returns 1; -1, appending nothing, when `section`,
+ * `key` or `value` is NULL. */
+int ini_append_value(IniSection *section, const char *key, const char *value);
+
 /* The value of the first entry with `key`, or NULL (also when `section` is NULL). Lent:
  * valid until that entry receives a new value or is removed, or the section is released. */
 const char *ini_get_value(const IniSection *section, const char *key);
@@ -364,7 +370,9 @@ IniDocument *ini_load_file_for_editing_locked(const char *path, IniLoadReport *r
  * store one document at once, as for any other change.
  *
  * Returns ini_store_file's results, -3 when a changed value, a new entry or a new section's
- * name is one the format cannot carry (what the file had is written as it was), and
+ * name is one the format cannot carry, or would not give back as given: besides what
+ * ini_check_document refuses, a changed or new value with a space at either end or a CR,
+ * which reading drops (what the file had is written as it was), and
  *   -4 when the store goes back to the document's file and that file was changed, replaced
  *      or removed by another program since it was loaded or last stored; or, for a document
  *      with no file of its own (new, or from the other loaders, which is written whole as
@@ -381,8 +389,8 @@ int ini_store_edits(IniDocument *document, const char *path);
 /* ini_check_document for what ini_store_edits would write: 0, -1 for a NULL document, or
  * -3 with `*report` (which may be NULL) naming the first section and entry at fault: a
  * changed value, a new entry, or the name of a new section, by the rules of
- * ini_check_document. What stays as the file had it is no fault. For a document not loaded
- * for editing, it is ini_check_document. */
+ * ini_check_document and, for values, also a space at either end or a CR. What stays as the
+ * file had it is no fault. A document not loaded for editing is all new. */
 int ini_check_edits(const IniDocument *document, IniCheckReport *report);
 
 /* The bytes ini_store_edits would write, as ini_store_memory gives them; NULL for -3. Only

@@ -346,6 +346,15 @@ class SectionView {
   // A character would be written as its number: pass a string instead.
   template <typename T, std::enable_if_t<detail::kIsCharacter<T>, int> = 0>
   Changed Set(Text key, T value) const = delete;
+  // Appends another entry with copies of `key` and `value`, also where `key` is held
+  // already (a repeat: lookups find the first): kAppended, or kFailed for an empty view or
+  // no text.
+  Changed Append(Text key, Text value) const {
+    if (section_ == nullptr || key.null() || value.null()) return Changed::kFailed;
+    return ini_append_value(section_, detail::CText(key).get(), detail::CText(value).get()) == 1
+               ? Changed::kAppended
+               : Changed::kFailed;
+  }
   // kRemoved when the first entry with `key` was removed, kNotFound when there was none,
   // kFailed for an empty view or no text.
   Changed Remove(Text key) const {
