@@ -12,6 +12,9 @@ include(CMakePackageConfigHelpers)
 if(TARGET Install)
   install(TARGETS Install RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
   install(TARGETS ini-check ini-edit RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT checker)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/ini_check/ini-check.1
+                ${PROJECT_SOURCE_DIR}/tools/ini_edit/ini-edit.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT checker)
 endif()
 install(TARGETS ini EXPORT iniTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library

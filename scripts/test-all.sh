@@ -26,7 +26,7 @@ quiet() {
 packages=(cmake ninja-build g++ libgtest-dev googletest pkg-config dpkg-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386
           clang-14 libclang-rt-14-dev libinih-dev libsimpleini-dev libicu-dev nsis strace
-          clang-format)
+          clang-format groff-base man-db)
 [[ " $(dpkg --print-foreign-architectures | tr '\n' ' ') " == *" i386 "* ]] || dpkg --add-architecture i386
 . scripts/ensure-packages.sh
 ensure_packages "${packages[@]}"

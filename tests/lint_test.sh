@@ -5,7 +5,8 @@
 #     else _WIN32, __linux__,
 #     <windows.h>, <unistd.h>, <fcntl.h>, <sys/...>, <pthread.h> or <spawn.h>;
 #   - outside ini/, no file includes a header of the library's own but its public ones,
-#     ini/ini.h and ini/ini.hpp, and the project's ini/project_internal.h.
+#     ini/ini.h and ini/ini.hpp, and the project's ini/project_internal.h;
+# and the manual pages are clean for groff -ww.
 # bench/ is a Linux program by design and is not checked.
 # Usage: lint_test.sh SOURCE_DIR
 set -Eeuo pipefail
@@ -52,4 +53,9 @@ $found"
 found=$(private_headers "$source_dir")
 [ -z "$found" ] || fail "a private header of the library included outside ini/:
 $found"
+# The manual pages: groff finds nothing to warn of.
+for page in "$source_dir"/tools/*/*.1; do
+  warnings=$(groff -ww -z -man "$page" 2>&1) || fail "groff failed on $page: $warnings"
+  [ -z "$warnings" ] || fail "the manual page $page: $warnings"
+done
 echo "lint: ok"

@@ -85,7 +85,7 @@ if $windows; then
   cmake -E tar tf "$zip" >"$work/zip.list"
   inside_top_folder "$work/zip.list" "$top" "$work/zip.files"
   expect_files "the zip" "$work/zip.files" "${dev_files[@]}" bin/Install.exe bin/ini-check.exe bin/ini-edit.exe \
-    README.md LICENSE docs/library.md
+    share/man/man1/ini-check.1 share/man/man1/ini-edit.1 README.md LICENSE docs/library.md
   mkdir -p "$work/zip" && (cd "$work/zip" && cmake -E tar xf "$zip")
   cmp "$work/zip/$top/LICENSE" "$source/LICENSE" || fail "the zip's LICENSE differs"
   quiet "$cc_windows" -I"$work/zip/$top/include" "$source/tests/consumer/consumer.c" \
@@ -98,9 +98,14 @@ flags=${1:-}
 prefix=$work/prefix
 
 quiet cmake --install "$build" --prefix "$prefix"
-for installed in bin/Install bin/ini-check bin/ini-edit include/ini/ini.h include/ini/ini.hpp; do
+for installed in bin/Install bin/ini-check bin/ini-edit include/ini/ini.h include/ini/ini.hpp \
+                 share/man/man1/ini-check.1 share/man/man1/ini-edit.1; do
   [ -f "$prefix/$installed" ] || fail "cmake --install made no $installed"
 done
+# The library ships the library: none of Install's own platform code (keeping to a root,
+# copies, the sweep of leftovers, its own path) is in it.
+install_code=$(nm -C "$prefix"/lib*/libini.a | grep -E 'ConfineTo|CopyReplacing|RemoveLeftovers|OwnProgramPath|TreeFileSystem|::Locate\(' || true)
+[ -z "$install_code" ] || fail "libini.a holds Install's code: $install_code"
 
 # Everything libini.a defines for other objects is an ini_ function or lies in the
 # project's namespace (AddressSanitizer marks its globals with __odr_asan. and their
@@ -197,7 +202,8 @@ deb=$(echo "$work"/packages/*.deb)
 tgz=$(echo "$work"/packages/*.tar.gz)
 top=$(basename "$tgz" .tar.gz)
 documents=(share/doc/libquorva-ini-dev/copyright share/doc/libquorva-ini-dev/README.md
-           share/doc/libquorva-ini-dev/docs/library.md bin/ini-check bin/ini-edit)
+           share/doc/libquorva-ini-dev/docs/library.md bin/ini-check bin/ini-edit
+           share/man/man1/ini-check.1 share/man/man1/ini-edit.1)
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/deb.files"
 expect_files "the Debian package" "$work/deb.files" "${dev_files[@]}" "${documents[@]}"
 tar tzf "$tgz" >"$work/tgz.list"
@@ -214,6 +220,10 @@ dpkg-deb -x "$deb" "$work/deb"
 tar xzf "$tgz" -C "$work/tgz"
 for root in "$work/deb/usr" "$work/tgz/$top"; do
   quiet "$root/bin/ini-check" "$work/a.ini"
+  for page in ini-check ini-edit; do
+    shown=$(MANWIDTH=80 man -l "$root/share/man/man1/$page.1" 2>&1)
+    [[ "$shown" == *SYNOPSIS*"$page"* ]] || fail "man -l shows no page for $page in $root: $shown"
+  done
   same "the packaged ini-edit" "$("$root/bin/ini-edit" "$work/a.ini" --get consumer path)" 'C:\a;b'
   cmp "$root/share/doc/libquorva-ini-dev/copyright" "$source/LICENSE" ||
     fail "the copyright file in $root differs from LICENSE"
