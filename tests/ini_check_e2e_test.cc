@@ -37,6 +37,7 @@ TEST(IniCheckEndToEnd, DiagnosesDumpsAndRefuses) {
       {{"good.ini"}, 0, "", ""},
       {{"traps.ini"}, 0, "", Golden("traps.err")},
       {{"traps.ini", "--werror"}, 1, "", Golden("traps.err")},
+      {{"windows.ini"}, 0, "", Golden("windows.err")},
       {{"--no-warnings", "traps.ini", "good.ini"}, 0, "", ""},
       {{"shown.ini", "--dump"}, 0, Golden("shown.out"), Golden("shown.err")},
       {{"--dump", "-"}, 0, "[a]\n\\x5Bb=c]\n", "", "[a]\n[b=c]\n"},
@@ -44,8 +45,8 @@ TEST(IniCheckEndToEnd, DiagnosesDumpsAndRefuses) {
        1,
        "",
        "-:1:1: error: expected a section header '[name]' on the first line\n"
-       "    1 | k=v\n      | ^\n-:1:1: note: key lines belong to a section: put a header before "
-       "it\n",
+       "    1 | k=v\n      | ^\n-:1:1: note: a file's first line must be a section header, "
+       "'[name]'\n",
        "k=v\r\n"},
       {{"missing.ini", "good.ini"},
        1,

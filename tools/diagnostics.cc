@@ -37,6 +37,7 @@ class Lines {
       if (bytes[i] == '\n') starts_.push_back(i + 1);
     }
   }
+  std::int64_t count() const { return static_cast<std::int64_t>(starts_.size()); }
   // Physical line `line` (from 1), without its line feed and a CR before it.
   std::string At(std::int64_t line) const {
     const auto index = static_cast<std::size_t>(line - 1);
@@ -87,17 +88,55 @@ bool HasLoneCr(const std::string& line) {
   return false;
 }
 
-// Where a ';' starts a comment in the physical line `raw`: the first one that no '\'
-// escapes; npos when there is none.
-std::size_t CommentStart(const std::string& raw) {
+// What the reader makes of one physical line's bytes, as far as the diagnostics need them.
+struct Scan {
+  std::size_t comment = std::string::npos;  // where a ';' starts a comment
+  std::size_t lone = std::string::npos;     // the first '\' that escapes nothing, dropped
+  char lone_before = 0;                     // and the byte after it, which it leaves alone
+  bool continues = false;                   // the line ends in a '\' outside a comment
+};
+
+// Scans the physical line `raw` as the reader reads it: a '\' makes the next byte but CRs
+// an ordinary one when it is ';' or '\', joins the next line at the line's end, and is
+// dropped before any other byte, which keeps its role.
+Scan ScanLine(const std::string& raw) {
+  Scan scan;
   for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '\\') {
-      ++i;
-    } else if (raw[i] == ';') {
-      return i;
+    if (raw[i] == ';') {
+      scan.comment = i;
+      break;
+    }
+    if (raw[i] != '\\') continue;
+    std::size_t next = i + 1;
+    while (next < raw.size() && raw[next] == '\r') ++next;
+    if (next == raw.size()) {
+      scan.continues = true;
+      break;
+    }
+    if (raw[next] == ';' || raw[next] == '\\') {
+      i = next;
+    } else {
+      if (scan.lone == std::string::npos) {
+        scan.lone = i;
+        scan.lone_before = raw[next];
+      }
+      i = next - 1;
     }
   }
-  return std::string::npos;
+  return scan;
+}
+
+std::size_t CommentStart(const std::string& raw) { return ScanLine(raw).comment; }
+
+// True when `raw`, a physical line on its own, reads as a key line or a section header.
+bool ReadsAsALine(const std::string& raw) {
+  const std::size_t start = raw.find_first_not_of(' ');
+  if (start == std::string::npos) return false;
+  const std::string text = raw.substr(start, CommentStart(raw) - start);
+  const std::size_t equals = text.find('=');
+  const std::size_t end = text.find_last_not_of(' ');
+  return (equals != std::string::npos && equals > 0) ||
+         (text[0] == '[' && end != std::string::npos && end >= 2 && text[end] == ']');
 }
 
 // What probably went wrong on a bad line, from its bytes as written and as read, and the
@@ -116,12 +155,14 @@ std::string HintFor(const IniLine& event, const std::string& raw, const std::str
   }
   if (text[0] == '#') return "'#' does not start a comment; start comments with ';'";
   const std::size_t comment = CommentStart(raw);
+  if (text == "[]") return "a section needs a name between its brackets";
   if (text[0] == '[') {
     if (comment != std::string::npos && raw.find(']', comment) != std::string::npos) {
       return "';' starts a comment, also in a section header; write '\\;' for a ';' in a name";
     }
     return "a section header ends with ']'";
   }
+  if (first) return "a file's first line must be a section header, '[name]'";
   if (text[0] == '=') return "a key line needs a key before its '='";
   if (text.find('=') == std::string::npos && comment != std::string::npos &&
       raw.find('=', comment) != std::string::npos) {
@@ -159,14 +200,20 @@ class Checker {
         ++errors_;
         break;
       case INI_HEADER:
-        if (warnings_)
+        if (warnings_) {
           Repeated(&sections_, event, event.section,
                    "section '" + Visible(event.section, Part::kName) + "'");
+          HeaderWarnings(event);
+          EscapeWarnings(event);
+        }
         keys_.clear();
         dump_ += "[" + Visible(event.section, Part::kName) + "]\n";
         break;
       case INI_ENTRY:
-        if (warnings_) EntryWarnings(event, raw);
+        if (warnings_) {
+          EntryWarnings(event, raw);
+          EscapeWarnings(event);
+        }
         dump_ += Visible(event.key, Part::kKey) + "=" + Visible(event.value, Part::kValue) + "\n";
         break;
     }
@@ -190,6 +237,49 @@ class Checker {
     diagnostics_.push_back({event.line, event.column, "warning",
                             what + " is repeated; lookups find only the first", "the first is here",
                             first->second.first, first->second.second});
+  }
+
+  // Spaces inside the brackets are part of the name: [ server ] is not found as server.
+  void HeaderWarnings(const IniLine& event) {
+    const std::string name = event.section;
+    if (name.front() != ' ' && name.back() != ' ') return;
+    const std::size_t start = name.find_first_not_of(' ');
+    const std::string bare = start == std::string::npos
+                                 ? ""
+                                 : name.substr(start, name.find_last_not_of(' ') - start + 1);
+    diagnostics_.push_back({event.line, event.column, "warning",
+                            "section name '" + Visible(event.section, Part::kName) +
+                                "' has spaces inside its brackets, which are part of the name",
+                            "lookups must spell them; write [" +
+                                Visible(bare.c_str(), Part::kName) + "] for a section named '" +
+                                Visible(bare.c_str(), Part::kName) + "'"});
+  }
+
+  // Over the physical lines of a key line or header: a '\' that escapes nothing, which is
+  // dropped (a Windows path loses its separators), and a '\' at a line's end that joins a
+  // next line reading as one of its own.
+  void EscapeWarnings(const IniLine& event) {
+    for (std::int64_t line = event.line;; ++line) {
+      const std::string raw = lines_.At(line);
+      const Scan scan = ScanLine(raw);
+      if (scan.lone != std::string::npos) {
+        diagnostics_.push_back(
+            {line, static_cast<std::int64_t>(scan.lone) + 1, "warning",
+             "'\\' before '" + Visible(std::string(1, scan.lone_before).c_str(), Part::kValue) +
+                 "' escapes nothing and is dropped",
+             "write '\\\\' for a backslash: a Windows path is written C:\\\\new\\\\tools"});
+      }
+      if (!scan.continues || line >= lines_.count()) return;
+      const std::string next = lines_.At(line + 1);
+      if (ReadsAsALine(next)) {
+        diagnostics_.push_back(
+            {line, static_cast<std::int64_t>(raw.find_last_of('\\')) + 1, "warning",
+             "'\\' at the end of the line joins line " + std::to_string(line + 1) + ", '" +
+                 Shown(next, 0) + "', into this one",
+             "to end a value with a backslash, write '\\\\'"});
+        return;
+      }
+    }
   }
 
   void EntryWarnings(const IniLine& event, const std::string& raw) {
