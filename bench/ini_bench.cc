@@ -7,6 +7,7 @@
 #include <ini.h>  // inih
 #include <malloc.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,7 +153,7 @@ bool StoreFloor(const FloorDocument& document, const char* path, bool durable) {
     disk.AbandonReplacing(&replacement);
     return false;
   }
-  return disk.FinishReplacing(&replacement);
+  return disk.FinishReplacing(&replacement) == platform::Finished::kDone;
 }
 
 // The model store floor: the least any store of this data model costs. It walks a loaded
@@ -197,7 +198,7 @@ bool StoreModelFloor(const IniDocument* document, const char* path) {
     disk.AbandonReplacing(&replacement);
     return false;
   }
-  return disk.FinishReplacing(&replacement);
+  return disk.FinishReplacing(&replacement) == platform::Finished::kDone;
 }
 
 // inih building an ordered document of sections and entries from its callbacks.
@@ -632,10 +633,37 @@ double TimeCommand(const std::vector<std::string>& args, int runs) {
   return *std::min_element(times.begin(), times.end());
 }
 
+// ini-edit setting one key in a copy of `path`, as a script runs it: the least time of `runs`
+// and the most memory a run held at once (its peak resident size), in KiB.
+void TimeEditTool(const std::string& tool, const std::string& path, const std::string& out,
+                  int runs, double* seconds, long* peak_kib) {
+  *seconds = -1;
+  *peak_kib = 0;
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    std::filesystem::copy_file(path, out, std::filesystem::copy_options::overwrite_existing);
+    std::vector<std::string> args = {tool, out, "--set", "section000042", "tool", "set"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const auto start = Clock::now();
+    pid_t pid;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return;
+    int status = 0;
+    struct rusage usage;
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      return;
+    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    *peak_kib = std::max(*peak_kib, usage.ru_maxrss);
+  }
+  *seconds = *std::min_element(times.begin(), times.end());
+}
+
 // Cases whose shape is chosen to hurt: a document read through a pipe, whose size is not
 // known, and a section whose keys all have one hash (made for a known seed); each against
 // the same work on an ordinary input.
-void BenchWorstCases(const std::string& self, const std::string& dir, const std::string& out) {
+void BenchWorstCases(const std::string& self, const std::string& dir, const std::string& out,
+                     const std::string& tool) {
   const std::string typical = dir + "/typical.ini";
   bench::MakeCorpus("typical", typical);
   const std::vector<Measure> touch = Measured(self, {"touch:file", "touch:pipe"}, typical, out, 5);
@@ -648,6 +676,22 @@ void BenchWorstCases(const std::string& self, const std::string& dir, const std:
       "Loading typical and storing it: plain (ini_load_file, ini_store_file) %s; keeping its "
       "text (ini_load_file_for_editing, ini_store_edits back to it) %s; ratio %s\n",
       Cell(edit[0]).c_str(), Cell(edit[1]).c_str(), Ratio(edit[1], edit[0]).c_str());
+  std::printf("  peak memory: plain %.1f MiB, keeping %.1f MiB; the file %.1f MiB\n",
+              edit[0].peak_kib / 1024.0, edit[1].peak_kib / 1024.0,
+              std::filesystem::file_size(typical) / 1048576.0);
+  if (!tool.empty()) {
+    // Both as whole programs, start and exit included: ini-edit, and a child that loads and
+    // stores plainly.
+    double seconds;
+    long peak;
+    TimeEditTool(tool, typical, out, 7, &seconds, &peak);
+    const double plain = TimeCommand({self, "--child", "edit:plain", typical, out, "1"}, 7);
+    std::printf(
+        "ini-edit --set on typical: %.1f ms; a program's plain load and store %.1f ms, ratio "
+        "%.2f; ini-edit's peak memory %.1f MiB, %.2f times the file\n",
+        seconds * 1000, plain * 1000, seconds / plain, peak / 1024.0,
+        peak * 1024.0 / static_cast<double>(std::filesystem::file_size(typical)));
+  }
 
   const std::size_t count = 80000;
   const std::string colliding = dir + "/colliding-80K.ini", ordinary = dir + "/ordinary-80K.ini";
@@ -807,7 +851,12 @@ int main(int argc, char** argv) {
   }
   std::fclose(tsv);
   std::printf("\n%s%s%s", records_lines.c_str(), model_store_lines.c_str(), copy_line.c_str());
-  if (only.empty() || only == "extra") BenchWorstCases(self, dir, out);
+  // ini-edit, built beside Install.
+  const std::string tool =
+      argc >= 3 && std::strcmp(argv[2], "-") != 0
+          ? (std::filesystem::path(argv[2]).parent_path() / "ini-edit").string()
+          : "";
+  if (only.empty() || only == "extra") BenchWorstCases(self, dir, out, tool);
   if (only.empty() || std::string("small-1K").find(only) != std::string::npos) {
     // A small file: the time of one load and the heap it holds, from a child of its own.
     const std::string small = dir + "/small-1K.ini";

@@ -28,8 +28,10 @@ bool IsLoaded(const IniSection* section, const IniEntry* entry) {
   const SectionBlock* block = BlockOf(section);
   return block->arena != nullptr && (!block->has_heap_pieces || block->arena->Owns(entry));
 }
+// A value that was never given anew is still the loaded one itself: no text to compare.
 bool IsChanged(const IniEntry* entry) {
-  return std::strcmp(entry->value, reinterpret_cast<const KeptEntry*>(entry)->loaded_value) != 0;
+  const char* loaded = reinterpret_cast<const KeptEntry*>(entry)->loaded_value;
+  return entry->value != loaded && std::strcmp(entry->value, loaded) != 0;
 }
 
 // What a new value keeps of its entry's lines: the text before the value (the key, the
@@ -300,6 +302,11 @@ int StoreLocked(platform::FileSystem& file_system, IniDocument* document, const 
   if (stored == 0 && own &&
       (lock == nullptr || !FingerprintOf(file_system, *lock, &now) || !(now == record->on_disk))) {
     stored = -4;
+  }
+  // Bytes the file holds already need no new file: it stays as it is, its name and times too.
+  if (stored == 0 && own && sink.fingerprint() == record->on_disk) {
+    Release(made);
+    return 0;
   }
   const platform::FileId id = stored == 0 ? file.IdOfNew() : platform::FileId{};
   const platform::Publish publish =

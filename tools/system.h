@@ -34,6 +34,10 @@ bool ReadStandardInput(std::string* bytes);
 // C runtime holds for it. False when a write failed.
 bool WriteStandardOutput(const std::string& bytes);
 
+// True when a regular file stands at `path` (links followed), looked at without opening it,
+// so that a FIFO cannot block; false with a reason as ReadRegularFile gives it.
+bool IsRegularFile(const std::filesystem::path& path, std::string* reason);
+
 // Reads the regular file at `path` whole. False, with a short reason ("cannot open the file:
 // no such file or directory", "... it is not a regular file", ...), when it cannot be
 // opened, is no regular file (a FIFO or a device is refused at once, without waiting for a

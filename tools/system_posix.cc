@@ -38,31 +38,47 @@ bool WriteStandardOutput(const std::string& bytes) {
          std::fflush(stdout) == 0;
 }
 
+namespace {
+
+// Why a file could not be opened, from errno.
+const char* CannotOpen(int error) {
+  return error == ENOENT || error == ENOTDIR ? "cannot open the file: no such file or directory"
+         : error == EACCES || error == EPERM ? "cannot open the file: permission denied"
+                                             : "cannot open the file";
+}
+
+// Why the file `st` is no regular file; null when it is one.
+const char* NotRegular(const struct stat& st) {
+  if (S_ISREG(st.st_mode)) return nullptr;
+  return S_ISDIR(st.st_mode) ? "cannot open the file: it is a directory"
+                             : "cannot open the file: it is not a regular file";
+}
+
+}  // namespace
+
+bool IsRegularFile(const std::filesystem::path& path, std::string* reason) {
+  struct stat st;
+  const char* why = stat(path.c_str(), &st) != 0 ? CannotOpen(errno) : NotRegular(st);
+  if (why != nullptr) *reason = why;
+  return why == nullptr;
+}
+
 bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std::string* reason) {
   // O_NONBLOCK: a FIFO opens at once instead of waiting for a writer, and is refused below.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    *reason = errno == ENOENT || errno == ENOTDIR
-                  ? "cannot open the file: no such file or directory"
-              : errno == EACCES || errno == EPERM ? "cannot open the file: permission denied"
-                                                  : "cannot open the file";
+    *reason = CannotOpen(errno);
     return false;
   }
   struct stat st;
-  bool read = false;
-  if (fstat(fd, &st) != 0) {
-    *reason = "cannot open the file";
-  } else if (S_ISDIR(st.st_mode)) {
-    *reason = "cannot open the file: it is a directory";
-  } else if (!S_ISREG(st.st_mode)) {
-    *reason = "cannot open the file: it is not a regular file";
-  } else {
+  const char* why = fstat(fd, &st) != 0 ? "cannot open the file" : NotRegular(st);
+  if (why == nullptr) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    read = ReadAll(fd, bytes);
-    if (!read) *reason = "a read from the file failed";
+    if (!ReadAll(fd, bytes)) why = "a read from the file failed";
   }
   close(fd);
-  return read;
+  if (why != nullptr) *reason = why;
+  return why == nullptr;
 }
 
 }  // namespace tools

@@ -74,6 +74,27 @@ bool WriteStandardOutput(const std::string& bytes) {
   return true;
 }
 
+// A name the system lists but gives no attributes of is no file it can read (under Wine, a
+// FIFO or a device of the Linux side).
+bool IsRegularFile(const std::filesystem::path& path, std::string* reason) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    WIN32_FIND_DATAW found;
+    const HANDLE listing = FindFirstFileW(path.c_str(), &found);
+    if (listing != INVALID_HANDLE_VALUE) FindClose(listing);
+    *reason = listing != INVALID_HANDLE_VALUE ? "cannot open the file: it is not a regular file"
+              : error == ERROR_ACCESS_DENIED  ? "cannot open the file: permission denied"
+                                              : "cannot open the file: no such file or directory";
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    *reason = "cannot open the file: it is a directory";
+    return false;
+  }
+  return true;
+}
+
 bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std::string* reason) {
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -283,13 +283,7 @@ int EditOnce(const tools::Argument& file, const std::vector<Operation>& changes)
     if (!Apply(document, change, file.text.c_str())) return kNotCarried;
   }
   if (loaded.created && document.Size() == 0) return kDone;  // only removals from no file
-  // A file that would not change is not written at all.
-  std::string reason;
-  const ini::Bytes after = document.StoreEditsMemory();
-  if (!loaded.created && after && tools::ReadRegularFile(file.path, &bytes, &reason) &&
-      after.View() == bytes) {
-    return kDone;
-  }
+  // A file that would not change is left as it is by the store itself.
   const ini::StoreResult stored = document.StoreEdits(file.path);
   if (stored) return kDone;
   if (stored == -4 && loaded.created) return kAgain;
@@ -338,9 +332,23 @@ int main(int argc, char** argv) {
   std::vector<Operation> operations;
   if (const int status = Parse(arguments, at + 1, &operations); status != kDone) return status;
   if (!Reads(operations[0].op)) return Edit(file, operations);
-  std::string bytes;
-  if (!ReadBytes(file, &bytes)) return kUnreadable;
-  ini::LoadResult loaded = ini::Document::LoadMemory(bytes);
-  if (!loaded) return NotLoaded(file, bytes, loaded.report);
+  // A file is loaded from its path, looked at first so that a FIFO cannot block the load;
+  // its bytes are read only to show why it did not load.
+  std::string bytes, reason;
+  ini::LoadResult loaded;
+  if (file.text == "-") {
+    if (!ReadBytes(file, &bytes)) return kUnreadable;
+    loaded = ini::Document::LoadMemory(bytes);
+  } else if (!tools::IsRegularFile(file.path, &reason)) {
+    std::fprintf(stderr, "%s: error: %s\n", file.text.c_str(), reason.c_str());
+    return kUnreadable;
+  } else {
+    loaded = ini::Document::LoadFile(file.path);
+  }
+  if (!loaded) {
+    if (loaded.report.outcome == INI_SYNTAX_ERROR && bytes.empty() && !ReadBytes(file, &bytes))
+      return kUnreadable;
+    return NotLoaded(file, bytes, loaded.report);
+  }
   return Read(loaded.document, operations[0]);
 }

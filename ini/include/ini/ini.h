@@ -356,7 +356,8 @@ IniDocument *ini_load_file_for_editing_locked(const char *path, IniLoadReport *r
  * links), or to the same file under another name, is a store back to it, and it must be
  * the file loaded, holding what it held when loaded or when this document last stored it;
  * a store to any other file writes it as ini_store_file would. After each successful store,
- * the file stored is the document's file.
+ * the file stored is the document's file. A store back to it of the very bytes it holds
+ * leaves it as it is (the same file, its times untouched) and gives 0.
  *
  * A store of edits holds the file's edit lock from its check until its new file is in place:
  * an advisory lock (POSIX: flock; Windows: LockFileEx on a byte far beyond the end of any
