@@ -88,6 +88,7 @@ class OneFile final : public platform::FileSystem {
     return platform::Locked::kFailed;
   }
   void Unlock(platform::File) override {}
+  platform::Failure LastFailure() override { return platform::Failure::kOther; }
   void AbandonReplacing(platform::Replacement*) override {}
 
  private:

@@ -10,6 +10,7 @@
 
 using quorva::ini_detail::FindRepeats;
 using quorva::ini_detail::Hash;
+using quorva::ini_detail::HashFolded;
 using quorva::ini_detail::Release;
 using quorva::ini_detail::Scratch;
 
@@ -29,6 +30,7 @@ IniDocument* NewDocument(std::size_t arena_block) {
   new (&block->arena) Arena(arena_block);
   block->kept = nullptr;
   block->record = nullptr;
+  block->ignore_case = false;
   return document;
 }
 
@@ -65,15 +67,29 @@ char* CopyOrDie(const char* text) {
   return copy;
 }
 
+// Exact lookups cost what they always did: the case-blind compare is a loop of its own.
 std::int32_t FindSection(const IniDocument* document, const char* name) {
+  if (ini_detail::IgnoresCase(document)) {
+    for (std::int32_t i = 0; i < document->count; ++i) {
+      if (ini_detail::EqualIgnoringCase(document->sections[i]->name, name)) return i;
+    }
+    return -1;
+  }
   for (std::int32_t i = 0; i < document->count; ++i) {
     if (std::strcmp(document->sections[i]->name, name) == 0) return i;
   }
   return -1;
 }
 
-std::int32_t FindKey(const IniSection* section, const char* key) {
-  for (std::int32_t i = 0; i < section->count; ++i) {
+// The first entry at or after `from` with `key`.
+std::int32_t FindKey(const IniSection* section, const char* key, std::int32_t from = 0) {
+  if (BlockOf(section)->ignore_case) {
+    for (std::int32_t i = from; i < section->count; ++i) {
+      if (ini_detail::EqualIgnoringCase(section->entries[i]->key, key)) return i;
+    }
+    return -1;
+  }
+  for (std::int32_t i = from; i < section->count; ++i) {
     if (std::strcmp(section->entries[i]->key, key) == 0) return i;
   }
   return -1;
@@ -184,6 +200,7 @@ void ini_free_document(IniDocument* document) {
 }
 
 IniSection* ini_new_section(const char* name) {
+  if (name == nullptr) return nullptr;
   char* copy = CopyOrDie(name);
   IniSection* section = ini_detail::NewSectionNamed(copy);
   if (section == nullptr) {
@@ -207,6 +224,7 @@ void ini_free_section(IniSection* section) {
 }
 
 int ini_add_section(IniDocument* document, IniSection* section) {
+  if (document == nullptr || section == nullptr) return -1;
   // A section the document already holds is left where it is: replacing it would release
   // the section just handed over and leave a dangling reference behind.
   for (std::int32_t i = 0; i < document->count; ++i) {
@@ -214,6 +232,7 @@ int ini_add_section(IniDocument* document, IniSection* section) {
   }
   ini_detail::ArenaOf(document)->NoteHeapPieces();  // a section from outside the arena
   if (ini_detail::KeptSourceOf(document) != nullptr) BlockOf(section)->keeps_order = true;
+  BlockOf(section)->ignore_case = ini_detail::IgnoresCase(document);
   std::int32_t found = FindSection(document, section->name);
   if (found >= 0) {
     IniSection* old = document->sections[found];
@@ -226,12 +245,13 @@ int ini_add_section(IniDocument* document, IniSection* section) {
 }
 
 IniSection* ini_find_section(const IniDocument* document, const char* name) {
-  if (document == nullptr) return nullptr;
+  if (document == nullptr || name == nullptr) return nullptr;
   std::int32_t found = FindSection(document, name);
   return found < 0 ? nullptr : document->sections[found];
 }
 
 int ini_remove_section(IniDocument* document, const char* name) {
+  if (document == nullptr || name == nullptr) return -1;
   std::int32_t found = FindSection(document, name);
   if (found < 0) return 1;
   ini_free_section(document->sections[found]);
@@ -246,6 +266,7 @@ const char* ini_section_name_at(const IniDocument* document, std::int32_t positi
 }
 
 int ini_set_value(IniSection* section, const char* key, const char* value) {
+  if (section == nullptr || key == nullptr || value == nullptr) return -1;
   const std::size_t key_size = std::strlen(key) + 1;
   const std::size_t value_size = std::strlen(value) + 1;
   std::int32_t found = FindKey(section, key);
@@ -254,12 +275,14 @@ int ini_set_value(IniSection* section, const char* key, const char* value) {
     return 1;
   }
   // The new text is copied before the old is released, since key and value may point into
-  // the very entry that receives them.
+  // the very entry that receives them. Where case is ignored, the key keeps its spelling.
   IniEntry* entry = section->entries[found];
-  auto* text = static_cast<char*>(ini_detail::AllocateOrDie(TextSize(key_size, value_size)));
   char* old = entry->key;
+  const char* kept_key = BlockOf(section)->ignore_case ? old : key;
+  const std::size_t kept_key_size = std::strlen(kept_key) + 1;
+  auto* text = static_cast<char*>(ini_detail::AllocateOrDie(TextSize(kept_key_size, value_size)));
   const bool old_inline = old == InlineText(entry);
-  PutText(entry, text, key, key_size, value, value_size);
+  PutText(entry, text, kept_key, kept_key_size, value, value_size);
   if (!old_inline) ReleasePiece(section, old);
   ini_detail::MarkHeapPieces(section);
   return 0;
@@ -272,9 +295,28 @@ int ini_append_value(IniSection* section, const char* key, const char* value) {
 }
 
 const char* ini_get_value(const IniSection* section, const char* key) {
-  if (section == nullptr) return nullptr;
+  if (section == nullptr || key == nullptr) return nullptr;
   std::int32_t found = FindKey(section, key);
   return found < 0 ? nullptr : section->entries[found]->value;
+}
+
+const char* ini_find_value(const IniSection* section, const char* key, int32_t* position) {
+  if (section == nullptr || key == nullptr || position == nullptr || *position < 0) {
+    return nullptr;
+  }
+  const std::int32_t found = FindKey(section, key, *position);
+  if (found < 0) return nullptr;
+  *position = found;
+  return section->entries[found]->value;
+}
+
+int ini_set_ignore_case(IniDocument* document, int ignore) {
+  if (document == nullptr) return -1;
+  reinterpret_cast<ini_detail::DocumentBlock*>(document)->ignore_case = ignore != 0;
+  for (std::int32_t i = 0; i < document->count; ++i) {
+    BlockOf(document->sections[i])->ignore_case = ignore != 0;
+  }
+  return 0;
 }
 
 const char* ini_key_at(const IniSection* section, std::int32_t position) {
@@ -288,6 +330,7 @@ const char* ini_value_at(const IniSection* section, std::int32_t position) {
 }
 
 int ini_remove_key(IniSection* section, const char* key) {
+  if (section == nullptr || key == nullptr) return -1;
   std::int32_t found = FindKey(section, key);
   if (found < 0) return 1;
   ReleaseEntry(section, section->entries[found]);
@@ -296,7 +339,10 @@ int ini_remove_key(IniSection* section, const char* key) {
 }
 
 IniSection* ini_copy_section(const IniSection* section, const char* new_name) {
+  if (section == nullptr || new_name == nullptr) return nullptr;
   IniSection* copy = ini_new_section(new_name);
+  const bool fold = BlockOf(section)->ignore_case;
+  BlockOf(copy)->ignore_case = fold;
   // Every entry is copied, and its key hashed while its bytes are at hand; then the copies
   // of later repeats are found and released, and the others appended in order, so that
   // the copy's arrays grow as if only first occurrences had been appended.
@@ -310,9 +356,9 @@ IniSection* ini_copy_section(const IniSection* section, const char* new_name) {
     const IniEntry* entry = section->entries[i];
     const std::size_t key_length = std::strlen(entry->key);
     made[i] = MakeEntry(entry->key, key_length + 1, entry->value, std::strlen(entry->value) + 1);
-    hashes[i] = Hash(made[i]->key, key_length);
+    hashes[i] = fold ? HashFolded(made[i]->key, key_length) : Hash(made[i]->key, key_length);
   }
-  FindRepeats(made, hashes, n, repeat);
+  FindRepeats(made, hashes, n, repeat, fold);
   std::int32_t firsts = 0;
   for (std::size_t i = 0; i < n; ++i) firsts += repeat[i] ? 0 : 1;
   if (!ini_detail::PrepareAppends(&copy->entries, 0, &copy->capacity, firsts,

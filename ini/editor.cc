@@ -388,6 +388,7 @@ int StoreEditsFile(platform::FileSystem& file_system, IniDocument* document, con
       case platform::Locked::kBusy:
         return -5;
       case platform::Locked::kFailed:
+        if (detail != nullptr) detail->failure = file_system.LastFailure();
         return -1;
       default:  // no file, or none that can be locked: a new one is made, or a device written
         break;
@@ -410,6 +411,7 @@ int StoreEditsFile(platform::FileSystem& file_system, IniDocument* document, con
 extern "C" {
 
 int ini_store_edits(IniDocument* document, const char* path) {
+  if (path == nullptr) return -1;
   return ini_detail::StoreEditsFile(platform::RealFileSystem(), document, path);
 }
 
@@ -418,6 +420,7 @@ int ini_check_edits(const IniDocument* document, IniCheckReport* report) {
 }
 
 char* ini_store_edits_memory(const IniDocument* document, size_t* size) {
+  if (size == nullptr) return nullptr;
   *size = 0;
   if (ini_detail::CheckEdits(document, nullptr) != 0) return nullptr;
   ini_detail::MemorySink sink;

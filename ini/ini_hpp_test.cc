@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -84,8 +85,11 @@ TEST_F(IniCpp, BuildChangeAndStore) {
   ASSERT_TRUE(back);
   EXPECT_EQ(back.document.Get("quorva", "Progname"), "qrv2");
 
-  // What the format cannot carry is refused, and the file stays as it was.
-  view.Set("user", "bob\n[admin]\nenabled=yes");
+  // What the format cannot carry is refused by Set, and by the store when the C functions
+  // put it in: the file stays as it was.
+  EXPECT_EQ(view.Set("user", "bob\n[admin]\nenabled=yes"), ini::Changed::kRefused);
+  EXPECT_STREQ(ini::Refusal("user", "bob\n[admin]\nenabled=yes"), "value with a line feed");
+  ini_set_value(view.get(), "user", "bob\n[admin]\nenabled=yes");
   std::optional<IniCheckReport> why = document.Check();
   ASSERT_TRUE(why);
   EXPECT_EQ(why->section, 0);
@@ -205,6 +209,22 @@ TEST_F(IniCpp, TypedValues) {
   EXPECT_EQ(d.Get<bool>("t", "maybe"), std::nullopt);
   EXPECT_EQ(d.Get<int>("t", "absent"), std::nullopt);
   EXPECT_EQ(d.Get<int>("absent", "port"), std::nullopt);
+  // A typo is told apart from a gap, and says where it stands; value_or takes the fallback
+  // for both.
+  struct Told {
+    const char* key;
+    ini::Problem problem;
+    std::int32_t position;
+  };
+  for (const Told& t :
+       {Told{"port", ini::Problem::kNone, 0}, Told{"tail", ini::Problem::kNotA, 10},
+        Told{"absent", ini::Problem::kMissing, -1}, Told{"maybe", ini::Problem::kNotA, 9}}) {
+    const ini::Parsed<int> read = d.Get<int>("t", t.key);
+    EXPECT_EQ(read.problem(), t.problem) << t.key;
+    EXPECT_EQ(read.position(), t.position) << t.key;
+  }
+  EXPECT_EQ(d.Get<std::uint8_t>("t", "big").problem(), ini::Problem::kOutOfRange);
+  EXPECT_EQ(d.Get<int>("t", "tail").value_or(80), 80);
 }
 
 // What does not compile: a null pointer, and a character, which would be written as its
@@ -216,6 +236,21 @@ struct CanSet<
     V, std::void_t<decltype(std::declval<ini::Document&>().Set("s", "k", std::declval<V>()))>>
     : std::true_type {};
 static_assert(!CanSet<std::nullptr_t>::value && !CanSet<char>::value, "refused at compile time");
+// const holds: a const document gives views that read only; a char is read as text only.
+template <typename D, typename = void>
+struct CanChangeThrough : std::false_type {};
+template <typename D>
+struct CanChangeThrough<D, std::void_t<decltype(std::declval<D&>().Find("s").Set("k", "v"))>>
+    : std::true_type {};
+template <typename T, typename = void>
+struct CanGet : std::false_type {};
+template <typename T>
+struct CanGet<T, std::void_t<decltype(std::declval<const ini::Document&>().Get<T>("s", "k"))>>
+    : std::true_type {};
+static_assert(!CanChangeThrough<const ini::Document>::value &&
+                  CanChangeThrough<ini::Document>::value,
+              "a const document cannot be changed through its views");
+static_assert(!CanGet<char>::value && CanGet<int>::value && CanGet<std::string>::value);
 static_assert(CanSet<int>::value && CanSet<const char*>::value && CanSet<std::string>::value &&
               CanSet<double>::value && CanSet<bool>::value && CanSet<std::uint8_t>::value);
 
@@ -239,6 +274,38 @@ TEST_F(IniCpp, TypedSettersReadBackExactly) {
   check(true, "true");
   check(false, "false");
   EXPECT_EQ(d.Get<std::string>("t", "k"), "false");
+}
+
+// What a file would not give back as given is refused, with a reason; NaN too.
+TEST_F(IniCpp, SetRefusesWhatWouldNotReadBack) {
+  ini::Document d;
+  const std::string with_nul("a\0b", 3);
+  struct Refused {
+    std::string_view key, value;
+    const char* why;
+  };
+  for (const Refused& r :
+       {Refused{"k", "  lead", "value with a space at its start or end, which reading drops"},
+        Refused{"k", "trail  ", "value with a space at its start or end, which reading drops"},
+        Refused{"k", "a\rb", "value with CR, which reading drops"},
+        Refused{"k", with_nul, "text with a NUL, at which it would end"},
+        Refused{" k", "v", "key with a space at its start or end"},
+        Refused{"a=b", "v", "key with '='"}}) {
+    EXPECT_EQ(d.Set("s", r.key, r.value), ini::Changed::kRefused) << r.why;
+    EXPECT_STREQ(ini::Refusal(r.key, r.value), r.why);
+  }
+  EXPECT_EQ(d.Size(), 0) << "a refused set makes no section";
+  EXPECT_EQ(d.Set("a;b", "k", "v"), ini::Changed::kRefused);
+  EXPECT_EQ(d.Set("s", "x", std::nan("")), ini::Changed::kRefused);
+  EXPECT_EQ(d.Set("s", "x", -HUGE_VAL), ini::Changed::kRefused);
+  EXPECT_EQ(d.Set("s", "x", 1.5), ini::Changed::kAppended);
+  EXPECT_EQ(d.Find("s").Append("x", "2"), ini::Changed::kAppended);
+  EXPECT_EQ(d.Find("s").Append("x", " 2"), ini::Changed::kRefused);
+  std::vector<std::string_view> all;
+  for (std::string_view value : d.GetAll("s", "x")) all.push_back(value);
+  EXPECT_EQ(all, (std::vector<std::string_view>{"1.5", "2"}));
+  EXPECT_TRUE(d.IgnoreCase());
+  EXPECT_EQ(d.Get<double>("S", "X"), 1.5);
 }
 
 // No call that compiles passes a null pointer on; defaults cannot dangle; a first run saves;
@@ -283,8 +350,15 @@ TEST_F(IniCpp, NoTrapsForTheCaller) {
   const ini::StoreResult stored = rejected.document.Store(path);
   EXPECT_EQ(stored, -1);
   EXPECT_STREQ(stored.reason, "no document");
-  second.document.Set("net", "user", "a\nb");
-  EXPECT_STREQ(second.document.Store(path).reason, "value with a line feed");
+  ini_set_value(second.document.Find("net").get(), "user", "a\nb");
+  const ini::StoreResult refused = second.document.Store(path);
+  EXPECT_STREQ(refused.reason, "value with a line feed");
+  EXPECT_EQ(refused.Message(), "key 'user' in section 'net': value with a line feed");
+  const ini::StoreResult missing = first.document.Store(dir / "no-such-directory/a.ini");
+  EXPECT_EQ(missing, -1);
+  EXPECT_EQ(missing.Message(),
+            "the file cannot be created, or may not be written: no such file or directory");
+  EXPECT_FALSE(ini::Document::LoadOrNew("")) << "no path is no file yet to make";
 }
 
 TEST_F(IniCpp, OwnersMoveAndRelease) {

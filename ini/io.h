@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "ini/ini.h"
+#include "platform/platform.h"
 
 namespace quorva::ini_detail {
 
@@ -57,7 +58,13 @@ struct StoreDetail {
   bool cut_short = false;
   // -4: the document had no file of its own, and a file is there.
   bool no_file_of_its_own = false;
+  // -1, -2: why the system refused, as far as it said.
+  platform::Failure failure = platform::Failure::kNone;
 };
+
+// A failure of the system in a few words, "no such file or directory"; "" when there is
+// nothing to say.
+const char* FailureText(platform::Failure failure);
 
 // 0; -2 when a write failed; -3 when the document holds what would not read back the same
 // (see CheckDocument), found on the way, whereupon nothing more is written.

@@ -216,32 +216,42 @@ IniDocument* LoadMemory(const void* bytes, std::size_t size, IniLoadReport* repo
 extern "C" {
 
 IniDocument* ini_load_file(const char* path) {
+  if (path == nullptr) return nullptr;
   return ini_detail::LoadFile(platform::RealFileSystem(), path);
 }
 
 IniDocument* ini_load_file_report(const char* path, IniLoadReport* report) {
+  if (path == nullptr) return ini_detail::Report(report, INI_CANNOT_OPEN);
   return ini_detail::LoadFile(platform::RealFileSystem(), path, report);
 }
 
 IniDocument* ini_load_memory(const void* bytes, size_t size, IniLoadReport* report) {
+  if (bytes == nullptr && size > 0) return ini_detail::Report(report, INI_CANNOT_OPEN);
   return ini_detail::LoadMemory(bytes, size, report, nullptr);
 }
 
 IniDocument* ini_load_file_for_editing(const char* path, IniLoadReport* report) {
+  if (path == nullptr) return ini_detail::Report(report, INI_CANNOT_OPEN);
   return ini_detail::LoadFileForEditing(platform::RealFileSystem(), path, report);
 }
 
 IniDocument* ini_load_file_for_editing_locked(const char* path, IniLoadReport* report) {
+  if (path == nullptr) return ini_detail::Report(report, INI_CANNOT_OPEN);
   return ini_detail::LoadFileForEditing(platform::RealFileSystem(), path, report,
                                         ini_detail::Hold::kLock);
 }
 
 IniDocument* ini_load_memory_for_editing(const void* bytes, size_t size, IniLoadReport* report) {
+  if (bytes == nullptr && size > 0) return ini_detail::Report(report, INI_CANNOT_OPEN);
   ini_detail::MemorySource source(bytes, size);
   return ini_detail::Load(source, report, nullptr, ini_detail::Build::kKeepingText);
 }
 
 int ini_scan_file(const char* path, IniLineHandler handler, void* user, IniLoadReport* report) {
+  if (path == nullptr || handler == nullptr) {
+    ini_detail::Report(report, INI_CANNOT_OPEN);
+    return INI_CANNOT_OPEN;
+  }
   platform::File file;
   platform::FileSystem& file_system = platform::RealFileSystem();
   if (!ini_detail::OpenSource(file_system, path, platform::Accept::kAnyFile, &file, report)) {
@@ -253,6 +263,10 @@ int ini_scan_file(const char* path, IniLineHandler handler, void* user, IniLoadR
 
 int ini_scan_memory(const void* bytes, size_t size, IniLineHandler handler, void* user,
                     IniLoadReport* report) {
+  if ((bytes == nullptr && size > 0) || handler == nullptr) {
+    ini_detail::Report(report, INI_CANNOT_OPEN);
+    return INI_CANNOT_OPEN;
+  }
   ini_detail::MemorySource source(bytes, size);
   return ini_detail::Parse(source, handler, user, report);
 }

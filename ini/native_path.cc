@@ -55,6 +55,7 @@ int StoreNativePath(const IniDocument* document, const std::filesystem::path::va
     if (note != nullptr) {
       note->cut_short = detail.cut_short;
       note->no_file_of_its_own = detail.no_file_of_its_own;
+      note->cause = ini_detail::FailureText(detail.failure);
     }
     return code;
   } catch (const std::bad_alloc&) {

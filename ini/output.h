@@ -205,23 +205,31 @@ class ReplacingSink final : public ByteSink {
     if (!begun_ && !failed_) {
       begun_ = file_system_.BeginReplacing(path_, at_link_, &replacement_);
       failed_ = !begun_;
+      if (failed_) failure_ = file_system_.LastFailure();
     }
     return begun_;
   }
   bool Write(const char* data, std::size_t size) override {
     std::uint32_t written = 0;
-    return Begin() &&
-           file_system_.Write(replacement_.file, data, static_cast<std::uint32_t>(size),
-                              &written) &&
-           written == size;
+    if (!Begin()) return false;
+    const bool wrote =
+        file_system_.Write(replacement_.file, data, static_cast<std::uint32_t>(size), &written);
+    if (wrote && written == size) return true;
+    // A write that takes fewer bytes than asked has run out of room.
+    failure_ = wrote ? platform::Failure::kNoSpace : file_system_.LastFailure();
+    return false;
   }
   // Which file the new one will be; asked of a begun replacement before Finish.
   platform::FileId IdOfNew() const { return file_system_.IdOfNew(replacement_); }
   platform::Finished Finish(platform::Publish publish = platform::Publish::kReplacing) {
     begun_ = false;
-    return file_system_.FinishReplacing(&replacement_, publish);
+    const platform::Finished finished = file_system_.FinishReplacing(&replacement_, publish);
+    if (finished != platform::Finished::kDone) failure_ = file_system_.LastFailure();
+    return finished;
   }
   bool created() const { return !failed_; }
+  // Why the file could not be created, written or put in place.
+  platform::Failure failure() const { return failure_; }
 
  private:
   platform::FileSystem& file_system_;
@@ -230,6 +238,7 @@ class ReplacingSink final : public ByteSink {
   platform::Replacement replacement_;
   bool begun_ = false;
   bool failed_ = false;
+  platform::Failure failure_ = platform::Failure::kNone;
 };
 
 // The result of a store whose text went to `sink` with `stored` (0, -2 or -3): where it was

@@ -102,6 +102,9 @@ struct SectionBlock {
   // into the gap: set for a section of a document that keeps its file's text, so that the
   // document's order stays the order in which a store of its edits writes them.
   bool keeps_order;
+  // Lookups, replacements and removals by key compare keys without regard to ASCII case:
+  // set for a section of a document so switched (ini_set_ignore_case), and for its copies.
+  bool ignore_case;
   IniEntry* slots[kCapacityStep];
 };
 
@@ -213,7 +216,12 @@ struct DocumentBlock {
   Arena arena;
   KeptSource* kept;
   FileRecord* record;
+  bool ignore_case;  // names compare without regard to ASCII case (ini_set_ignore_case)
 };
+
+inline bool IgnoresCase(const IniDocument* document) {
+  return reinterpret_cast<const DocumentBlock*>(document)->ignore_case;
+}
 
 inline KeptSource* KeptSourceOf(const IniDocument* document) {
   return reinterpret_cast<const DocumentBlock*>(document)->kept;
@@ -264,6 +272,7 @@ inline IniSection* InitSection(SectionBlock* block, char* name, const Arena* are
   block->arena = arena;
   block->has_heap_pieces = false;
   block->keeps_order = false;
+  block->ignore_case = false;
   return section;
 }
 

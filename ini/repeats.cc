@@ -84,7 +84,37 @@ std::uint64_t Hash(const char* bytes, std::size_t length) {
   return hash ^ (hash >> 31);
 }
 
+std::uint64_t HashFolded(const char* bytes, std::size_t length) {
+  // Folded a block at a time into a buffer on the stack; a long key is hashed in one piece.
+  char small[256];
+  if (length <= sizeof small) {
+    for (std::size_t i = 0; i < length; ++i) {
+      const char c = bytes[i];
+      small[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    }
+    return Hash(small, length);
+  }
+  auto* folded = static_cast<char*>(AllocateOrDie(length));
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = bytes[i];
+    folded[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  }
+  const std::uint64_t hash = Hash(folded, length);
+  Release(folded);
+  return hash;
+}
+
 namespace {
+
+// Keys compared as the search was asked to: exactly, or without regard to ASCII case.
+int Compare(const char* a, const char* b, bool fold) {
+  if (!fold) return std::strcmp(a, b);
+  for (;; ++a, ++b) {
+    const auto x = static_cast<unsigned char>(*a >= 'A' && *a <= 'Z' ? *a + 32 : *a);
+    const auto y = static_cast<unsigned char>(*b >= 'A' && *b <= 'Z' ? *b + 32 : *b);
+    if (x != y || x == 0) return x - y;
+  }
+}
 
 // An entry in the repeat search: its position, and the low half of its key's hash, which
 // tells most keys apart without fetching them.
@@ -96,14 +126,15 @@ struct Keyed {
 // Finds the repeats among `keyed[begin, end)` by sorting them by key, then by position:
 // O(m log m) comparisons whatever the hashes, for a bucket whose keys the hash could not
 // spread out.
-void FindRepeatsBySorting(IniEntry* const* entries, Keyed* begin, Keyed* end, bool* repeat) {
+void FindRepeatsBySorting(IniEntry* const* entries, Keyed* begin, Keyed* end, bool* repeat,
+                          bool fold) {
   auto key_of = [entries](const Keyed& k) { return entries[k.entry]->key; };
   std::sort(begin, end, [&](const Keyed& a, const Keyed& b) {
-    const int order = std::strcmp(key_of(a), key_of(b));
+    const int order = Compare(key_of(a), key_of(b), fold);
     return order < 0 || (order == 0 && a.entry < b.entry);
   });
   for (Keyed* k = begin; k != end; ++k) {
-    repeat[k->entry] = k != begin && std::strcmp(key_of(k[-1]), key_of(*k)) == 0;
+    repeat[k->entry] = k != begin && Compare(key_of(k[-1]), key_of(*k), fold) == 0;
   }
 }
 
@@ -116,8 +147,8 @@ void FindRepeatsBySorting(IniEntry* const* entries, Keyed* begin, Keyed* end, bo
 // a large section, pays a cache miss for nearly every key. A bucket whose table needs far
 // more probes than its keys (keys that collide, which the seed makes a matter of chance) is
 // done again by sorting, so no input costs more than O(n log n).
-void FindRepeats(IniEntry* const* entries, const std::uint64_t* hashes, std::size_t n,
-                 bool* repeat) {
+void FindRepeats(IniEntry* const* entries, const std::uint64_t* hashes, std::size_t n, bool* repeat,
+                 bool fold) {
   int bits = 0;  // buckets of about 2,048 entries, told apart by the hash's top bits
   while ((std::size_t{2048} << bits) < n) ++bits;
   const std::size_t buckets = std::size_t{1} << bits;
@@ -165,13 +196,15 @@ void FindRepeats(IniEntry* const* entries, const std::uint64_t* hashes, std::siz
           break;
         }
         if (keyed[other].check == hash &&
-            std::strcmp(key_of(static_cast<std::size_t>(other)), key_of(k)) == 0) {
+            Compare(key_of(static_cast<std::size_t>(other)), key_of(k), fold) == 0) {
           repeat[keyed[k].entry] = true;
           break;
         }
       }
     }
-    if (probes_left == 0) FindRepeatsBySorting(entries, keyed + begin, keyed + starts[b], repeat);
+    if (probes_left == 0) {
+      FindRepeatsBySorting(entries, keyed + begin, keyed + starts[b], repeat, fold);
+    }
   }
 }
 

@@ -150,7 +150,11 @@ const char* ExactValueProblem(const char* value) {
   return std::strchr(value, '\r') != nullptr ? kValueCr : nullptr;
 }
 
-int CheckDocument(const IniDocument* document, IniCheckReport* report) {
+namespace {
+
+// ini_check_document, with values checked by `value_problem`.
+int Check(const IniDocument* document, IniCheckReport* report,
+          const char* (*value_problem)(const char*)) {
   if (report != nullptr) *report = {-1, -1, ""};
   if (document == nullptr) return -1;
   for (std::int32_t s = 0; s < document->count; ++s) {
@@ -160,7 +164,7 @@ int CheckDocument(const IniDocument* document, IniCheckReport* report) {
     for (std::int32_t e = 0; problem == nullptr && e < section->count; ++e) {
       const IniEntry* entry = section->entries[e];
       problem = KeyProblem(entry->key);
-      if (problem == nullptr) problem = ValueProblem(entry->value);
+      if (problem == nullptr) problem = value_problem(entry->value);
       if (problem != nullptr) at = e;
     }
     if (problem != nullptr) {
@@ -171,16 +175,50 @@ int CheckDocument(const IniDocument* document, IniCheckReport* report) {
   return 0;
 }
 
+}  // namespace
+
+int CheckDocument(const IniDocument* document, IniCheckReport* report) {
+  return Check(document, report, ValueProblem);
+}
+
 int Store(const IniDocument* document, ByteSink& sink) {
   Output out(sink);
   return WriteDocument(document, &out);
 }
 
+const char* FailureText(platform::Failure failure) {
+  switch (failure) {
+    case platform::Failure::kNoSuchFile:
+      return "no such file or directory";
+    case platform::Failure::kDenied:
+      return "permission denied";
+    case platform::Failure::kNoSpace:
+      return "no space left on the device";
+    case platform::Failure::kQuota:
+      return "the disk quota is used up";
+    case platform::Failure::kReadOnly:
+      return "a read-only file system";
+    case platform::Failure::kIsDirectory:
+      return "a directory stands there";
+    case platform::Failure::kTooBig:
+      return "the file would be too large";
+    case platform::Failure::kIo:
+      return "an input/output error";
+    case platform::Failure::kNameTooLong:
+      return "the name is too long";
+    default:
+      return "";
+  }
+}
+
 int Written(ReplacingSink& sink, int stored, platform::Publish publish, StoreDetail* detail) {
   if (stored == 0 && !sink.Begin()) stored = -2;  // a document with no text: an empty file
+  if (detail != nullptr && (stored == -2 || !sink.created())) detail->failure = sink.failure();
   if (stored == -2 && !sink.created()) return -1;
   if (stored != 0) return stored;  // the sink abandons what it began
-  switch (sink.Finish(publish)) {
+  const platform::Finished finished = sink.Finish(publish);
+  if (detail != nullptr && finished != platform::Finished::kDone) detail->failure = sink.failure();
+  switch (finished) {
     case platform::Finished::kDone:
       return 0;
     case platform::Finished::kTaken:
@@ -209,6 +247,7 @@ int StoreFile(platform::FileSystem& file_system, const IniDocument* document, co
 extern "C" {
 
 int ini_store_file(const IniDocument* document, const char* path) {
+  if (path == nullptr) return -1;
   return ini_detail::StoreFile(platform::RealFileSystem(), document, path,
                                platform::AtLink::kFollow);
 }
@@ -217,7 +256,22 @@ int ini_check_document(const IniDocument* document, IniCheckReport* report) {
   return ini_detail::CheckDocument(document, report);
 }
 
+const char* ini_check_entry(const char* key, const char* value) {
+  if (key == nullptr || value == nullptr) return "no text";
+  const char* problem = ini_detail::KeyProblem(key);
+  return problem != nullptr ? problem : ini_detail::ExactValueProblem(value);
+}
+
+const char* ini_check_name(const char* name) {
+  return name == nullptr ? "no text" : ini_detail::NameProblem(name, false);
+}
+
+int ini_check_read_back(const IniDocument* document, IniCheckReport* report) {
+  return ini_detail::Check(document, report, ini_detail::ExactValueProblem);
+}
+
 char* ini_store_memory(const IniDocument* document, size_t* size) {
+  if (size == nullptr) return nullptr;
   *size = 0;
   if (document == nullptr) return nullptr;
   ini_detail::MemorySink sink;

@@ -312,6 +312,33 @@ Locked PosixFileSystem::LockForEditing(const char* path, std::uint32_t wait_mill
 
 void PosixFileSystem::Unlock(File file) { close(Fd(file)); }
 
+Failure PosixFileSystem::LastFailure() {
+  switch (errno) {
+    case ENOENT:
+    case ENOTDIR:
+      return Failure::kNoSuchFile;
+    case EACCES:
+    case EPERM:
+      return Failure::kDenied;
+    case ENOSPC:
+      return Failure::kNoSpace;
+    case EDQUOT:
+      return Failure::kQuota;
+    case EROFS:
+      return Failure::kReadOnly;
+    case EISDIR:
+      return Failure::kIsDirectory;
+    case EFBIG:
+      return Failure::kTooBig;
+    case EIO:
+      return Failure::kIo;
+    case ENAMETOOLONG:
+      return Failure::kNameTooLong;
+    default:
+      return Failure::kOther;
+  }
+}
+
 }  // namespace posix
 
 FileSystem& RealFileSystem() {

@@ -340,6 +340,35 @@ void Win32FileSystem::Unlock(File file) {
   CloseHandle(Handle(file));
 }
 
+Failure Win32FileSystem::LastFailure() {
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return Failure::kNoSuchFile;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return Failure::kDenied;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return Failure::kNoSpace;
+    case ERROR_DISK_QUOTA_EXCEEDED:
+      return Failure::kQuota;
+    case ERROR_WRITE_PROTECT:
+      return Failure::kReadOnly;
+    case ERROR_DIRECTORY:
+      return Failure::kIsDirectory;
+    case ERROR_FILE_TOO_LARGE:
+      return Failure::kTooBig;
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
+      return Failure::kIo;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return Failure::kNameTooLong;
+    default:
+      return Failure::kOther;
+  }
+}
+
 }  // namespace win32
 
 FileSystem& RealFileSystem() {

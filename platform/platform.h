@@ -150,6 +150,21 @@ enum class Locked {
 // bound, so that whoever may read a file can delay an edit of it but never block it.
 constexpr std::uint32_t kLockWaitMilliseconds = 5000;
 
+// Why a call of the system failed, as far as a message needs it.
+enum class Failure {
+  kNone,
+  kNoSuchFile,   // a directory on the way is missing
+  kDenied,       // permission denied, or not permitted
+  kNoSpace,      // no space left on the device
+  kQuota,        // the disk quota is used up
+  kReadOnly,     // a read-only file system
+  kIsDirectory,  // a directory stands where a file is wanted
+  kTooBig,       // the file would be too large
+  kIo,           // an input/output error
+  kNameTooLong,  // a name or path too long
+  kOther,
+};
+
 // What a finished replacement did.
 enum class Finished {
   kDone,      // the new file is in place
@@ -203,6 +218,9 @@ class FileSystem {
   virtual Locked LockForEditing(const char* path, std::uint32_t wait_milliseconds, File* file) = 0;
   // Releases an edit lock and closes its file.
   virtual void Unlock(File file) = 0;
+  // Why the last call of this thread that failed did (errno; GetLastError on Windows), asked
+  // right after it, before any other call.
+  virtual Failure LastFailure() = 0;
 
   // Begins replacing the file at `path`; the new bytes are written to `replacement->file`.
   // A symbolic link at the path is followed (AtLink::kFollow) as the system follows links

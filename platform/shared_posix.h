@@ -93,6 +93,7 @@ class PosixFileSystem : public FileSystem {
   bool PlaceOf(const char* path, Place* place) override;
   Locked LockForEditing(const char* path, std::uint32_t wait_milliseconds, File* file) override;
   void Unlock(File file) override;
+  Failure LastFailure() override;
   bool BeginReplacing(const char* path, AtLink at_link, Replacement* replacement) override;
   Finished FinishReplacing(Replacement* replacement, Publish publish) override;
   FileId IdOfNew(const Replacement& replacement) override;

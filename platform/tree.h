@@ -103,6 +103,7 @@ class TreeOver : public TreeFileSystem {
     return files_.LockForEditing(path, wait, file);
   }
   void Unlock(File file) override { files_.Unlock(file); }
+  Failure LastFailure() override { return files_.LastFailure(); }
   bool BeginReplacing(const char* path, AtLink at_link, Replacement* replacement) override {
     return files_.BeginReplacing(path, at_link, replacement);
   }

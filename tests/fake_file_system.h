@@ -83,6 +83,8 @@ class FakeFileSystem final : public platform::TreeFileSystem {
   std::set<std::string> locked_by_others;
   // The edit locks this process holds, by path.
   std::set<std::string> locked;
+  // What LastFailure says of every failed call.
+  platform::Failure failure = platform::Failure::kOther;
 
   std::size_t Count(Op op) const;
   // The paths of the temporaries on the disk.
@@ -109,6 +111,7 @@ class FakeFileSystem final : public platform::TreeFileSystem {
   platform::Locked LockForEditing(const char* path, std::uint32_t wait_milliseconds,
                                   platform::File* file) override;
   void Unlock(platform::File file) override;
+  platform::Failure LastFailure() override { return failure; }
   void AbandonReplacing(platform::Replacement* replacement) override;
   bool MakeDirectory(const char* path) override;
   bool Exists(const char* path) override;

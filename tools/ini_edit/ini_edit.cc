@@ -168,23 +168,21 @@ int Read(const ini::Document& document, const Operation& operation) {
       break;
     }
     case Op::kGetAll:
-      for (const ini::SectionView section : document) {
+      for (const ini::ConstSectionView section : document) {
         if (section.Name() != operation.texts[0]) continue;
-        for (const ini::Entry& entry : section) {
-          if (entry.key == operation.texts[1]) line(entry.value);
-        }
+        for (const std::string_view value : section.GetAll(operation.texts[1])) line(value);
       }
       if (out.empty()) return kNotFound;
       break;
     case Op::kSections: {
       std::set<std::string_view> seen;
-      for (const ini::SectionView section : document) {
+      for (const ini::ConstSectionView section : document) {
         if (seen.insert(section.Name()).second) line(section.Name());
       }
       break;
     }
     default:  // --list: each section as the library's plain store writes it, repeats kept
-      for (const ini::SectionView section : document) {
+      for (const ini::ConstSectionView section : document) {
         if (!operation.texts.empty() && section.Name() != operation.texts[0]) continue;
         ini::Document one;
         ini::Section copy(section.Name());
@@ -202,17 +200,15 @@ int Read(const ini::Document& document, const Operation& operation) {
 bool Apply(ini::Document& document, const Operation& change, const char* file) {
   const char* section = change.texts[0];
   const char* key = change.texts.size() > 1 ? change.texts[1] : nullptr;
+  ini::Changed changed = ini::Changed::kAppended;
   switch (change.op) {
     case Op::kSet:
-      document.Set(section, key, change.texts[2]);
+      changed = document.Set(section, key, change.texts[2]);
       break;
     case Op::kAdd: {
       ini::SectionView found = document.Find(section);
-      if (!found) {
-        document.Set(section, key, change.texts[2]);
-      } else {
-        found.Append(key, change.texts[2]);
-      }
+      changed =
+          found ? found.Append(key, change.texts[2]) : document.Set(section, key, change.texts[2]);
       break;
     }
     case Op::kDel:
@@ -239,10 +235,16 @@ bool Apply(ini::Document& document, const Operation& change, const char* file) {
       break;
     }
   }
-  const std::optional<IniCheckReport> fault = document.CheckEdits();
-  if (!fault) return true;
+  const char* refused = nullptr;
+  if (changed == ini::Changed::kRefused) {
+    refused = ini::Refusal(key, change.texts[2]);
+    if (refused == nullptr) refused = ini::NameRefusal(section);
+  } else if (const std::optional<IniCheckReport> fault = document.CheckEdits()) {
+    refused = fault->reason;
+  }
+  if (refused == nullptr) return true;
   std::fprintf(stderr, "%s: error: %s at argument %d: %s\n", file, change.name, change.first,
-               fault->reason);
+               refused);
   return false;
 }
 
@@ -287,7 +289,7 @@ int EditOnce(const tools::Argument& file, const std::vector<Operation>& changes)
   const ini::StoreResult stored = document.StoreEdits(file.path);
   if (stored) return kDone;
   if (stored == -4 && loaded.created) return kAgain;
-  std::fprintf(stderr, "%s: error: not saved: %s\n", file.text.c_str(), stored.reason);
+  std::fprintf(stderr, "%s: error: not saved: %s\n", file.text.c_str(), stored.Message().c_str());
   return stored == -4 || stored == -5 ? kChangedMeanwhile
          : stored == -3               ? kNotCarried
                                       : kNotWritten;

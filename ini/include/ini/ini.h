@@ -62,16 +62,19 @@ typedef struct IniDocument {
   IniSection **sections;
 } IniDocument;
 
-/* NULL: no document, section, name, key or value is ever NULL, with these exceptions, which
- * make the lookups of a file that did not load safe to chain:
- * ini_free_document(NULL) and ini_free_section(NULL) do nothing, as free(NULL) does;
- * ini_find_section, ini_section_name_at, ini_get_value, ini_key_at and ini_value_at given a NULL
- * document or section return NULL; ini_store_file and ini_check_document given a NULL
- * document return -1.
+/* NULL: every call takes NULL for a document, section, name, key, value or path, and then
+ * does nothing and fails as it says below: the lookups give NULL, the changes -1, the
+ * loads NULL (INI_CANNOT_OPEN), the stores -1, and the releases nothing, as free(NULL)
+ * does. So the lookups and changes of a section that is not there chain safely:
+ * ini_set_value(ini_find_section(doc, "server"), "port", "80") gives -1 when doc has no
+ * section "server" (or when doc is NULL, a file that did not load).
  *
  * Names and keys are not unique: a file may repeat them, and every lookup below finds the
- * first match in position order. A repeat behind it is held, reachable by position and
- * written out, but never found by name. */
+ * first match in position order. A repeat behind it is held, reachable by position (and by
+ * ini_find_value) and written out, but never found by name.
+ *
+ * Case: names and keys compare byte for byte, case-sensitively, unless the document is
+ * switched by ini_set_ignore_case. */
 
 /* A new empty document (count 0, capacity 10), owned by the caller. */
 IniDocument *ini_new_document(void);
@@ -81,7 +84,7 @@ IniDocument *ini_new_document(void);
 void ini_free_document(IniDocument *document);
 
 /* A new empty section (count 0, capacity 10) holding its own copy of `name`; owned by the
- * caller until it is given to ini_add_section. */
+ * caller until it is given to ini_add_section. NULL for a NULL name. */
 IniSection *ini_new_section(const char *name);
 
 /* Releases a section that no document holds, with its name and entries. NULL: does
@@ -91,15 +94,17 @@ void ini_free_section(IniSection *section);
 /* Gives `section` to the document, which owns it from now on.
  * Returns 1 when it was appended; 0 when it took the place (and position) of the first
  * section of the same name, which is released whole. Handing over the very section that
- * already stands at that place changes nothing and returns 0. */
+ * already stands at that place changes nothing and returns 0. -1 when `document` or
+ * `section` is NULL: nothing is taken, and the section stays the caller's. */
 int ini_add_section(IniDocument *document, IniSection *section);
 
 /* The first section named `name`, or NULL (also when `document` is NULL). Lent: valid
  * until that section is replaced, removed or released. */
 IniSection *ini_find_section(const IniDocument *document, const char *name);
 
-/* Releases the first section named `name`, and moves the last section into its position.
- * Returns 0 when a section was removed, 1 when no section has that name. */
+/* Releases the first section named `name`, and moves the last section into its position
+ * (in a document that keeps its text, the sections after it up). Returns 0 when a section
+ * was removed, 1 when no section has that name, -1 when `document` or `name` is NULL. */
 int ini_remove_section(IniDocument *document, const char *name);
 
 /* The name of the section at `position`, or NULL when the position is not in 0..count-1
@@ -107,8 +112,9 @@ int ini_remove_section(IniDocument *document, const char *name);
 const char *ini_section_name_at(const IniDocument *document, int32_t position);
 
 /* Stores copies of `key` and `value`. Returns 1 when a new entry was appended; 0 when the
- * first entry with that key received the new value. `key` and `value` may point into the
- * very entry being replaced. */
+ * first entry with that key received the new value; -1, storing nothing, when `section`,
+ * `key` or `value` is NULL. `key` and `value` may point into the very entry being
+ * replaced. */
 int ini_set_value(IniSection *section, const char *key, const char *value);
 
 /* Appends an entry holding copies of `key` and `value` after the section's last, also when
@@ -121,6 +127,24 @@ int ini_append_value(IniSection *section, const char *key, const char *value);
  * valid until that entry receives a new value or is removed, or the section is released. */
 const char *ini_get_value(const IniSection *section, const char *key);
 
+/* Every value of a repeated key, in order: the value of the first entry named `key` at or
+ * after position `*position`, with `*position` set to that entry's position; NULL when there
+ * is none (also for a NULL argument or a negative position), with `*position` unchanged.
+ * Lent like ini_get_value's result. So
+ *   for (int32_t p = 0; (v = ini_find_value(s, "path", &p)) != NULL; ++p) ...
+ * visits every "path" of s in order. */
+const char *ini_find_value(const IniSection *section, const char *key, int32_t *position);
+
+/* Makes every lookup, replacement and removal by name in `document` compare section names
+ * and keys without regard to the case of ASCII letters (A-Z and a-z alike), or, with
+ * `ignore` 0, byte for byte again: ini_find_section finds [Server] as "server", ini_set_value
+ * replaces the value of the first "Port" for "port" (the key keeps its spelling). Sections
+ * added to the document later follow it; a
+ * copy made with ini_copy_section follows its source, its repeated keys found the same way.
+ * The text stays as it was written, and stores write it so. Off by default; exact lookups
+ * cost nothing more. Returns 0, or -1 for a NULL document. */
+int ini_set_ignore_case(IniDocument *document, int ignore);
+
 /* The key of the entry at `position`, or NULL when the position is not in 0..count-1 or
  * `section` is NULL. Lent like ini_get_value's result. */
 const char *ini_key_at(const IniSection *section, int32_t position);
@@ -129,13 +153,14 @@ const char *ini_key_at(const IniSection *section, int32_t position);
  * `section` is NULL. Lent like ini_get_value's result. */
 const char *ini_value_at(const IniSection *section, int32_t position);
 
-/* Releases the first entry with `key`, and moves the last entry into its position.
- * Returns 0 when an entry was removed, 1 when no entry has that key. */
+/* Releases the first entry with `key`, and moves the last entry into its position (in a
+ * section of a document that keeps its text, the entries after it up). Returns 0 when an
+ * entry was removed, 1 when no entry has that key, -1 when `section` or `key` is NULL. */
 int ini_remove_key(IniSection *section, const char *key);
 
 /* A new section named `new_name`, owned by the caller and in no document, holding one copy
  * of each distinct key of `section` with the value of its first occurrence, in the order
- * of first occurrences. The source is unchanged. */
+ * of first occurrences. The source is unchanged. NULL when either argument is NULL. */
 IniSection *ini_copy_section(const IniSection *section, const char *new_name);
 
 /* Reads the file at `path` (passed to the system unchanged) into a new document owned by
@@ -257,6 +282,24 @@ typedef struct IniCheckReport {
  * What reading documents as lost is no fault: outer spaces and CRs of values (read back
  * without them), outer spaces of names (kept). Costs one pass over the text. */
 int ini_check_document(const IniDocument *document, IniCheckReport *report);
+
+/* Why an entry `key` = `value` would not read back from a file exactly as given, or NULL
+ * when it would: the reasons of ini_check_read_back for a key and a value ("empty key, or a
+ * key of spaces only", "value with CR, which reading drops", ...). Static text. NULL key or
+ * value: "no text". */
+const char *ini_check_entry(const char *key, const char *value);
+
+/* Why a section named `name` would not read back from a file as given where it is not the
+ * file's first section, or NULL when it would: "empty section name", "section name with
+ * ';', which would start a comment", ... Static text. NULL: "no text". */
+const char *ini_check_name(const char *name);
+
+/* ini_check_document, and also what reading drops from a value: spaces at either end and
+ * CRs. For a caller who wants to know whether every value reads back exactly as it stands,
+ * which ini_store_file does not ask (the format drops those, and ini_store_file writes the
+ * document as it is). Reasons: "value with a space at its start or end, which reading
+ * drops", "value with CR, which reading drops". */
+int ini_check_read_back(const IniDocument *document, IniCheckReport *report);
 
 /* Writes the document to `path`: "[name]\n" per section, then "key=value\n" per entry, with
  * every ';' and '\' in keys and values preceded by '\'. Section names are written as they

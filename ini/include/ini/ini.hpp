@@ -56,6 +56,7 @@ IniDocument* LoadNativePath(const std::filesystem::path::value_type* path, IniLo
 struct StoreNote {
   bool cut_short = false;  // -2: a write in place failed; the file may hold a part of the text
   bool no_file_of_its_own = false;  // -4: the document had no file, and one is there
+  const char* cause = "";           // -1, -2: the system's reason, static; "" when none
 };
 int StoreNativePath(const IniDocument* document, const std::filesystem::path::value_type* path,
                     bool edits = false, StoreNote* note = nullptr);
@@ -90,6 +91,35 @@ enum class Changed {
   kRemoved,   // the first entry or section of that name was removed and released
   kNotFound,  // there was nothing of that name to remove
   kFailed,    // nothing changed: an empty view or owner, an empty section, or no text
+  kRefused,   // nothing changed: the name, key or value would not read back from a file as
+              // given (see Refusal), or a number is no finite one
+};
+
+// Why a typed read gave no value.
+enum class Problem {
+  kNone,        // it gave one
+  kMissing,     // there is no such entry (or section)
+  kNotA,        // the value is not a T: a typo, such as "80x" for an int
+  kOutOfRange,  // the value is a number outside T's range
+};
+
+// What a typed read found: a std::optional<T>, whose value_or gives the fallback both for a
+// missing entry and for a value that is not a T, and which also tells the two apart
+// (problem()) and where the entry stands (position(), -1 when it is missing). So
+// `Get<int>("net", "port").value_or(8080)` takes 8080 for "port = 80x" as for no port; ask
+// problem() to tell the user that their setting is broken.
+template <typename T>
+class Parsed : public std::optional<T> {
+ public:
+  Parsed(Problem problem, std::int32_t position) : problem_(problem), position_(position) {}
+  Parsed(T value, std::int32_t position)
+      : std::optional<T>(std::move(value)), position_(position) {}
+  Problem problem() const { return problem_; }
+  std::int32_t position() const { return position_; }
+
+ private:
+  Problem problem_ = Problem::kNone;
+  std::int32_t position_ = -1;
 };
 
 // A value found, lent like an Entry, or none: a std::optional<std::string_view> whose
@@ -159,28 +189,45 @@ inline bool EqualsIgnoringAsciiCase(std::string_view text, std::string_view word
   return true;
 }
 
-// A value's text as a T; nothing when it is not one. See SectionView::Get<T>.
+// A value's text, found at `position`, as a T. See SectionView::Get<T>.
 template <typename T>
-std::optional<T> Parse(std::string_view text) {
+Parsed<T> Parse(std::string_view text, std::int32_t position) {
   if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view>) {
-    return T(text);
+    return {T(text), position};
   } else if constexpr (std::is_same_v<T, bool>) {
     for (std::string_view yes : {"1", "true", "yes", "on"}) {
-      if (EqualsIgnoringAsciiCase(text, yes)) return true;
+      if (EqualsIgnoringAsciiCase(text, yes)) return {true, position};
     }
     for (std::string_view no : {"0", "false", "no", "off"}) {
-      if (EqualsIgnoringAsciiCase(text, no)) return false;
+      if (EqualsIgnoringAsciiCase(text, no)) return {false, position};
     }
-    return std::nullopt;
+    return {Problem::kNotA, position};
   } else {
     static_assert(std::is_arithmetic_v<T>,
                   "Get<T> reads integers, floating point, bool, std::string and std::string_view");
     T value{};
     const char* const end = text.data() + text.size();
     const std::from_chars_result result = std::from_chars(text.data(), end, value);
-    if (result.ec != std::errc() || result.ptr != end) return std::nullopt;
-    return value;
+    if (result.ec == std::errc::result_out_of_range && result.ptr == end) {
+      return {Problem::kOutOfRange, position};
+    }
+    if (result.ec != std::errc() || result.ptr != end) return {Problem::kNotA, position};
+    return {value, position};
   }
+}
+
+// Why `key` = `value`, or a section named `name`, would not read back from a file as
+// given; null when it would. A NUL inside the text is caught here, where the C functions
+// would see the text end at it.
+inline const char* EntryRefusal(std::string_view key, std::string_view value) {
+  if (key.find('\0') != std::string_view::npos || value.find('\0') != std::string_view::npos) {
+    return "text with a NUL, at which it would end";
+  }
+  return ini_check_entry(CText(key).get(), CText(value).get());
+}
+inline const char* NameRefusal(std::string_view name) {
+  if (name.find('\0') != std::string_view::npos) return "text with a NUL, at which it would end";
+  return ini_check_name(CText(name).get());
 }
 
 // Types that are characters, not numbers: Set() takes them as text only.
@@ -226,6 +273,16 @@ inline Changed Removed(int removed) {
 }
 
 }  // namespace detail
+
+// Why Set() or Append() refuses `key` = `value` (Changed::kRefused), or null when it takes
+// them: a key that is empty, or begins or ends with a space, or holds '=', CR or LF; a value
+// that begins or ends with a space, or holds CR or LF; a NUL in either. A file would give
+// back something else. NameRefusal: why Document::Set refuses to make a section of that
+// name: empty, or with CR, LF, ';', '\\' or '='.
+inline const char* Refusal(Text key, Text value) {
+  return detail::EntryRefusal(key.view(), value.view());
+}
+inline const char* NameRefusal(Text name) { return detail::NameRefusal(name.view()); }
 
 // One entry, lent: valid until the entry receives a new value or is removed, or its
 // section is released.
@@ -285,23 +342,69 @@ class PositionIterator {
 
 struct EntryAt {
   using Value = Entry;
-  static Entry At(IniSection* section, std::int32_t position) {
+  static Entry At(const IniSection* section, std::int32_t position) {
     const IniEntry* entry = section->entries[position];
     return {entry->key, entry->value};
   }
 };
 
-// A section held elsewhere (by a document, or by a Section): lent, valid until that
-// section is replaced, removed or released. May be empty (from a lookup that found
-// nothing, or an empty owner): then it tests false, and every operation does nothing and
-// says so: Name() is empty, Size() 0, Get() nothing, Set() and Remove() Changed::kFailed,
-// and the loop over it sees no entry.
-class SectionView {
+// Every value of one key in a section, in position order, for range-for: lent like an
+// Entry's value.
+class Values {
  public:
-  SectionView() = default;
-  explicit SectionView(IniSection* section) : section_(section) {}
+  class iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = std::string_view;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = std::string_view;
+    iterator() = default;
+    iterator(const Values* values, std::int32_t position) : values_(values), position_(position) {
+      Seek();
+    }
+    std::string_view operator*() const { return value_; }
+    iterator& operator++() {
+      ++position_;
+      Seek();
+      return *this;
+    }
+    bool operator==(const iterator& other) const { return position_ == other.position_; }
+    bool operator!=(const iterator& other) const { return position_ != other.position_; }
+
+   private:
+    void Seek() {
+      const char* found =
+          values_ == nullptr || position_ < 0
+              ? nullptr
+              : ini_find_value(values_->section_, values_->key_.c_str(), &position_);
+      value_ = found == nullptr ? std::string_view() : std::string_view(found);
+      if (found == nullptr) position_ = -1;
+    }
+    const Values* values_ = nullptr;
+    std::int32_t position_ = -1;
+    std::string_view value_;
+  };
+  Values(const IniSection* section, std::string key) : section_(section), key_(std::move(key)) {}
+  iterator begin() const { return {this, section_ == nullptr ? -1 : 0}; }
+  iterator end() const { return {}; }
+
+ private:
+  const IniSection* section_;
+  std::string key_;
+};
+
+// A section held elsewhere (by a document, or by a Section), to read: lent, valid until
+// that section is replaced, removed or released. A const Document gives only these. May be
+// empty (from a lookup that found nothing, or an empty owner): then it tests false, and
+// every read finds nothing: Name() is empty, Size() 0, Get() nothing, and the loop over it
+// sees no entry.
+class ConstSectionView {
+ public:
+  ConstSectionView() = default;
+  explicit ConstSectionView(const IniSection* section) : section_(section) {}
   explicit operator bool() const { return section_ != nullptr; }
-  IniSection* get() const { return section_; }
+  const IniSection* get() const { return section_; }
 
   // Lent like the section.
   std::string_view Name() const {
@@ -315,43 +418,78 @@ class SectionView {
     if (value == nullptr) return std::nullopt;
     return std::string_view(value);
   }
-  // The value of the first entry with `key` as a T; nothing when there is no such entry or
+  // The value of the first entry with `key` as a T (a Parsed<T>): nothing, with
+  // Problem::kMissing, when there is no such entry; nothing, with kNotA or kOutOfRange, when
   // its value is not a T. The whole value must be the number or truth value:
   //   - integers: decimal digits, with '-' before them for signed types; no '+', no spaces,
-  //     no 0x; a value outside T's range is none;
+  //     no 0x;
   //   - floating point: as std::from_chars reads it: 1.5, -2e3, inf, nan; no '+';
   //   - bool: 1, true, yes, on and 0, false, no, off, in any ASCII case;
   //   - std::string: a copy of the value; std::string_view: the value, lent.
-  template <typename T>
-  std::optional<T> Get(Text key) const {
-    const std::optional<std::string_view> text = Get(key);
-    if (!text) return std::nullopt;
-    return detail::Parse<T>(*text);
+  // A character type (char) is text, not a number: read a std::string instead.
+  template <typename T, std::enable_if_t<!detail::kIsCharacter<T>, int> = 0>
+  Parsed<T> Get(Text key) const {
+    std::int32_t position = 0;
+    const char* value =
+        key.null() ? nullptr : ini_find_value(section_, detail::CText(key).get(), &position);
+    if (value == nullptr) return {Problem::kMissing, -1};
+    return detail::Parse<T>(value, position);
   }
+  template <typename T, std::enable_if_t<detail::kIsCharacter<T>, int> = 0>
+  Parsed<T> Get(Text key) const = delete;
+  // Every value of `key`, in position order: a repeated key's too.
+  Values GetAll(Text key) const {
+    return Values(key.null() ? nullptr : section_, std::string(key.view()));
+  }
+
+  // The entries in position order.
+  using iterator = PositionIterator<const IniSection, EntryAt>;
+  iterator begin() const { return {section_, 0}; }
+  iterator end() const { return iterator::End(section_); }
+
+ protected:
+  const IniSection* section_ = nullptr;
+};
+
+// A section held elsewhere, to read and change: what a Document that is not const gives.
+// An empty view changes nothing and says so: Set() and Remove() give Changed::kFailed.
+class SectionView : public ConstSectionView {
+ public:
+  SectionView() = default;
+  explicit SectionView(IniSection* section) : ConstSectionView(section) {}
+  IniSection* get() const { return const_cast<IniSection*>(section_); }
+
   // Stores copies of `key` and `value`: kAppended for a new entry, kReplaced when the first
-  // entry with `key` got the value, kFailed (nothing stored) for an empty view or no text.
-  // A number or bool is written as Get<T> reads it back exactly: integers in decimal,
-  // floating point in the shortest form that reads back the same (std::to_chars), bool as
-  // true or false. A character (char) is refused at compile time: pass a string.
+  // entry with `key` got the value, kFailed (nothing stored) for an empty view or no text,
+  // kRefused (nothing stored) for a key or value a file would not give back as given (see
+  // Refusal). A number or bool is written as Get<T> reads it back exactly: integers in
+  // decimal, floating point in the shortest form that reads back the same (std::to_chars),
+  // bool as true or false; NaN and the infinities are refused. A character (char) is
+  // refused at compile time: pass a string.
   Changed Set(Text key, Text value) const {
     if (section_ == nullptr || key.null() || value.null()) return Changed::kFailed;
+    if (detail::EntryRefusal(key.view(), value.view()) != nullptr) return Changed::kRefused;
     return detail::Added(
-        ini_set_value(section_, detail::CText(key).get(), detail::CText(value).get()));
+        ini_set_value(get(), detail::CText(key).get(), detail::CText(value).get()));
   }
   template <typename T,
             std::enable_if_t<std::is_arithmetic_v<T> && !detail::kIsCharacter<T>, int> = 0>
   Changed Set(Text key, T value) const {
+    if constexpr (std::is_floating_point_v<T>) {
+      if (!(value - value == 0)) return section_ == nullptr ? Changed::kFailed : Changed::kRefused;
+    }
     return Set(key, Text(detail::Formatted<T>(value).view()));
   }
   // A character would be written as its number: pass a string instead.
   template <typename T, std::enable_if_t<detail::kIsCharacter<T>, int> = 0>
   Changed Set(Text key, T value) const = delete;
   // Appends another entry with copies of `key` and `value`, also where `key` is held
-  // already (a repeat: lookups find the first): kAppended, or kFailed for an empty view or
-  // no text.
+  // already (a repeat: lookups find the first): kAppended, kFailed for an empty view or no
+  // text, kRefused as for Set.
   Changed Append(Text key, Text value) const {
     if (section_ == nullptr || key.null() || value.null()) return Changed::kFailed;
-    return ini_append_value(section_, detail::CText(key).get(), detail::CText(value).get()) == 1
+    if (detail::EntryRefusal(key.view(), value.view()) != nullptr) return Changed::kRefused;
+    return ini_append_value(get(), detail::CText(key).get(), detail::CText(value).get()) == 1
                ? Changed::kAppended
                : Changed::kFailed;
   }
@@ -359,16 +497,8 @@ class SectionView {
   // kFailed for an empty view or no text.
   Changed Remove(Text key) const {
     if (section_ == nullptr || key.null()) return Changed::kFailed;
-    return detail::Removed(ini_remove_key(section_, detail::CText(key).get()));
+    return detail::Removed(ini_remove_key(get(), detail::CText(key).get()));
   }
-
-  // The entries in position order.
-  using iterator = PositionIterator<IniSection, EntryAt>;
-  iterator begin() const { return {section_, 0}; }
-  iterator end() const { return iterator::End(section_); }
-
- private:
-  IniSection* section_ = nullptr;
 };
 
 // What the owners below release their pointers with.
@@ -386,6 +516,12 @@ struct SectionAt {
   using Value = SectionView;
   static SectionView At(IniDocument* document, std::int32_t position) {
     return SectionView(document->sections[position]);
+  }
+};
+struct ConstSectionAt {
+  using Value = ConstSectionView;
+  static ConstSectionView At(const IniDocument* document, std::int32_t position) {
+    return ConstSectionView(document->sections[position]);
   }
 };
 
@@ -415,9 +551,11 @@ class Section {
 
   explicit operator bool() const { return section_ != nullptr; }
   // Lent: valid while this owner holds the section (and, once it is added, as long as
-  // the document holds it).
-  SectionView View() const { return SectionView(section_.get()); }
-  IniSection* get() const { return section_.get(); }
+  // the document holds it). A const owner gives a view to read.
+  SectionView View() { return SectionView(section_.get()); }
+  ConstSectionView View() const { return ConstSectionView(section_.get()); }
+  IniSection* get() { return section_.get(); }
+  const IniSection* get() const { return section_.get(); }
   // Gives up ownership: the caller releases the section or hands it to a document.
   IniSection* release() { return section_.release(); }
 
@@ -451,12 +589,33 @@ struct LoadResult;
 enum class Hold { kNothing, kLock };
 
 // What a store did: `code` is ini_store_file's (0 saved, -1 nothing created, -2 not
-// saved, the old file whole, -3 refused), and `reason` says why not in short English
-// (static; "" for 0): "no document" for an empty owner, Check()'s reason for -3.
+// saved, -3 refused; for StoreEdits also -4 and -5), and `reason` says why not in short
+// English (static; "" for 0): "no document" for an empty owner, Check()'s reason for -3.
+// `cause` is the system's reason for -1 and -2 where it gave one ("no such file or
+// directory", "no space left on the device"; "" else), and `section` and `key` name what
+// -3 refuses (lent from the document, like a view; an empty key for a section's name).
+// Message() joins them into one line.
 struct StoreResult {
+  StoreResult(int code_, const char* reason_, const char* cause_ = "",
+              std::string_view section_ = {}, std::string_view key_ = {})
+      : code(code_), reason(reason_), cause(cause_), section(section_), key(key_) {}
   int code;
   const char* reason;
+  const char* cause;
+  std::string_view section;
+  std::string_view key;
   explicit operator bool() const { return code == 0; }
+  std::string Message() const {
+    std::string message = reason;
+    if (*cause != '\0') message += std::string(": ") + cause;
+    if (!section.empty() || !key.empty()) {
+      message = (key.empty()
+                     ? "section '" + std::string(section) + "'"
+                     : "key '" + std::string(key) + "' in section '" + std::string(section) + "'") +
+                ": " + message;
+    }
+    return message;
+  }
 };
 inline bool operator==(const StoreResult& result, int code) { return result.code == code; }
 inline bool operator!=(const StoreResult& result, int code) { return result.code != code; }
@@ -499,43 +658,65 @@ class Document {
                                         Hold hold = Hold::kNothing);
 
   explicit operator bool() const { return document_ != nullptr; }
-  IniDocument* get() const { return document_.get(); }
+  // A const document lends a pointer that cannot change it.
+  IniDocument* get() { return document_.get(); }
+  const IniDocument* get() const { return document_.get(); }
   // Gives up ownership: the caller releases the document with ini_free_document.
   IniDocument* release() { return document_.release(); }
 
   std::int32_t Size() const { return document_ == nullptr ? 0 : document_->count; }
-  // The sections in position order, as SectionViews.
+  // The sections in position order: SectionViews, or ConstSectionViews of a const document.
   using iterator = PositionIterator<IniDocument, SectionAt>;
-  iterator begin() const { return {get(), 0}; }
-  iterator end() const { return iterator::End(get()); }
+  using const_iterator = PositionIterator<const IniDocument, ConstSectionAt>;
+  iterator begin() { return {get(), 0}; }
+  iterator end() { return iterator::End(get()); }
+  const_iterator begin() const { return {get(), 0}; }
+  const_iterator end() const { return const_iterator::End(get()); }
 
-  // The first section named `name`; an empty view when there is none.
-  SectionView Find(Text name) const {
+  // The first section named `name`; an empty view when there is none. A const document
+  // gives a view that can only read.
+  SectionView Find(Text name) {
     return SectionView(name.null() ? nullptr : ini_find_section(get(), detail::CText(name).get()));
   }
-  // The value of `key` in the first section named `section`, as text or as a T (see
-  // SectionView::Get<T>).
-  Value Get(Text section, Text key) const { return Find(section).Get(key); }
-  template <typename T>
-  std::optional<T> Get(Text section, Text key) const {
-    return Find(section).Get<T>(key);
+  ConstSectionView Find(Text name) const {
+    return ConstSectionView(name.null() ? nullptr
+                                        : ini_find_section(get(), detail::CText(name).get()));
   }
+  // The value of `key` in the first section named `section`, as text or as a T (see
+  // ConstSectionView::Get<T>).
+  Value Get(Text section, Text key) const { return Find(section).Get(key); }
+  template <typename T, std::enable_if_t<!detail::kIsCharacter<T>, int> = 0>
+  Parsed<T> Get(Text section, Text key) const {
+    return Find(section).template Get<T>(key);
+  }
+  template <typename T, std::enable_if_t<detail::kIsCharacter<T>, int> = 0>
+  Parsed<T> Get(Text section, Text key) const = delete;
+  // Every value of `key` in the first section named `section`.
+  Values GetAll(Text section, Text key) const { return Find(section).GetAll(key); }
   // Sets `key` to `value` in the first section named `section`, which is appended first
   // when the document holds none of that name; numbers and bool as SectionView::Set writes
-  // them. kAppended, kReplaced, or kFailed (nothing stored) for an empty document or no
-  // text.
+  // them. kAppended, kReplaced, kFailed (nothing stored) for an empty document or no text,
+  // or kRefused (nothing stored, no section made) for a name, key or value a file would not
+  // give back as given.
   template <typename V, typename = decltype(std::declval<SectionView>().Set(
                             std::declval<Text>(), std::declval<const V&>()))>
   Changed Set(Text section, Text key, const V& value) {
     if (!*this || section.null() || key.null() || detail::IsNull(value)) return Changed::kFailed;
     SectionView found = Find(section);
     if (!found) {
+      if (detail::NameRefusal(section.view()) != nullptr) return Changed::kRefused;
       Section made(section);
-      found = made.View();
+      const Changed set = made.View().Set(key, value);
+      if (set != Changed::kAppended) return set;  // refused: the section is not kept
       Add(std::move(made));
+      return set;
     }
     return found.Set(key, value);
   }
+  // Makes every lookup, replacement and removal by name in this document ignore ASCII case
+  // (see ini_set_ignore_case), or, with false, compare byte for byte again. False for an
+  // empty document.
+  bool IgnoreCase(bool ignore = true) { return ini_set_ignore_case(get(), ignore ? 1 : 0) == 0; }
   // Takes `section` over: kAppended, or kReplaced when it took the place of the first section
   // of the same name, which is released. An empty section, or an empty document, adds
   // nothing and gives kFailed (an empty document releases the section).
@@ -567,7 +748,7 @@ class Document {
     const int code = quorva::StoreNativePath(get(), path.c_str(), true, &note);
     switch (code) {
       case -3:
-        return {-3, CheckEdits()->reason};
+        return Refused(CheckEdits());
       case -4:
         return {-4,
                 note.no_file_of_its_own
@@ -617,14 +798,25 @@ class Document {
       case 0:
         return {0, ""};
       case -1:
-        return {-1, "the file cannot be created, or may not be written"};
+        return {-1, "the file cannot be created, or may not be written", note.cause};
       case -2:
-        return {-2, note.cut_short
-                        ? "a write in place failed; the file may be cut short"
-                        : "a write, the flush or the move failed; the old file is whole"};
+        return {-2,
+                note.cut_short ? "a write in place failed; the file may be cut short"
+                               : "a write, the flush or the move failed; the old file is whole",
+                note.cause};
       default:
-        return {code, Check() ? Check()->reason : "the document cannot be written"};
+        return Refused(Check());
     }
+  }
+  // -3, naming what is refused.
+  StoreResult Refused(const std::optional<IniCheckReport>& fault) const {
+    if (!fault || fault->section < 0 || fault->section >= Size()) {
+      return {-3, "the document cannot be written"};
+    }
+    const IniSection* section = get()->sections[fault->section];
+    StoreResult result{-3, fault->reason, "", section->name};
+    if (fault->entry >= 0) result.key = ini_key_at(section, fault->entry);
+    return result;
   }
   std::unique_ptr<IniDocument, FreeDocument> document_;
 };
@@ -648,6 +840,10 @@ namespace detail {
 // LoadOrNew and LoadForEditingOrNew.
 inline LoadResult LoadOrNew(const std::filesystem::path& path, quorva::LoadHow how) {
   LoadResult result{Document::Adopt(nullptr), {}};
+  if (path.empty()) {  // no file: not one that does not exist yet
+    result.report = {INI_CANNOT_OPEN, 0, "cannot open the file: no path was given", 0};
+    return result;
+  }
   bool missing = false;
   result.document =
       Document::Adopt(quorva::LoadNativePath(path.c_str(), &result.report, &missing, how));
