@@ -498,7 +498,19 @@ struct ModelSection {
 struct Model {
   std::vector<ModelSection> sections;
   int32_t capacity = 10;
+  bool fold = false;  // names compare without regard to ASCII case (ini_set_ignore_case)
 };
+
+// Two names or keys are the same one: byte for byte, or with `fold` but for ASCII case.
+bool Same(const std::string& a, const std::string& b, bool fold) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const char x = fold && a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
+    const char y = fold && b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
 
 // Reads small names and values from the fuzzer's bytes; few distinct names, so that
 // replacing and removing happen often.
@@ -519,17 +531,17 @@ class ByteSource {
   std::size_t position_ = 0;
 };
 
-template <typename List, typename Key>
-int FindIn(const List& list, const Key& key) {
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    if (list[i].first == key) return static_cast<int>(i);
+template <typename List>
+int FindIn(const List& list, const std::string& key, bool fold, std::size_t from = 0) {
+  for (std::size_t i = from; i < list.size(); ++i) {
+    if (Same(list[i].first, key, fold)) return static_cast<int>(i);
   }
   return -1;
 }
 
 int FindSection(const Model& model, const std::string& name) {
   for (std::size_t i = 0; i < model.sections.size(); ++i) {
-    if (model.sections[i].name == name) return static_cast<int>(i);
+    if (Same(model.sections[i].name, name, model.fold)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -635,7 +647,7 @@ std::string AddNewSection(ByteSource& in, const Target& t) {
 std::string SetValue(ByteSource& in, const Target& t) {
   if (t.section == nullptr) return "";
   std::string key = in.Name(), value = in.Value();
-  int found = FindIn(t.expected->entries, key);
+  int found = FindIn(t.expected->entries, key, t.model->fold);
   IniEntry** kept = t.section->entries;
   const bool full = t.section->count == t.section->capacity;
   int result = ini_set_value(t.section, key.c_str(), value.c_str());
@@ -662,7 +674,7 @@ std::string RemoveSection(ByteSource& in, const Target& t) {
 std::string RemoveKey(ByteSource& in, const Target& t) {
   if (t.section == nullptr) return "";
   std::string key = in.Name();
-  int found = FindIn(t.expected->entries, key);
+  int found = FindIn(t.expected->entries, key, t.model->fold);
   IniEntry** kept = t.section->entries;
   int result = ini_remove_key(t.section, key.c_str());
   if (t.section->entries != kept) return "entries moved by a removal";
@@ -676,7 +688,7 @@ std::string CopySection(ByteSource& in, const Target& t) {
   if (t.section == nullptr) return "";
   ModelSection copy{in.Name(), {}, 10};
   for (const auto& pair : t.expected->entries) {
-    if (FindIn(copy.entries, pair.first) < 0) {
+    if (FindIn(copy.entries, pair.first, t.model->fold) < 0) {
       GrowOnAppend(copy.entries, &copy.capacity);
       copy.entries.push_back(pair);
     }
@@ -697,12 +709,39 @@ std::string LookUp(ByteSource& in, const Target& t) {
   if (found < 0) return by_name == nullptr ? "" : "found a section not held";
   if (by_name != t.document->sections[found]) return "find did not give the first match";
   const ModelSection& expected = t.model->sections[static_cast<std::size_t>(found)];
-  int entry = FindIn(expected.entries, key);
+  int entry = FindIn(expected.entries, key, t.model->fold);
   const char* value = ini_get_value(by_name, key.c_str());
   if (entry < 0) return value == nullptr ? "" : "found a key not held";
   return value != nullptr && expected.entries[static_cast<std::size_t>(entry)].second == value
              ? ""
              : "get gave a wrong value";
+}
+
+// A repeat appended, and every value of a key read back in order.
+std::string AppendAndFindAll(ByteSource& in, const Target& t) {
+  if (t.section == nullptr) return "";
+  std::string key = in.Name(), value = in.Value();
+  if (in.Next() % 2 == 0) {
+    if (ini_append_value(t.section, key.c_str(), value.c_str()) != 1) return "append failed";
+    GrowOnAppend(t.expected->entries, &t.expected->capacity);
+    t.expected->entries.push_back({key, value});
+  }
+  int32_t p = 0;
+  for (int found = FindIn(t.expected->entries, key, t.model->fold); found >= 0;
+       found = FindIn(t.expected->entries, key, t.model->fold, static_cast<std::size_t>(p) + 1),
+           ++p) {
+    const char* got = ini_find_value(t.section, key.c_str(), &p);
+    if (got == nullptr || p != found ||
+        t.expected->entries[static_cast<std::size_t>(found)].second != got)
+      return "find_value missed a repeat";
+  }
+  return ini_find_value(t.section, key.c_str(), &p) == nullptr ? "" : "find_value found too many";
+}
+
+// The document's one switch, and the model's.
+std::string ToggleCase(ByteSource&, const Target& t) {
+  t.model->fold = !t.model->fold;
+  return ini_set_ignore_case(t.document, t.model->fold ? 1 : 0) == 0 ? "" : "switch failed";
 }
 
 std::string MakeAndReleaseLooseSection(ByteSource& in, const Target&) {
@@ -717,8 +756,8 @@ std::string MakeAndReleaseLooseSection(ByteSource& in, const Target&) {
 std::string Step(ByteSource& in, IniDocument* document, Model* model) {
   using Operation = std::string (*)(ByteSource&, const Target&);
   static constexpr Operation kOperations[] = {
-      AddNewSection, SetValue,       RemoveSection, RemoveKey,
-      CopySection,   AddHeldSection, LookUp,        MakeAndReleaseLooseSection};
+      AddNewSection,  SetValue, RemoveSection,    RemoveKey,  CopySection,
+      AddHeldSection, LookUp,   AppendAndFindAll, ToggleCase, MakeAndReleaseLooseSection};
   const Operation operation = kOperations[in.Next() % std::size(kOperations)];
   // Most operations work on a section picked by position.
   Target target{document, model, nullptr, nullptr};

@@ -126,7 +126,7 @@ for consumer in consumer consumer_c; do
   quiet cmake --build "$work/cmake-$consumer"
   same "the $consumer project" "$("$work/cmake-$consumer/consumer" "$work/a.ini")" "consumer ok"
 done
-same "the C++ consumer" "$("$work/cmake-consumer/cxx_consumer" "$work/settings.ini")" "c++ consumer ok"
+same "the C++ consumer" "$("$work/cmake-consumer/cxx_consumer" "$work/settings.ini" "$work")" "c++ consumer ok"
 
 # Without GoogleTest a configure says what to install and builds without the tests, unless
 # the tests were asked for.
@@ -159,7 +159,7 @@ quiet cc $flags $(pkg-config --cflags ini) "$work/library_example.c" -o "$work/c
 quiet c++ -std=c++17 $flags $(pkg-config --cflags ini) "$work/library_example.cc" -o "$work/cxx-example" \
   $(pkg-config --libs ini)
 same "the guide's C example" "$("$work/c-example" "$work/Install.ini")" \
-  "$(printf 'VSN is 4.0.1\n[Install]\nVSN=4.0.1\n[quorva]\nProgname=qrv')"
+  "$(printf 'VSN is 4.0.1\nno [server] section to change\nVSN at 0: 4.0.1\n[Install]\nVSN=4.0.1\n[quorva]\nProgname=qrv')"
 has_line "the guide's C++ example" "$("$work/cxx-example" "$work/Install.ini")" "VSN is 4.0.1"
 has_line "the guide's C++ example, run again" "$("$work/cxx-example" "$work/Install.ini")" "run 2"
 quiet cc $flags $(pkg-config --cflags ini) "$work/library_scan.c" -o "$work/scan-example" \

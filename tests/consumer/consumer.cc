@@ -33,6 +33,31 @@ bool Settings(const char* path) {
          second.document.Remove("net") == ini::Changed::kRemoved;
 }
 
+// What a settings store meets: text that would not read back is refused with a reason; a
+// const document reads only; a typo is told from a gap; the system says why a store
+// failed; every value of a repeated key; lookups that ignore case when asked.
+bool NoSharpEdges(const char* directory) {
+  ini::Document document;
+  bool ok = document.Set("net", "host", "  padded") == ini::Changed::kRefused &&
+            ini::Refusal("host", "  padded") != nullptr &&
+            document.Set("net", "ratio", 0.0 / 0.0) == ini::Changed::kRefused &&
+            document.Set("net", "port", "80x") == ini::Changed::kAppended &&
+            document.Find("net").Append("path", "/a") == ini::Changed::kAppended &&
+            document.Find("net").Append("path", "/b") == ini::Changed::kAppended;
+  const ini::Document& settings = document;
+  const ini::Parsed<int> port = settings.Get<int>("net", "port");
+  ok = ok && !port && port.problem() == ini::Problem::kNotA && port.value_or(8080) == 8080 &&
+       settings.Get<int>("net", "timeout").problem() == ini::Problem::kMissing;
+  std::string paths;
+  for (std::string_view path : settings.GetAll("net", "path")) paths += std::string(path) + ";";
+  ok = ok && paths == "/a;/b;" && !settings.Find("NET") && document.IgnoreCase() &&
+       settings.Get("NET", "PORT") == "80x";
+  const ini::StoreResult stored = settings.Store(std::string(directory) + "/missing/a.ini");
+  ok = ok && stored == -1 && std::string(stored.cause) == "no such file or directory";
+  IniSection* none = ini_find_section(document.get(), "absent");
+  return ok && ini_set_value(none, "k", "v") == -1;  // the C chain of a missing section
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,6 +74,7 @@ int main(int argc, char** argv) {
   }
   bool ok = walked == "consumer/path=C:\\a;b" && bytes.View() == "[consumer]\npath=C:\\\\a\\;b\n";
   ok = ok && (argc < 2 || Settings(argv[1]));
+  ok = ok && (argc < 3 || NoSharpEdges(argv[2]));
   std::printf("%s\n", ok ? "c++ consumer ok" : "c++ consumer FAILED");
   return ok ? 0 : 1;
 }
