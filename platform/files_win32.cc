@@ -351,7 +351,7 @@ Failure Win32FileSystem::LastFailure() {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return Failure::kNoSpace;
-    case ERROR_DISK_QUOTA_EXCEEDED:
+    case 1295:  // ERROR_DISK_QUOTA_EXCEEDED, which mingw's headers lack
       return Failure::kQuota;
     case ERROR_WRITE_PROTECT:
       return Failure::kReadOnly;
