@@ -4,18 +4,9 @@
 
 #include <cstddef>
 
-namespace quorva::ini_detail {
+#include "ini/project_internal.h"  // Allocator, SetAllocatorForTesting
 
-// Every block, record and array of the library comes from here, so that the document can
-// release what the reader allocated, and tests can make any allocation fail.
-struct Allocator {
-  void* (*allocate)(std::size_t size);
-  void* (*reallocate)(void* block, std::size_t size);
-  void (*release)(void* block);
-  // Large blocks for the arenas of loaded documents (platform::AllocateLarge).
-  void* (*allocate_large)(std::size_t size);
-  void (*release_large)(void* block, std::size_t size);
-};
+namespace quorva::ini_detail {
 
 // The installed allocator; read through the functions below, set only by the test hook.
 extern Allocator g_allocator;
@@ -33,9 +24,6 @@ inline void ReleaseLarge(void* block, std::size_t size) { g_allocator.release_la
 // abort rather than go on with a half-made change.
 [[noreturn]] void OutOfMemory();
 void* AllocateOrDie(std::size_t size);
-
-// Test hook: installs `allocator` and returns the one it replaces.
-Allocator SetAllocatorForTesting(Allocator allocator);
 
 }  // namespace quorva::ini_detail
 

@@ -11,13 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace quorva::ini_detail {
+#include "ini/project_internal.h"  // ScanPath, Available
 
-// How the reader goes over the bytes: the reference is the byte-by-byte reading alone, with
-// an eight-bytes-at-a-time search for runs of ordinary bytes; the others first take whole
-// plain lines from the masks of a kernel, portable or 16 or 32 bytes a step, and leave the
-// rest to the byte-by-byte reading.
-enum class ScanPath { kReference, kPortable, kSse2, kAvx2 };
+namespace quorva::ini_detail {
 
 // Classifies `words` times 64 bytes from `p`: bit i of special[w] is set when byte 64w + i
 // is LF, CR, ';', '\' or NUL, and bit i of equals[w] when it is '='.
@@ -62,8 +58,6 @@ bool ValueNeedsCareAvx2(const char* p, std::size_t length);
 // '=' before it, or null. The reference, eight bytes at a time.
 const char* ScanPortable(const char* p, const char* end, const char** equals);
 
-// True when this processor and build can run `path`.
-bool Available(ScanPath path);
 // The path loads take: the widest available, or what the environment variable INI_SCAN
 // names ("reference", "portable", "sse2", "avx2"), which tests use to run every path; a name
 // the processor cannot run gives the widest it can.

@@ -73,12 +73,11 @@ listing=$(LC_ALL=C ls | tr '\n' ' ')
 # the file as it was. Native only: a Linux lock does not bind Wine's.
 if [ ${#emulator[@]} -eq 0 ]; then
   before=$(cat shared.ini)
-  flock shared.ini sleep 8 &
-  holder=$!
-  sleep 0.5
+  exec 9<shared.ini
+  flock 9  # the lock stays with this shell's descriptor until it is closed
   status=0
   "${edit[@]}" shared.ini --set s late v 2>held.err || status=$?
-  wait "$holder"
+  exec 9<&-
   [ "$status" = 4 ] || fail "a lock held past the wait: status $status: $(cat held.err)"
   [ "$(cat held.err)" = "shared.ini: error: not saved: another program held the file's edit lock past the wait" ] ||
     fail "a lock held past the wait: $(cat held.err)"

@@ -4,8 +4,10 @@
 #     shared *_posix.h, *_win32.h and their *_test.cc) know the operating system: nowhere
 #     else _WIN32, __linux__,
 #     <windows.h>, <unistd.h>, <fcntl.h>, <sys/...>, <pthread.h> or <spawn.h>;
-#   - outside ini/, no file includes a header of the library's own but its public ones,
-#     ini/ini.h and ini/ini.hpp, and the project's ini/project_internal.h;
+#   - outside ini/, no file reaches a header of the library's own but its public ones,
+#     ini/ini.h and ini/ini.hpp, and the project's ini/project_internal.h and ini/format.h:
+#     the includes are followed through every header, so that none of these lets a
+#     private one through;
 # and the manual pages are clean for groff -ww.
 # bench/ is a Linux program by design and is not checked.
 # Usage: lint_test.sh SOURCE_DIR
@@ -31,27 +33,63 @@ system_code() {
   matches "$1" '_WIN32|__linux__|<windows\.h>|<unistd\.h>|<fcntl\.h>|<sys/|<pthread\.h>|<spawn\.h>' \
     '^[^:]*_(win32|posix)((_test)?\.cc|\.h):'
 }
+# The project headers the file $2 of the tree at $1 reaches, each once: what it includes,
+# and what those include in turn. A name is looked for from the tree's top, then among the
+# public headers.
+reached() {
+  local tree=$1 todo=("$2") seen=" " file name path
+  while [ ${#todo[@]} -gt 0 ]; do
+    file=${todo[-1]}
+    unset 'todo[-1]'
+    while IFS= read -r name; do
+      for path in "$name" "ini/include/$name"; do
+        [ -f "$tree/$path" ] || continue
+        if [[ "$seen" != *" $path "* ]]; then
+          seen+="$path "
+          todo+=("$path")
+          echo "$path"
+        fi
+        break
+      done
+    done < <(sed -n 's/^#include "\(.*\)".*/\1/p' "$tree/$file")
+  done
+}
 private_headers() {
-  matches "$1" '#include "ini/' '^ini/|#include "ini/(ini\.h|ini\.hpp|project_internal\.h)"'
+  local tree=$1 file path
+  while IFS= read -r file; do
+    while IFS= read -r path; do
+      case "$path" in
+        ini/include/* | ini/project_internal.h | ini/format.h) ;;
+        ini/*) echo "$file reaches $path" ;;
+      esac
+    done < <(reached "$tree" "$file")
+  done < <(cd "$tree" && find install platform tools tests fuzz -name '*.h' -o -name '*.hpp' \
+             -o -name '*.c' -o -name '*.cc' | LC_ALL=C sort)
 }
 
-# Each rule catches what it is for.
+# Each rule catches what it is for: a private header included outside ini/, and one
+# reached through a header that may be included.
 planted=$(mktemp -d)
 trap 'rm -rf "$planted"' EXIT
 mkdir -p "$planted"/{ini,install,platform,tools,tests,fuzz}
 echo '#include <pthread.h>' >"$planted/install/run.cc"
 echo '#include "ini/records.h"' >"$planted/tools/check.cc"
+printf '#include "ini/project_internal.h"\n' >"$planted/fuzz/properties.cc"
+printf '#include "ini/line_scan.h"\n' >"$planted/ini/project_internal.h"
+touch "$planted/ini/records.h" "$planted/ini/line_scan.h"
 echo '#ifdef __linux__' >"$planted/platform/platform_posix.cc"  # allowed in a backend
 [ -n "$(system_code "$planted")" ] || fail "the system rule misses <pthread.h> outside a backend"
-[ -n "$(private_headers "$planted")" ] || fail "the header rule misses ini/records.h outside ini/"
 [ "$(system_code "$planted")" = "install/run.cc:1:#include <pthread.h>" ] ||
   fail "the system rule flags a backend: $(system_code "$planted")"
+[ "$(private_headers "$planted")" = "fuzz/properties.cc reaches ini/line_scan.h
+tools/check.cc reaches ini/records.h" ] ||
+  fail "the header rule does not flag exactly the two planted files: $(private_headers "$planted")"
 
 found=$(system_code "$source_dir")
 [ -z "$found" ] || fail "system-specific code outside a platform backend:
 $found"
 found=$(private_headers "$source_dir")
-[ -z "$found" ] || fail "a private header of the library included outside ini/:
+[ -z "$found" ] || fail "a private header of the library reached from outside ini/:
 $found"
 # The manual pages: groff finds nothing to warn of.
 for page in "$source_dir"/tools/*/*.1; do
