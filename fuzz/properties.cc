@@ -1,4 +1,10 @@
 // The fuzzers' properties: reader guarantees, round trip, and a model of the document.
+//
+// The oracle: what these properties expect of the format (which bytes a name, key or value
+// can carry, what an escape or a comment does) is written out here on its own, in plain
+// string operations, and on purpose not taken from ini/format.h, which the library's code
+// uses. A rule that the library and its format header get wrong together still disagrees
+// with this statement of it.
 #include "fuzz/properties.h"
 
 #include <algorithm>

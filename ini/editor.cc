@@ -4,12 +4,20 @@
 #include <cstring>
 #include <new>
 
+#include "ini/format.h"
 #include "ini/io.h"
 #include "ini/output.h"
 #include "ini/project_internal.h"
 #include "ini/records.h"
 
 namespace quorva::ini_detail {
+
+using ini_format::kCarriageReturn;
+using ini_format::kEscape;
+using ini_format::kLineFeed;
+using ini_format::kSeparator;
+using ini_format::kSpace;
+
 namespace {
 
 const KeptEntry* EntryOf(const KeptLine* line) {
@@ -46,48 +54,28 @@ struct Around {
 // Scans the entry's lines as the reader reads them: a comment runs to its line's end, and an
 // escape takes the byte after it (CRs aside), which for '=' keeps its role.
 Around AroundValue(const char* bytes, const KeptLine& line) {
-  bool comment = false, escape = false;
   std::uint64_t at = line.start;
-  for (; at < line.end; ++at) {
-    const char c = bytes[at];
-    if (comment) {
-      comment = c != '\n';
-      continue;
+  while (at < line.end && bytes[at] != kSeparator) {
+    if (bytes[at] == kEscape) {
+      at = ini_format::EscapedByte(bytes, at, line.end);  // taken as text, but for '='
+      if (at == line.end || bytes[at] == kSeparator) break;
+    } else if (bytes[at] == ini_format::kComment) {
+      while (at + 1 < line.end && bytes[at + 1] != kLineFeed) ++at;  // up to its line feed
     }
-    if (escape) {
-      if (c == '\r') continue;
-      escape = false;
-      if (c == ';' || c == '\\' || c == '\n') continue;
-    } else if (c == '\\') {
-      escape = true;
-      continue;
-    } else if (c == ';') {
-      comment = true;
-      continue;
-    }
-    if (c == '=') break;
+    ++at;
   }
   Around around{at + 1, 0, line.end};
-  while (around.prefix_end < line.end && bytes[around.prefix_end] == ' ') ++around.prefix_end;
+  while (around.prefix_end < line.end && bytes[around.prefix_end] == kSpace) ++around.prefix_end;
   // The last physical line, without its line end.
-  if (around.suffix_end > line.start && bytes[around.suffix_end - 1] == '\n') --around.suffix_end;
-  if (around.suffix_end > line.start && bytes[around.suffix_end - 1] == '\r') --around.suffix_end;
+  if (around.suffix_end > line.start && bytes[around.suffix_end - 1] == kLineFeed)
+    --around.suffix_end;
+  if (around.suffix_end > line.start && bytes[around.suffix_end - 1] == kCarriageReturn)
+    --around.suffix_end;
   std::uint64_t last = around.suffix_end;
-  while (last > around.prefix_end && bytes[last - 1] != '\n') --last;
-  // A backslash escapes the next byte that is no CR, as the reader takes it.
-  std::uint64_t semicolon = around.suffix_end;
-  for (std::uint64_t i = last; i < around.suffix_end; ++i) {
-    if (bytes[i] == '\\') {
-      while (i + 1 < around.suffix_end && bytes[i + 1] == '\r') ++i;
-      ++i;
-    } else if (bytes[i] == ';') {
-      semicolon = i;
-      break;
-    }
-  }
-  around.suffix_start = semicolon;
-  if (semicolon < around.suffix_end) {
-    while (around.suffix_start > last && bytes[around.suffix_start - 1] == ' ')
+  while (last > around.prefix_end && bytes[last - 1] != kLineFeed) --last;
+  around.suffix_start = ini_format::CommentIn(bytes, last, around.suffix_end);
+  if (around.suffix_start < around.suffix_end) {
+    while (around.suffix_start > last && bytes[around.suffix_start - 1] == kSpace)
       --around.suffix_start;
   }
   return around;
@@ -103,9 +91,10 @@ class Editor {
   Editor(const IniDocument* document, Output* out)
       : document_(document), kept_(*KeptSourceOf(document)), bytes_(kept_.bytes), out_(out) {
     // The file's line end: CR LF when its first line ends so.
-    const void* lf =
-        kept_.size == 0 ? nullptr : std::memchr(bytes_, '\n', static_cast<std::size_t>(kept_.size));
-    if (lf != nullptr && lf != bytes_ && static_cast<const char*>(lf)[-1] == '\r')
+    const void* lf = kept_.size == 0
+                         ? nullptr
+                         : std::memchr(bytes_, kLineFeed, static_cast<std::size_t>(kept_.size));
+    if (lf != nullptr && lf != bytes_ && static_cast<const char*>(lf)[-1] == kCarriageReturn)
       line_end_ = "\r\n";
   }
 
@@ -157,8 +146,8 @@ class Editor {
 
   bool Copy(std::uint64_t from, std::uint64_t to) {
     if (to <= from) return true;
-    ends_line_ = bytes_[to - 1] == '\n';
-    ends_cr_ = bytes_[to - 1] == '\r';
+    ends_line_ = bytes_[to - 1] == kLineFeed;
+    ends_cr_ = bytes_[to - 1] == kCarriageReturn;
     open_ = to == kept_.size && kept_.open_at_end;
     return out_->Put(bytes_ + from, static_cast<std::size_t>(to - from));
   }
@@ -166,7 +155,7 @@ class Editor {
   bool Put(const char* text) {
     const std::size_t length = std::strlen(text);
     if (length > 0) {
-      ends_line_ = text[length - 1] == '\n';
+      ends_line_ = text[length - 1] == kLineFeed;
       ends_cr_ = false;
     }
     return out_->Put(text, length);
@@ -200,7 +189,7 @@ class Editor {
   }
 
   bool NewEntry(const IniEntry* entry) {
-    if (!EndLine() || !out_->PutEscaped(entry->key) || !out_->PutChar('=') ||
+    if (!EndLine() || !out_->PutEscaped(entry->key) || !out_->PutChar(kSeparator) ||
         !out_->PutEscaped(entry->value)) {
       return false;
     }

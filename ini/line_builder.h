@@ -9,33 +9,30 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ini/format.h"
 #include "ini/io.h"
 #include "ini/records.h"
 
 namespace quorva::ini_detail {
 
-inline bool IsSectionHeader(const char* line, std::size_t length) {
-  return length >= 3 && line[0] == '[' && line[length - 1] == ']';
-}
-
 // The first '=' of a key line, or null when the line is none.
 inline char* KeyLineEquals(char* line, std::size_t length) {
-  auto* equals = static_cast<char*>(std::memchr(line, '=', length));
+  auto* equals = static_cast<char*>(std::memchr(line, ini_format::kSeparator, length));
   return equals != line ? equals : nullptr;
 }
 
 // Turns "[name]" into "name" in place: the name starts behind the '['.
 inline char* StripBrackets(char* line, std::size_t length) {
-  line[length - 1] = '\0';
+  line[length - 1] = ini_format::kNul;
   return line + 1;
 }
 
 // Splits a key line in place at its first '=', dropping the spaces around it.
 inline void SplitKeyValue(char* line, char* equals, char** key, char** value) {
-  *equals = '\0';
-  for (char* p = equals - 1; p > line && *p == ' '; --p) *p = '\0';
+  *equals = ini_format::kNul;
+  for (char* p = equals - 1; p > line && *p == ini_format::kSpace; --p) *p = ini_format::kNul;
   char* rest = equals + 1;
-  while (*rest == ' ') ++rest;
+  while (*rest == ini_format::kSpace) ++rest;
   *key = line;
   *value = rest;
 }
@@ -75,7 +72,7 @@ class LineBuilder {
     const bool first = !seen_line_;
     seen_line_ = true;
     if (!first && equals != nullptr) return AddEntry(line, equals);
-    if (IsSectionHeader(line, length)) return AddSection(StripBrackets(line, length));
+    if (ini_format::IsHeader(line, length)) return AddSection(StripBrackets(line, length));
     return BadLine(line, first ? kNoHeaderFirst : kNeitherKeyNorHeader);
   }
 

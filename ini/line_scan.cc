@@ -7,20 +7,27 @@
 #include <initializer_list>
 
 #include "ini/byte_scan.h"
+#include "ini/format.h"
 
 namespace quorva::ini_detail {
+
+using ini_format::kCarriageReturn;
+using ini_format::kComment;
+using ini_format::kEscape;
+using ini_format::kLineFeed;
+using ini_format::kNul;
+using ini_format::kSeparator;
 
 const char* ScanPortable(const char* p, const char* end, const char** equals) {
   const char* special = FindSpecial(
       p, end,
       [](std::uint64_t word) {
-        return Flag(word, '\n') | Flag(word, '\r') | Flag(word, ';') | Flag(word, '\\') |
-               Flag(word, '\0');
+        return Flag(word, kLineFeed) | Flag(word, kCarriageReturn) | Flag(word, kComment) |
+               Flag(word, kEscape) | Flag(word, kNul);
       },
-      [](unsigned char byte) {
-        return byte == '\n' || byte == '\r' || byte == ';' || byte == '\\' || byte == '\0';
-      });
-  *equals = static_cast<const char*>(std::memchr(p, '=', static_cast<std::size_t>(special - p)));
+      [](char byte) { return ini_format::EndsPlainText(byte); });
+  *equals =
+      static_cast<const char*>(std::memchr(p, kSeparator, static_cast<std::size_t>(special - p)));
   return special;
 }
 
@@ -50,16 +57,17 @@ void ClassifyPortable(const char* p, std::size_t words, std::uint64_t* special,
       for (unsigned i = 0; i < 64; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, p + i, sizeof word);
-        const std::uint64_t found = Exact(word, '\n') | Exact(word, '\r') | Exact(word, ';') |
-                                    Exact(word, '\\') | Exact(word, '\0');
+        const std::uint64_t found = Exact(word, kLineFeed) | Exact(word, kCarriageReturn) |
+                                    Exact(word, kComment) | Exact(word, kEscape) |
+                                    Exact(word, kNul);
         s |= Gather(found) << i;
-        e |= Gather(Exact(word, '=')) << i;
+        e |= Gather(Exact(word, kSeparator)) << i;
       }
     } else {
       for (unsigned i = 0; i < 64; ++i) {
         const char c = p[i];
-        s |= std::uint64_t{c == '\n' || c == '\r' || c == ';' || c == '\\' || c == '\0'} << i;
-        e |= std::uint64_t{c == '='} << i;
+        s |= std::uint64_t{ini_format::EndsPlainText(c)} << i;
+        e |= std::uint64_t{c == kSeparator} << i;
       }
     }
     special[w] = s;
@@ -72,18 +80,18 @@ namespace {
 // A value's set repeats ';' where a key's has '=' and CR.
 template <bool kKey>
 bool NeedsCarePortable(const char* p, std::size_t length) {
-  constexpr unsigned char kFourth = kKey ? '=' : ';', kFifth = kKey ? '\r' : ';';
+  constexpr unsigned char kFourth = kKey ? kSeparator : kComment,
+                          kFifth = kKey ? kCarriageReturn : kComment;
   if (!LittleEndian()) {
     for (std::size_t i = 0; i < length; ++i) {
-      const auto c = static_cast<unsigned char>(p[i]);
-      if (c == ';' || c == '\\' || c == '\n' || c == kFourth || c == kFifth) return true;
+      if (kKey ? ini_format::KeyNeedsCare(p[i]) : ini_format::ValueNeedsCare(p[i])) return true;
     }
     return false;
   }
   for (std::size_t i = 0; i < length; i += 8) {
     std::uint64_t word;
     std::memcpy(&word, p + i, sizeof word);
-    std::uint64_t found = Exact(word, ';') | Exact(word, '\\') | Exact(word, '\n') |
+    std::uint64_t found = Exact(word, kComment) | Exact(word, kEscape) | Exact(word, kLineFeed) |
                           Exact(word, kFourth) | Exact(word, kFifth);
     if (length - i < 8) found &= (std::uint64_t{1} << (8 * (length - i))) - 1;  // past the text
     if (found != 0) return true;
@@ -109,8 +117,8 @@ std::size_t PassPlainPortable(const char* p, std::size_t words, bool with_equals
     for (unsigned i = 0; i < 64; i += 8) {
       std::uint64_t x;
       std::memcpy(&x, p + i, sizeof x);
-      found |= ((x - kOnes * 0x0E) & ~x & kHigh) | Flag(x, ';') | Flag(x, '\\') |
-               (with_equals ? Flag(x, '=') : 0);
+      found |= ((x - kOnes * 0x0E) & ~x & kHigh) | Flag(x, kComment) | Flag(x, kEscape) |
+               (with_equals ? Flag(x, kSeparator) : 0);
     }
     if (found != 0) return w;
   }

@@ -4,14 +4,23 @@
 // into bit masks, one bit a byte, byte 0 in bit 0.
 #include <immintrin.h>
 
+#include "ini/format.h"
 #include "ini/line_scan.h"
 
 namespace quorva::ini_detail {
 
+using ini_format::kCarriageReturn;
+using ini_format::kComment;
+using ini_format::kEscape;
+using ini_format::kLineFeed;
+using ini_format::kNul;
+using ini_format::kSeparator;
+
 __attribute__((target("sse2"))) void ClassifySse2(const char* p, std::size_t words,
                                                   std::uint64_t* special, std::uint64_t* equals) {
-  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), semicolon = _mm_set1_epi8(';'),
-                backslash = _mm_set1_epi8('\\'), nul = _mm_setzero_si128(), eq = _mm_set1_epi8('=');
+  const __m128i lf = _mm_set1_epi8(kLineFeed), cr = _mm_set1_epi8(kCarriageReturn),
+                semicolon = _mm_set1_epi8(kComment), backslash = _mm_set1_epi8(kEscape),
+                nul = _mm_set1_epi8(kNul), eq = _mm_set1_epi8(kSeparator);
   for (std::size_t w = 0; w < words; ++w, p += 64) {
     std::uint64_t s = 0, e = 0;
     for (unsigned i = 0; i < 64; i += 16) {
@@ -35,9 +44,9 @@ __attribute__((target("sse2"))) void ClassifySse2(const char* p, std::size_t wor
 
 __attribute__((target("avx2"))) void ClassifyAvx2(const char* p, std::size_t words,
                                                   std::uint64_t* special, std::uint64_t* equals) {
-  const __m256i lf = _mm256_set1_epi8('\n'), cr = _mm256_set1_epi8('\r'),
-                semicolon = _mm256_set1_epi8(';'), backslash = _mm256_set1_epi8('\\'),
-                nul = _mm256_setzero_si256(), eq = _mm256_set1_epi8('=');
+  const __m256i lf = _mm256_set1_epi8(kLineFeed), cr = _mm256_set1_epi8(kCarriageReturn),
+                semicolon = _mm256_set1_epi8(kComment), backslash = _mm256_set1_epi8(kEscape),
+                nul = _mm256_set1_epi8(kNul), eq = _mm256_set1_epi8(kSeparator);
   for (std::size_t w = 0; w < words; ++w, p += 64) {
     std::uint64_t s = 0, e = 0;
     for (unsigned i = 0; i < 64; i += 32) {
@@ -62,10 +71,11 @@ __attribute__((target("avx2"))) void ClassifyAvx2(const char* p, std::size_t wor
 // at once.
 __attribute__((target("sse2"))) std::size_t PassPlainSse2(const char* p, std::size_t words,
                                                           bool with_equals) {
-  const __m128i cr = _mm_set1_epi8('\r'), semicolon = _mm_set1_epi8(';'),
-                backslash = _mm_set1_epi8('\\'), eq = _mm_set1_epi8(with_equals ? '=' : ';');
+  const __m128i cr = _mm_set1_epi8(kCarriageReturn), semicolon = _mm_set1_epi8(kComment),
+                backslash = _mm_set1_epi8(kEscape),
+                eq = _mm_set1_epi8(with_equals ? kSeparator : kComment);
   for (std::size_t w = 0; w < words; ++w, p += 64) {
-    __m128i any = _mm_setzero_si128();
+    __m128i any = _mm_set1_epi8(kNul);
     for (unsigned i = 0; i < 64; i += 16) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
       const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes, cr), bytes);  // bytes <= CR
@@ -80,10 +90,11 @@ __attribute__((target("sse2"))) std::size_t PassPlainSse2(const char* p, std::si
 
 __attribute__((target("avx2"))) std::size_t PassPlainAvx2(const char* p, std::size_t words,
                                                           bool with_equals) {
-  const __m256i cr = _mm256_set1_epi8('\r'), semicolon = _mm256_set1_epi8(';'),
-                backslash = _mm256_set1_epi8('\\'), eq = _mm256_set1_epi8(with_equals ? '=' : ';');
+  const __m256i cr = _mm256_set1_epi8(kCarriageReturn), semicolon = _mm256_set1_epi8(kComment),
+                backslash = _mm256_set1_epi8(kEscape),
+                eq = _mm256_set1_epi8(with_equals ? kSeparator : kComment);
   for (std::size_t w = 0; w < words; ++w, p += 64) {
-    __m256i any = _mm256_setzero_si256();
+    __m256i any = _mm256_set1_epi8(kNul);
     for (unsigned i = 0; i < 64; i += 32) {
       const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
       const __m256i low = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, cr), bytes);
@@ -103,9 +114,9 @@ namespace {
 // the bits past the text masked off.
 template <bool kKey>
 __attribute__((target("sse2"))) bool NeedsCareSse2(const char* p, std::size_t length) {
-  const __m128i semicolon = _mm_set1_epi8(';'), backslash = _mm_set1_epi8('\\'),
-                lf = _mm_set1_epi8('\n'), fourth = _mm_set1_epi8(kKey ? '=' : ';'),
-                fifth = _mm_set1_epi8(kKey ? '\r' : ';');
+  const __m128i semicolon = _mm_set1_epi8(kComment), backslash = _mm_set1_epi8(kEscape),
+                lf = _mm_set1_epi8(kLineFeed), fourth = _mm_set1_epi8(kKey ? kSeparator : kComment),
+                fifth = _mm_set1_epi8(kKey ? kCarriageReturn : kComment);
   for (std::size_t i = 0; i < length; i += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
     const __m128i any = _mm_or_si128(
@@ -121,9 +132,10 @@ __attribute__((target("sse2"))) bool NeedsCareSse2(const char* p, std::size_t le
 
 template <bool kKey>
 __attribute__((target("avx2"))) bool NeedsCareAvx2(const char* p, std::size_t length) {
-  const __m256i semicolon = _mm256_set1_epi8(';'), backslash = _mm256_set1_epi8('\\'),
-                lf = _mm256_set1_epi8('\n'), fourth = _mm256_set1_epi8(kKey ? '=' : ';'),
-                fifth = _mm256_set1_epi8(kKey ? '\r' : ';');
+  const __m256i semicolon = _mm256_set1_epi8(kComment), backslash = _mm256_set1_epi8(kEscape),
+                lf = _mm256_set1_epi8(kLineFeed),
+                fourth = _mm256_set1_epi8(kKey ? kSeparator : kComment),
+                fifth = _mm256_set1_epi8(kKey ? kCarriageReturn : kComment);
   for (std::size_t i = 0; i < length; i += 32) {
     const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
     const __m256i any = _mm256_or_si256(

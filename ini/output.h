@@ -10,6 +10,7 @@
 
 #include "ini/allocator.h"
 #include "ini/byte_scan.h"
+#include "ini/format.h"
 #include "ini/io.h"
 #include "ini/line_scan.h"
 #include "platform/platform.h"
@@ -94,9 +95,9 @@ class Output {
     if (care_.key == nullptr || size_ - used_ < key_length + value_length + 2 + 64) return false;
     char* out = block_ + used_;
     std::memcpy(out, key, key_length);
-    out[key_length] = '=';
+    out[key_length] = ini_format::kSeparator;
     std::memcpy(out + key_length + 1, value, value_length);
-    out[key_length + 1 + value_length] = '\n';
+    out[key_length + 1 + value_length] = ini_format::kLineFeed;
     if (care_.key(out, key_length) || care_.value(out + key_length + 1, value_length)) return false;
     used_ += key_length + value_length + 2;
     return true;
@@ -108,7 +109,7 @@ class Output {
   bool PutPlainHeader(const char* name, std::size_t length) {
     if (care_.key == nullptr || size_ - used_ < length + 3 + 64) return false;
     char* out = block_ + used_;
-    out[0] = '[';
+    out[0] = ini_format::kOpen;
     std::memcpy(out + 1, name, length);
     std::memcpy(out + 1 + length, "]\n", 2);
     if (care_.key(out + 1, length)) return false;
@@ -148,7 +149,7 @@ class Output {
   static bool Copy8(const char* from, char* to) {
     std::uint64_t word;
     std::memcpy(&word, from, sizeof word);
-    if ((Flag(word, ';') | Flag(word, '\\')) != 0) return false;
+    if ((Flag(word, ini_format::kComment) | Flag(word, ini_format::kEscape)) != 0) return false;
     std::memcpy(to, &word, sizeof word);
     return true;
   }
@@ -156,8 +157,11 @@ class Output {
   bool PutEscapedInRuns(const char* text, const char* const end) {
     for (;;) {
       const char* special = FindSpecial(
-          text, end, [](std::uint64_t word) { return Flag(word, ';') | Flag(word, '\\'); },
-          [](unsigned char byte) { return byte == ';' || byte == '\\'; });
+          text, end,
+          [](std::uint64_t word) {
+            return Flag(word, ini_format::kComment) | Flag(word, ini_format::kEscape);
+          },
+          [](char byte) { return ini_format::Escapable(byte); });
       if (!Put(text, static_cast<std::size_t>(special - text))) return false;
       if (special == end) return true;
       if (size_ - used_ < 2 && !Flush()) return false;
@@ -167,7 +171,7 @@ class Output {
   }
 
   static char* PutOne(char* out, char c) {
-    if (c == ';' || c == '\\') *out++ = '\\';
+    if (ini_format::Escapable(c)) *out++ = ini_format::kEscape;
     *out++ = c;
     return out;
   }
@@ -268,7 +272,7 @@ class MemorySink final : public ByteSink {
   // The bytes with a NUL behind them, now owned by the caller; null when memory ran out.
   char* Take(std::size_t* size) {
     if (bytes_ == nullptr && !Write("", 0)) return nullptr;
-    bytes_[size_] = '\0';
+    bytes_[size_] = ini_format::kNul;
     *size = size_;
     char* bytes = bytes_;
     bytes_ = nullptr;

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <new>
 
+#include "ini/format.h"
 #include "ini/io.h"
 #include "ini/line_builder.h"
 #include "ini/line_scan.h"
@@ -26,28 +27,29 @@ constexpr std::size_t kSmallestRecordBlock = 256;
 // A text block no larger than this lies in the first block of records.
 constexpr std::size_t kCarvedText = 16 * 1024;
 
-// The five bytes that mean something to the reader; every other byte is ordinary. NUL is
+// What a byte is to the byte-by-byte reading; every byte not named is ordinary. NUL is
 // ordinary too, but marked, since it ends a line's string for every test that follows.
 enum ByteClass : unsigned char {
   kOrdinary,
   kLineFeed,
   kCarriageReturn,
   kSpace,
-  kSemicolon,
-  kBackslash,
+  kComment,
+  kEscape,
   kNul
 };
 
 struct ByteTable {
   unsigned char of[256] = {};
   constexpr ByteTable() {
-    of[0x00] = kNul;
-    of[0x0A] = kLineFeed;        // '\n'
-    of[0x0D] = kCarriageReturn;  // '\r'
-    of[0x20] = kSpace;
-    of[0x3B] = kSemicolon;
-    of[0x5C] = kBackslash;
+    Set(ini_format::kNul, kNul);
+    Set(ini_format::kLineFeed, kLineFeed);
+    Set(ini_format::kCarriageReturn, kCarriageReturn);
+    Set(ini_format::kSpace, kSpace);
+    Set(ini_format::kComment, kComment);
+    Set(ini_format::kEscape, kEscape);
   }
+  constexpr void Set(char byte, ByteClass kind) { of[static_cast<unsigned char>(byte)] = kind; }
 };
 constexpr ByteTable kClass;
 
@@ -167,47 +169,29 @@ class Loader : public LineBuilder {
       if (comment_) {
         // A comment runs to the end of the physical line: a backslash in it neither
         // escapes nor continues the line.
-        auto* lf =
-            static_cast<char*>(std::memchr(read, '\n', static_cast<std::size_t>(end - read)));
+        auto* lf = static_cast<char*>(
+            std::memchr(read, ini_format::kLineFeed, static_cast<std::size_t>(end - read)));
         if (lf == nullptr) return true;
         read = lf;
         comment_ = false;
       }
-      unsigned char kind = kClass.of[static_cast<unsigned char>(*read++)];
-
-      if (kind == kCarriageReturn) continue;  // ignored everywhere, even between '\' and LF
-      if (kind == kLineFeed) {
-        ++line_feeds_;
-        last_line_feed_ = chunk_offset_ + (read - 1 - chunk_);
-      }
-      if (escape_) {
-        escape_ = false;
-        // A backslash before LF joins the next physical line; before ';' or '\' it makes an
-        // ordinary character of it; before anything else it is simply dropped.
-        if (kind == kLineFeed) {
-          if (kept_ != nullptr)
-            continued_at_ = static_cast<std::uint64_t>(chunk_offset_ + (read - chunk_));
-          continue;
-        }
-        if (kind == kSemicolon || kind == kBackslash) kind = kOrdinary;
-      }
-
+      const unsigned char kind = ClassOf(read++);
       switch (kind) {
+        case kCarriageReturn:  // ignored everywhere, even between an escape and its byte
+        case kEscape:          // the byte behind it is taken with it
+          continue;
         case kLineFeed:
+          blocked_ = false;
           if (kept_ != nullptr)
             line_end_ = static_cast<std::uint64_t>(chunk_offset_ + (read - chunk_));
-          blocked_ = false;
           if (write_ == line_) {  // blank and comment-only lines produce nothing
             logical_start_ = line_end_;
             continue;
           }
           if (!EndLine()) return false;
           continue;
-        case kSemicolon:
+        case kComment:
           comment_ = true;
-          continue;
-        case kBackslash:
-          escape_ = true;
           continue;
         case kSpace:
           if (write_ == line_) continue;  // leading spaces, also of a first continuation line
@@ -215,32 +199,60 @@ class Loader : public LineBuilder {
         default:
           break;
       }
-
-      // This byte and the run of ordinary bytes and spaces behind it go to the text whole.
       if (kind == kNul) nul_in_line_ = true;
-      char* run = read - 1;
-      const char* equals;
-      read = const_cast<char*>(scan_.Next(read, &equals));
-      if (write_ == line_) {
-        // A line's text starts where its first byte is: the lines before it are not moved
-        // up to it, so a file's lines stay where they were read.
-        write_ = line_ = run;
-        line_start_ = line_feeds_ + 1;
-        column_start_ = chunk_offset_ + (run - chunk_) - last_line_feed_;
-      }
-      const auto length = static_cast<std::size_t>(read - run);
-      if (write_ != run) std::memmove(write_, run, length);
-      write_ += length;
+      read = TakeText(read - 1);
     }
     return true;
+  }
+
+  // What the byte at `at` is to the byte-by-byte reading, counting line feeds and taking
+  // escapes as it goes. An escape gives kEscape (nothing to take) until the byte it takes
+  // comes: a line feed joins the next line, ';' and '\' become ordinary, and any other
+  // byte keeps its class.
+  unsigned char ClassOf(const char* at) {
+    unsigned char kind = kClass.of[static_cast<unsigned char>(*at)];
+    if (kind == kCarriageReturn) return kind;
+    if (kind == kLineFeed) {
+      ++line_feeds_;
+      last_line_feed_ = chunk_offset_ + (at - chunk_);
+    }
+    if (!escape_) {
+      escape_ = kind == kEscape;
+      return kind;
+    }
+    escape_ = false;
+    if (kind == kLineFeed) {
+      if (kept_ != nullptr)
+        continued_at_ = static_cast<std::uint64_t>(chunk_offset_ + (at + 1 - chunk_));
+      return kEscape;
+    }
+    return ini_format::Escapable(*at) ? static_cast<unsigned char>(kOrdinary) : kind;
+  }
+
+  // Takes the byte at `run` and the run of ordinary bytes and spaces behind it into the
+  // text of the line, whole; gives where the run ends.
+  char* TakeText(char* run) {
+    const char* equals;
+    char* const read = const_cast<char*>(scan_.Next(run + 1, &equals));
+    if (write_ == line_) {
+      // A line's text starts where its first byte is: the lines before it are not moved
+      // up to it, so a file's lines stay where they were read.
+      write_ = line_ = run;
+      line_start_ = line_feeds_ + 1;
+      column_start_ = chunk_offset_ + (run - chunk_) - last_line_feed_;
+    }
+    const auto length = static_cast<std::size_t>(read - run);
+    if (write_ != run) std::memmove(write_, run, length);
+    write_ += length;
+    return read;
   }
 
   // Ends the line gathered at `line_`: its spaces at the end, escaped or not, are removed,
   // a NUL ends it, and it goes into the document. A NUL byte inside ends the line's string
   // there, for every test that follows, as it would for any C string.
   bool EndLine() {
-    while (write_ > line_ && write_[-1] == ' ') --write_;
-    *write_ = '\0';
+    while (write_ > line_ && write_[-1] == ini_format::kSpace) --write_;
+    *write_ = ini_format::kNul;
     char* line = line_;
     std::size_t length = static_cast<std::size_t>(write_ - line);
     if (nul_in_line_) length = std::strlen(line);
@@ -262,25 +274,25 @@ class Loader : public LineBuilder {
       char* text_end = special;  // the line's text ends here, before its outer spaces go
       char* lf = special;
       if (special == end) return Unended(read, end);
-      if (*special == '\r') {
-        if (special + 1 == end || special[1] != '\n') return read;
+      if (*special == ini_format::kCarriageReturn) {
+        if (special + 1 == end || special[1] != ini_format::kLineFeed) return read;
         lf = special + 1;
-      } else if (*special == ';') {
-        lf =
-            static_cast<char*>(std::memchr(special, '\n', static_cast<std::size_t>(end - special)));
+      } else if (*special == ini_format::kComment) {
+        lf = static_cast<char*>(
+            std::memchr(special, ini_format::kLineFeed, static_cast<std::size_t>(end - special)));
         if (lf == nullptr) return read;
-      } else if (*special != '\n') {
+      } else if (*special != ini_format::kLineFeed) {
         return read;
       }
       const std::int64_t lf_offset = chunk_offset_ + (lf - chunk_);
       if (kept_ != nullptr) line_end_ = static_cast<std::uint64_t>(lf_offset + 1);
       char* text = read;
-      while (text < text_end && *text == ' ') ++text;
+      while (text < text_end && *text == ini_format::kSpace) ++text;
       if (text == text_end) {  // a blank or comment-only line
         logical_start_ = line_end_;
       } else {
-        while (text_end[-1] == ' ') --text_end;
-        *text_end = '\0';
+        while (text_end[-1] == ini_format::kSpace) --text_end;
+        *text_end = ini_format::kNul;
         line_start_ = line_feeds_ + 1;
         column_start_ = chunk_offset_ + (text - chunk_) - last_line_feed_;
         auto* equals = const_cast<char*>(found);
@@ -301,7 +313,7 @@ class Loader : public LineBuilder {
   // scanned once.
   char* Unended(char* read, char* const end) {
     char* text = read;
-    while (text < end && *text == ' ') ++text;
+    while (text < end && *text == ini_format::kSpace) ++text;
     if (text < end) {
       line_ = text;
       write_ = end;

@@ -4,11 +4,23 @@
 #include <cstring>
 
 #include "ini/allocator.h"
+#include "ini/format.h"
 #include "ini/io.h"
 #include "ini/output.h"
 #include "ini/project_internal.h"
 
 namespace quorva::ini_detail {
+
+using ini_format::kCarriageReturn;
+using ini_format::kClose;
+using ini_format::kComment;
+using ini_format::kEscape;
+using ini_format::kLineFeed;
+using ini_format::kNul;
+using ini_format::kOpen;
+using ini_format::kSeparator;
+using ini_format::kSpace;
+
 namespace {
 
 // What a text of the document is to the writer.
@@ -37,7 +49,7 @@ int PutText(Output* out, const char* text, Text kind) {
   const std::size_t length = std::strlen(text);
   const bool plain_ends =
       kind == Text::kValue || (kind == Text::kName && length > 0) ||
-      (kind == Text::kKey && length > 0 && text[0] != ' ' && text[length - 1] != ' ');
+      (kind == Text::kKey && length > 0 && text[0] != kSpace && text[length - 1] != kSpace);
   std::size_t done = 0;
   if (plain_ends) {
     bool failed = false;
@@ -56,21 +68,23 @@ int PutText(Output* out, const char* text, Text kind) {
 int PutHeader(Output* out, const char* name, bool first) {
   const std::size_t length = std::strlen(name);
   if (!first && length > 0 && out->PutPlainHeader(name, length)) return 0;
-  int result = out->PutChar('[') ? PutText(out, name, first ? Text::kFirstName : Text::kName) : -2;
-  if (result == 0 && !out->Put("]\n", 2)) result = -2;
+  int result =
+      out->PutChar(kOpen) ? PutText(out, name, first ? Text::kFirstName : Text::kName) : -2;
+  if (result == 0 && !(out->PutChar(kClose) && out->PutChar(kLineFeed))) result = -2;
   return result;
 }
 
 // A key line: whole, when neither key nor value needs care, else text by text.
 int PutEntry(Output* out, const IniEntry* entry) {
   const std::size_t key_length = std::strlen(entry->key);
-  if (key_length > 0 && entry->key[0] != ' ' && entry->key[key_length - 1] != ' ' &&
+  if (key_length > 0 && entry->key[0] != kSpace && entry->key[key_length - 1] != kSpace &&
       out->PutPlainEntry(entry->key, key_length, entry->value, std::strlen(entry->value))) {
     return 0;
   }
   int result = PutText(out, entry->key, Text::kKey);
-  if (result == 0) result = out->PutChar('=') ? PutText(out, entry->value, Text::kValue) : -2;
-  if (result == 0 && !out->PutChar('\n')) result = -2;
+  if (result == 0)
+    result = out->PutChar(kSeparator) ? PutText(out, entry->value, Text::kValue) : -2;
+  if (result == 0 && !out->PutChar(kLineFeed)) result = -2;
   return result;
 }
 
@@ -105,19 +119,24 @@ constexpr char kValueCr[] = "value with CR, which reading drops";
 
 }  // namespace
 
-// Names are written as they are: the format has no escape for them. The first section's
-// name may hold '=', since the first line is always read as a header.
+// The bytes a name cannot hold, and a key even escaped, for strcspn. Names are written as
+// they are: the format has no escape for them. The first section's name may hold '=',
+// since the first line is always read as a header.
+constexpr char kNotInFirstName[] = {kCarriageReturn, kLineFeed, kComment, kEscape, kNul};
+constexpr char kNotInName[] = {kCarriageReturn, kLineFeed, kComment, kEscape, kSeparator, kNul};
+constexpr char kNotInKey[] = {kSeparator, kCarriageReturn, kLineFeed, kNul};
+
 const char* NameProblem(const char* name, bool first) {
-  if (*name == '\0') return kEmptyName;
-  const char* bad = name + std::strcspn(name, first ? "\r\n;\\" : "\r\n;\\=");
+  if (*name == kNul) return kEmptyName;
+  const char* bad = name + std::strcspn(name, first ? kNotInFirstName : kNotInName);
   switch (*bad) {
-    case '\0':
+    case kNul:
       return nullptr;
-    case ';':
+    case kComment:
       return kNameSemicolon;
-    case '\\':
+    case kEscape:
       return kNameBackslash;
-    case '=':
+    case kSeparator:
       return kNameEquals;
     default:
       return kNameBreak;
@@ -127,27 +146,30 @@ const char* NameProblem(const char* name, bool first) {
 // Keys are escaped, but a reader drops a key's outer spaces and ends it at the first '='.
 const char* KeyProblem(const char* key) {
   // Most keys are good, which one look tells: no '=', CR or LF, and no space at either end.
-  const std::size_t clean = std::strcspn(key, "=\r\n");
-  if (key[clean] == '\0' && clean > 0 && key[0] != ' ' && key[clean - 1] != ' ') return nullptr;
+  const std::size_t clean = std::strcspn(key, kNotInKey);
+  if (key[clean] == kNul && clean > 0 && key[0] != kSpace && key[clean - 1] != kSpace)
+    return nullptr;
   const std::size_t length = std::strlen(key);
-  if (std::strspn(key, " ") == length) return kEmptyKey;
-  if (key[0] == ' ' || key[length - 1] == ' ') return kKeySpace;
-  const char* bad = key + std::strcspn(key, "=\r\n");
-  if (*bad == '\0') return nullptr;
-  return *bad == '=' ? kKeyEquals : kKeyBreak;
+  std::size_t spaces = 0;
+  while (key[spaces] == kSpace) ++spaces;
+  if (spaces == length) return kEmptyKey;
+  if (key[0] == kSpace || key[length - 1] == kSpace) return kKeySpace;
+  const char* bad = key + clean;
+  if (*bad == kNul) return nullptr;
+  return *bad == kSeparator ? kKeyEquals : kKeyBreak;
 }
 
 // A value's outer spaces and CRs are lost on reading, as the format says; a line feed would
 // make the rest of it a line of its own.
 const char* ValueProblem(const char* value) {
-  return std::strchr(value, '\n') != nullptr ? kValueBreak : nullptr;
+  return std::strchr(value, kLineFeed) != nullptr ? kValueBreak : nullptr;
 }
 
 const char* ExactValueProblem(const char* value) {
   if (const char* problem = ValueProblem(value)) return problem;
   const std::size_t length = std::strlen(value);
-  if (length > 0 && (value[0] == ' ' || value[length - 1] == ' ')) return kValueSpace;
-  return std::strchr(value, '\r') != nullptr ? kValueCr : nullptr;
+  if (length > 0 && (value[0] == kSpace || value[length - 1] == kSpace)) return kValueSpace;
+  return std::strchr(value, kCarriageReturn) != nullptr ? kValueCr : nullptr;
 }
 
 namespace {

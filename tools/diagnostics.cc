@@ -10,9 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "ini/format.h"
 #include "ini/ini.h"
 
 namespace tools {
+
+using ini_format::kCarriageReturn;
+using ini_format::kComment;
+using ini_format::kEscape;
+using ini_format::kLineFeed;
+using ini_format::kSeparator;
+using ini_format::kSpace;
+
 namespace {
 
 constexpr int kErrorLimit = 20;  // bad lines shown for one file
@@ -34,7 +43,7 @@ class Lines {
   explicit Lines(const std::string& bytes) : bytes_(bytes) {
     starts_.push_back(0);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-      if (bytes[i] == '\n') starts_.push_back(i + 1);
+      if (bytes[i] == kLineFeed) starts_.push_back(i + 1);
     }
   }
   std::int64_t count() const { return static_cast<std::int64_t>(starts_.size()); }
@@ -44,7 +53,7 @@ class Lines {
     if (line < 1 || index >= starts_.size()) return "";
     const std::size_t start = starts_[index];
     std::size_t end = index + 1 < starts_.size() ? starts_[index + 1] - 1 : bytes_.size();
-    if (end > start && bytes_[end - 1] == '\r') --end;
+    if (end > start && bytes_[end - 1] == kCarriageReturn) --end;
     return bytes_.substr(start, end - start);
   }
 
@@ -83,7 +92,7 @@ std::string Indent(const std::string& text, std::int64_t column) {
 
 bool HasLoneCr(const std::string& line) {
   for (std::size_t i = 0; i + 1 < line.size(); ++i) {
-    if (line[i] == '\r' && line[i + 1] != '\n') return true;
+    if (line[i] == kCarriageReturn && line[i + 1] != kLineFeed) return true;
   }
   return false;
 }
@@ -101,28 +110,20 @@ struct Scan {
 // dropped before any other byte, which keeps its role.
 Scan ScanLine(const std::string& raw) {
   Scan scan;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == ';') {
-      scan.comment = i;
-      break;
-    }
-    if (raw[i] != '\\') continue;
-    std::size_t next = i + 1;
-    while (next < raw.size() && raw[next] == '\r') ++next;
+  scan.comment = ini_format::CommentIn(raw.data(), 0, raw.size());
+  for (std::size_t i = 0; i < scan.comment; ++i) {
+    if (raw[i] != kEscape) continue;
+    const std::size_t next = ini_format::EscapedByte(raw.data(), i, raw.size());
     if (next == raw.size()) {
       scan.continues = true;
-      break;
-    }
-    if (raw[next] == ';' || raw[next] == '\\') {
+    } else if (ini_format::Escapable(raw[next])) {
       i = next;
-    } else {
-      if (scan.lone == std::string::npos) {
-        scan.lone = i;
-        scan.lone_before = raw[next];
-      }
-      i = next - 1;
+    } else if (scan.lone == std::string::npos) {
+      scan.lone = i;
+      scan.lone_before = raw[next];
     }
   }
+  if (scan.comment == raw.size()) scan.comment = std::string::npos;
   return scan;
 }
 
@@ -130,13 +131,13 @@ std::size_t CommentStart(const std::string& raw) { return ScanLine(raw).comment;
 
 // True when `raw`, a physical line on its own, reads as a key line or a section header.
 bool ReadsAsALine(const std::string& raw) {
-  const std::size_t start = raw.find_first_not_of(' ');
+  const std::size_t start = raw.find_first_not_of(kSpace);
   if (start == std::string::npos) return false;
   const std::string text = raw.substr(start, CommentStart(raw) - start);
-  const std::size_t equals = text.find('=');
-  const std::size_t end = text.find_last_not_of(' ');
+  const std::size_t equals = text.find(kSeparator);
+  const std::size_t end = text.find_last_not_of(kSpace);
   return (equals != std::string::npos && equals > 0) ||
-         (text[0] == '[' && end != std::string::npos && end >= 2 && text[end] == ']');
+         (end != std::string::npos && ini_format::IsHeader(text.data(), end + 1));
 }
 
 // What probably went wrong on a bad line, from its bytes as written and as read, and the
