@@ -15,26 +15,9 @@ namespace {
 using testing_support::FailingAllocator;
 using testing_support::UseEverySlot;
 
-std::vector<std::string> SectionNames(const IniDocument* document) {
-  std::vector<std::string> names;
-  for (int32_t i = 0; const char* name = ini_section_name_at(document, i); ++i) {
-    names.push_back(name);
-  }
-  return names;
-}
-
-std::vector<std::string> Keys(const IniSection* section) {
-  std::vector<std::string> keys;
-  for (int32_t i = 0; const char* key = ini_key_at(section, i); ++i) keys.push_back(key);
-  return keys;
-}
-
-// Every test checks at its end that the blocks it made were all released.
-class IniDocumentTest : public ::testing::Test {
- protected:
-  void TearDown() override { EXPECT_EQ(allocator_.LiveBlocks(), 0u); }
-  FailingAllocator allocator_;
-};
+using testing_support::Keys;
+using testing_support::SectionNames;
+using IniDocumentTest = testing_support::ReleasesEverything;
 
 TEST_F(IniDocumentTest, NewDocumentIsEmpty) {
   IniDocument* document = ini_new_document();
@@ -358,118 +341,6 @@ TEST_F(IniDocumentTest, PositionsOutsideTheListGiveNull) {
   EXPECT_STREQ(ini_key_at(section, 0), "k");
   EXPECT_STREQ(ini_value_at(section, 0), "v");
   ini_free_document(document);
-}
-
-TEST_F(IniDocumentTest, CopySectionKeepsFirstOccurrences) {
-  IniSection* source = ini_new_section("src");
-  ini_set_value(source, "K", "1");
-  ini_set_value(source, "J", "2");
-  ini_set_value(source, "X", "3");
-  // Rename X to K in place, giving a repeated key as a file with K twice does.
-  source->entries[2]->key[0] = 'K';
-
-  IniSection* copy = ini_copy_section(source, "dst");
-  EXPECT_STREQ(copy->name, "dst");
-  EXPECT_EQ(Keys(copy), (std::vector<std::string>{"K", "J"}));
-  EXPECT_STREQ(ini_get_value(copy, "K"), "1");
-  EXPECT_STREQ(ini_get_value(copy, "J"), "2");
-  EXPECT_EQ(source->count, 3);
-  EXPECT_NE(copy->entries[0]->key, source->entries[0]->key) << "copies live in new blocks";
-  ini_free_section(copy);
-  ini_free_section(source);
-
-  // A section too large for one bucket of the repeat search: 3,000 keys, each three times
-  // with its round in the value; the copy keeps round 0 of each, in first-occurrence order.
-  std::string text = "[big]\n";
-  for (int round = 0; round < 3; ++round) {
-    for (int k = 0; k < 3000; ++k)
-      text += "k" + std::to_string(k * 7919 % 3000) + "=" + std::to_string(round) + "\n";
-  }
-  IniDocument* loaded = ini_load_memory(text.data(), text.size(), nullptr);
-  IniSection* big = ini_copy_section(loaded->sections[0], "copy");
-  ASSERT_EQ(big->count, 3000);
-  for (int32_t i = 0; i < big->count; ++i) {
-    EXPECT_STREQ(big->entries[i]->key, loaded->sections[0]->entries[i]->key);
-    EXPECT_STREQ(big->entries[i]->value, "0");
-  }
-  ini_free_section(big);
-  ini_free_document(loaded);
-
-  // Keys made to collide under a known seed, as a file could make them if the seed were
-  // known: the search falls back to sorting and still keeps exactly the first ones.
-  const std::uint64_t seed = ini_detail::SetHashSeedForTesting(42);
-  const std::vector<std::string> colliding = testing_support::CollidingKeys(2000, 42);
-  IniSection* crafted = ini_new_section("crafted");
-  for (int round = 0; round < 2; ++round) {
-    for (const std::string& key : colliding) {
-      ini_detail::AppendRepeat(crafted, key.c_str(), std::to_string(round).c_str());
-    }
-  }
-  IniSection* crafted_copy = ini_copy_section(crafted, "copy");
-  ini_detail::SetHashSeedForTesting(seed);
-  ASSERT_EQ(crafted_copy->count, 2000);
-  for (int32_t i = 0; i < crafted_copy->count; ++i) {
-    EXPECT_EQ(crafted_copy->entries[i]->key, colliding[static_cast<std::size_t>(i)]);
-    EXPECT_STREQ(crafted_copy->entries[i]->value, "0");
-  }
-  ini_free_section(crafted_copy);
-  ini_free_section(crafted);
-
-  IniSection* empty = ini_new_section("e");
-  IniSection* empty_copy = ini_copy_section(empty, "f");
-  EXPECT_EQ(empty_copy->count, 0);
-  EXPECT_STREQ(empty_copy->name, "f");
-  ini_free_section(empty_copy);
-  ini_free_section(empty);
-}
-
-// A loaded document keeps what it read in a few blocks of its own: removing or replacing a
-// loaded item releases nothing at once, while the operations' own blocks come and go as
-// ever. Everything returns with the document (the fixture checks), and no release path
-// frees a carved piece (ASan checks).
-TEST_F(IniDocumentTest, LoadedPiecesReturnWithTheDocument) {
-  const std::string text = "[a]\nk=1\nj=2\n[b]\nx=3\n[c]\ny=4\n";
-  IniDocument* document = ini_load_memory(text.data(), text.size(), nullptr);
-  ASSERT_NE(document, nullptr);
-  IniSection* a = ini_find_section(document, "a");
-  const std::size_t loaded = allocator_.LiveBlocks();
-
-  EXPECT_EQ(ini_remove_key(a, "j"), 0);
-  EXPECT_EQ(allocator_.LiveBlocks(), loaded) << "a loaded entry is kept until the end";
-  EXPECT_EQ(ini_set_value(a, "k", "own"), 0);
-  EXPECT_EQ(allocator_.LiveBlocks(), loaded + 1) << "the new value has a block of its own";
-  EXPECT_EQ(ini_set_value(a, "k", "own again"), 0);
-  EXPECT_EQ(allocator_.LiveBlocks(), loaded + 1) << "an own block is released at once";
-  EXPECT_EQ(ini_set_value(a, "new", "v"), 1);
-  EXPECT_EQ(ini_remove_key(a, "new"), 0);
-  EXPECT_EQ(allocator_.LiveBlocks(), loaded + 1);
-  for (int i = 0; i < 12; ++i) ini_set_value(a, ("n" + std::to_string(i)).c_str(), "v");
-
-  IniSection* copy = ini_copy_section(a, "b");
-  EXPECT_EQ(ini_add_section(document, copy), 0) << "replaces the loaded section b";
-  EXPECT_EQ(ini_remove_section(document, "c"), 0);
-  EXPECT_EQ(ini_remove_section(document, "a"), 0);
-  EXPECT_EQ(SectionNames(document), std::vector<std::string>{"b"});
-  EXPECT_STREQ(ini_get_value(ini_find_section(document, "b"), "k"), "own again");
-  ini_free_document(document);
-}
-
-// A large value made by an operation is released as soon as it is replaced, the first
-// value of an entry too; what an entry keeps of its first text is bounded.
-TEST_F(IniDocumentTest, ReplacedValuesAreReleased) {
-  IniSection* section = ini_new_section("s");
-  const std::string large(1 << 20, 'v');
-  ini_set_value(section, "short", "v");
-  const std::size_t before = allocator_.LiveBytes();
-  ini_set_value(section, "k", large.c_str());
-  EXPECT_GT(allocator_.LiveBytes(), before + large.size());
-  ini_set_value(section, "k", "small");
-  ini_set_value(section, "short", "w");
-  EXPECT_LT(allocator_.LiveBytes(), before + 200) << "the 1 MiB first value was kept";
-  for (int i = 0; i < 100; ++i) ini_set_value(section, "short", std::to_string(i).c_str());
-  EXPECT_LT(allocator_.LiveBytes(), before + 200) << "replacing again and again adds up";
-  EXPECT_STREQ(ini_get_value(section, "k"), "small");
-  ini_free_section(section);
 }
 
 // Operations without a failure result stop the process rather than go on half-done.

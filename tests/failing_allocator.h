@@ -3,6 +3,8 @@
 #ifndef TESTS_FAILING_ALLOCATOR_H_
 #define TESTS_FAILING_ALLOCATOR_H_
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 
 #include "ini/project_internal.h"
@@ -26,6 +28,13 @@ class FailingAllocator {
 
  private:
   ini_detail::Allocator previous_;
+};
+
+// A test fixture that checks at the test's end that every block it made was released.
+class ReleasesEverything : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(allocator_.LiveBlocks(), 0u); }
+  FailingAllocator allocator_;
 };
 
 }  // namespace testing_support

@@ -8,6 +8,8 @@
 #     ini/ini.h and ini/ini.hpp, and the project's ini/project_internal.h and ini/format.h:
 #     the includes are followed through every header, so that none of these lets a
 #     private one through;
+#   - every source file of ini/, platform/, install/ and tools/ is named, by its path, in
+#     docs/map.md, so that the map stays whole;
 # and the manual pages are clean for groff -ww.
 # bench/ is a Linux program by design and is not checked.
 # Usage: lint_test.sh SOURCE_DIR
@@ -66,6 +68,14 @@ private_headers() {
   done < <(cd "$tree" && find install platform tools tests fuzz -name '*.h' -o -name '*.hpp' \
              -o -name '*.c' -o -name '*.cc' | LC_ALL=C sort)
 }
+# The source files of the tree at $1 that its docs/map.md does not name.
+unmapped() {
+  local tree=$1 file
+  while IFS= read -r file; do
+    grep -qF "\`$file\`" "$tree/docs/map.md" || echo "$file"
+  done < <(cd "$tree" && find ini platform install tools -name '*.h' -o -name '*.hpp' \
+             -o -name '*.c' -o -name '*.cc' | LC_ALL=C sort)
+}
 
 # Each rule catches what it is for: a private header included outside ini/, and one
 # reached through a header that may be included.
@@ -84,12 +94,21 @@ echo '#ifdef __linux__' >"$planted/platform/platform_posix.cc"  # allowed in a b
 [ "$(private_headers "$planted")" = "fuzz/properties.cc reaches ini/line_scan.h
 tools/check.cc reaches ini/records.h" ] ||
   fail "the header rule does not flag exactly the two planted files: $(private_headers "$planted")"
+mkdir -p "$planted/docs"
+echo '`install/run.cc`, `ini/records.h`' >"$planted/docs/map.md"
+[ "$(unmapped "$planted")" = "ini/line_scan.h
+ini/project_internal.h
+platform/platform_posix.cc
+tools/check.cc" ] || fail "the map rule does not flag exactly the unnamed files: $(unmapped "$planted")"
 
 found=$(system_code "$source_dir")
 [ -z "$found" ] || fail "system-specific code outside a platform backend:
 $found"
 found=$(private_headers "$source_dir")
 [ -z "$found" ] || fail "a private header of the library reached from outside ini/:
+$found"
+found=$(unmapped "$source_dir")
+[ -z "$found" ] || fail "source files docs/map.md does not name:
 $found"
 # The manual pages: groff finds nothing to warn of.
 for page in "$source_dir"/tools/*/*.1; do

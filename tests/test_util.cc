@@ -15,6 +15,20 @@
 
 namespace testing_support {
 
+std::vector<std::string> SectionNames(const IniDocument* document) {
+  std::vector<std::string> names;
+  for (int32_t i = 0; const char* name = ini_section_name_at(document, i); ++i) {
+    names.push_back(name);
+  }
+  return names;
+}
+
+std::vector<std::string> Keys(const IniSection* section) {
+  std::vector<std::string> keys;
+  for (int32_t i = 0; const char* key = ini_key_at(section, i); ++i) keys.push_back(key);
+  return keys;
+}
+
 std::string Dump(const IniDocument* document) {
   std::string out;
   for (int32_t s = 0; s < document->count; ++s) {

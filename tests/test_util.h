@@ -13,6 +13,9 @@ namespace testing_support {
 // "[name]\n<key>=<value>\n..." for every section and entry in position order, so a test can
 // compare a whole document, spaces and all, with one string.
 std::string Dump(const IniDocument* document);
+// The names of the sections, and the keys of a section, in position order.
+std::vector<std::string> SectionNames(const IniDocument* document);
+std::vector<std::string> Keys(const IniSection* section);
 
 // Reads and writes back every slot below `capacity`, as a caller of the public arrays may:
 // under AddressSanitizer a slot that the memory behind the array does not hold is an error.
