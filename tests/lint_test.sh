@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Two rules of the tree's structure, each first shown to catch a planted violation:
+# Three rules of the tree's structure, each first shown to catch a planted violation:
 #   - only the platform backends and their tests (files named *_posix.cc, *_win32.cc, their
 #     shared *_posix.h, *_win32.h and their *_test.cc) know the operating system: nowhere
-#     else _WIN32, __linux__,
-#     <windows.h>, <unistd.h>, <fcntl.h>, <sys/...>, <pthread.h> or <spawn.h>;
+#     else _WIN32, __linux__, <windows.h>, <unistd.h>, <fcntl.h>, <sys/...>, <pthread.h> or
+#     <spawn.h>;
 #   - outside ini/, no file reaches a header of the library's own but its public ones,
 #     ini/ini.h and ini/ini.hpp, and the project's ini/project_internal.h and ini/format.h:
 #     the includes are followed through every header, so that none of these lets a
