@@ -9,6 +9,7 @@
 #include "ini/allocator.h"
 #include "ini/arena.h"
 #include "ini/ini.h"
+#include "ini/mix.h"
 #include "platform/platform.h"
 
 namespace quorva::ini_detail {
@@ -165,10 +166,7 @@ class Fingerprint {
   }
 
  private:
-  void Mix(std::uint64_t word) {
-    hash_ = (hash_ ^ word) * 0xBF58476D1CE4E5B9ull;
-    hash_ ^= hash_ >> 29;
-  }
+  void Mix(std::uint64_t word) { hash_ = MixIn(hash_, word); }
   void TakeByte(unsigned char byte) {
     pending_ |= std::uint64_t{byte} << (8 * pending_bytes_);
     if (++pending_bytes_ == 8) {
@@ -177,12 +175,9 @@ class Fingerprint {
       pending_bytes_ = 0;
     }
   }
-  std::uint64_t Value() const {
-    std::uint64_t hash = (hash_ ^ pending_ ^ size_) * 0x94D049BB133111EBull;
-    return hash ^ (hash >> 31);
-  }
+  std::uint64_t Value() const { return MixLast(hash_, pending_ ^ size_); }
 
-  std::uint64_t hash_ = 0x9E3779B97F4A7C15ull;
+  std::uint64_t hash_ = kMixStart;
   std::uint64_t size_ = 0;
   std::uint64_t pending_ = 0;
   unsigned pending_bytes_ = 0;

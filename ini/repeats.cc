@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ini/allocator.h"
+#include "ini/mix.h"
 #include "ini/project_internal.h"
 #include "platform/platform.h"
 
@@ -60,12 +61,11 @@ std::uint64_t KeyHashForTesting(const char* bytes, std::size_t length) {
 // low ones. It starts from a seed that differs from process to process, so that a file
 // cannot be made of keys whose hashes it knows.
 std::uint64_t Hash(const char* bytes, std::size_t length) {
-  std::uint64_t hash = (length * 0x9E3779B97F4A7C15ull) ^ HashSeed();
+  std::uint64_t hash = (length * kMixStart) ^ HashSeed();
   for (; length >= 8; bytes += 8, length -= 8) {
     std::uint64_t word;
     std::memcpy(&word, bytes, sizeof word);
-    hash = (hash ^ word) * 0xBF58476D1CE4E5B9ull;
-    hash ^= hash >> 29;
+    hash = MixIn(hash, word);
   }
   // The last 1 to 7 bytes, read as two loads that overlap (or three bytes) rather than
   // byte by byte into a word, which the processor could not forward to the word's load.
@@ -80,8 +80,7 @@ std::uint64_t Hash(const char* bytes, std::size_t length) {
            static_cast<unsigned char>(bytes[length / 2]) << 8 |
            static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[length - 1])) << 16;
   }
-  hash = (hash ^ last) * 0x94D049BB133111EBull;
-  return hash ^ (hash >> 31);
+  return MixLast(hash, last);
 }
 
 std::uint64_t HashFolded(const char* bytes, std::size_t length) {
