@@ -37,10 +37,10 @@ TEST(InstallCommand, CompleteInstallation) {
   EXPECT_EQ(o.out, std::string(kPrompt) + "Quorva 4.0.1 installed successfully\n");
   EXPECT_EQ(o.err, "");
   for (const std::string name : kLaunchers)
-    EXPECT_EQ(disk.files[JoinPath(kRootBin, name)], "exe " + name);
-  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch_lean.boot")], "lean");
-  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch_tolbe.boot")], "tolbe");
-  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch.boot")], "tolbe");
+    EXPECT_EQ(disk.files[JoinPath(kRootBin, name)], LauncherBytes(name));
+  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch_lean.boot")], BootBytes("lean"));
+  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch_tolbe.boot")], BootBytes("tolbe"));
+  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch.boot")], BootBytes("tolbe"));
   const std::string ini = testing_support::RuntimeIni(kRoot, kRuntimeBin);
   EXPECT_EQ(disk.files[JoinPath(kRuntimeBin, "qrv.ini")], ini);
   EXPECT_EQ(disk.files[JoinPath(kRootBin, "qrv.ini")], ini);
@@ -61,7 +61,7 @@ TEST(InstallCommand, SilentModeTakesMinimalAndSaysNothing) {
   EXPECT_EQ(o.out, "");
   EXPECT_EQ(o.err, "");
   EXPECT_EQ(o.rest_of_input, "yes\n") << "no question, so nothing is read";
-  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch.boot")], "lean");
+  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch.boot")], BootBytes("lean"));
 }
 
 TEST(InstallCommand, CommandLine) {
@@ -112,7 +112,7 @@ TEST(InstallCommand, RootFromProgramPath) {
   AddTree(&disk);
   disk.own_path = JoinPath(kRoot, "Install.exe");
   EXPECT_EQ(RunInstall(&disk, {"-s"}).status, 0);
-  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch.boot")], "lean");
+  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch.boot")], BootBytes("lean"));
 
   struct Case {
     std::string own_path;
@@ -146,7 +146,7 @@ TEST(InstallCommand, RootFromProgramPath) {
 TEST(InstallCommand, Answers) {
   struct Case {
     std::string input;
-    const char* boot;  // the boot file made current
+    const char* boot;  // the profile whose boot file is made current
     std::string rest;  // input left unread
   };
   const std::string long_line(150, 'y');
@@ -173,7 +173,7 @@ TEST(InstallCommand, Answers) {
     AddTree(&disk);
     ProcessResult o = RunInstall(&disk, {kRoot}, c.input);
     EXPECT_EQ(o.status, 0) << c.input;
-    EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch.boot")], c.boot) << c.input;
+    EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch.boot")], BootBytes(c.boot)) << c.input;
     EXPECT_EQ(o.rest_of_input, c.rest) << c.input;
   }
 }
@@ -618,7 +618,7 @@ TEST(InstallHostile, HugeReleaseDescription) {
   ProcessResult o = RunInstall(&disk, {"-s", kRoot});
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.err, "");
-  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch.boot")], "lean");
+  EXPECT_EQ(disk.files[JoinPath(kRootBin, "launch.boot")], BootBytes("lean"));
 }
 
 // Whatever bytes the root and the version hold, they reach the paths as they are, and the

@@ -50,13 +50,12 @@ fail() {
   exit 1
 }
 
-mkdir -p "$root/qcore-4.0.1/bin" "$root/releases/26"
-printf '[Install]\nVSN=4.0.1\nSYSTEM_VSN=26\n' >"$root/Install.ini"
+# The sample tree, with launchers of 4 KiB.
+. "$(dirname "$0")/sample_tree.sh"
+sample_tree "$root"
 for name in $("$(dirname "$0")/../scripts/launchers.sh"); do
   head -c 4096 /dev/urandom >"$root/qcore-4.0.1/bin/$name"
 done
-echo lean >"$root/releases/26/launch_lean.boot"
-echo tolbe >"$root/releases/26/launch_tolbe.boot"
 
 # The root's bin on a disk of 256 KiB: a first run fits.
 small_disk "$root/bin" 256k

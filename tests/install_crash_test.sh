@@ -21,18 +21,18 @@ fail() {
   exit 1
 }
 mapfile -t launchers < <("$(dirname "$0")/../scripts/launchers.sh")
+. "$(dirname "$0")/sample_tree.sh"
 finals=()
 for name in "${launchers[@]}" launch_lean.boot launch_tolbe.boot launch.boot qrv.ini; do finals+=("bin/$name"); done
 finals+=(qcore-4.0.1/bin/qrv.ini)
 
-# A distribution tree at $root over which an earlier installation left its files.
+# The sample tree at $root, with launchers of 20,000 bytes (copied in more than one call),
+# over which an earlier installation left its files.
 earlier_tree() {
   rm -rf "$root"
-  mkdir -p "$root/qcore-4.0.1/bin" "$root/releases/26" "$root/bin"
-  printf '[Install]\nVSN=4.0.1\nSYSTEM_VSN=26\n' >"$root/Install.ini"
+  sample_tree "$root"
+  mkdir -p "$root/bin"
   for name in "${launchers[@]}"; do head -c 20000 /dev/zero | tr '\0' "${name:0:1}" >"$root/qcore-4.0.1/bin/$name"; done
-  echo lean >"$root/releases/26/launch_lean.boot"
-  echo tolbe >"$root/releases/26/launch_tolbe.boot"
   for final in "${finals[@]}"; do echo "earlier $final" >"$root/$final"; done
 }
 listing() { (cd "$root" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum); }

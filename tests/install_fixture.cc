@@ -16,11 +16,24 @@ const std::string kRootBin = JoinPath(kRoot, "bin");
 const std::string kIniPath = JoinPath(kRoot, "Install.ini");
 
 void AddTree(FakeFileSystem* disk, const std::string& ini) {
+  for (const auto& [relative, bytes] : SampleTree()) {
+    std::string path = kRoot;
+    for (std::size_t start = 0, slash; start <= relative.size(); start = slash + 1) {
+      slash = relative.find('/', start);
+      if (slash == std::string::npos) slash = relative.size();
+      path = JoinPath(path, relative.substr(start, slash - start));
+    }
+    disk->files[path] = bytes;
+  }
   disk->files[kIniPath] = ini;
-  for (const std::string name : install::kLaunchers)
-    disk->files[JoinPath(kRuntimeBin, name)] = "exe " + name;
-  disk->files[JoinPath(kRelease, "launch_lean.boot")] = "lean";
-  disk->files[JoinPath(kRelease, "launch_tolbe.boot")] = "tolbe";
+}
+
+std::string LauncherBytes(const std::string& name) {
+  return SampleTree().at("qcore-4.0.1/bin/" + name);
+}
+
+std::string BootBytes(const std::string& profile) {
+  return SampleTree().at("releases/26/launch_" + profile + ".boot");
 }
 
 namespace {

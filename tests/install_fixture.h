@@ -25,9 +25,13 @@ extern const std::string kRelease;     // Q, releases, 26
 extern const std::string kRootBin;     // Q, bin
 extern const std::string kIniPath;     // Q, Install.ini
 
-// A complete distribution tree at kRoot.
+// The sample distribution tree at kRoot, with `ini` as its release description.
 void AddTree(FakeFileSystem* disk,
              const std::string& ini = "[Install]\nVSN=4.0.1\nSYSTEM_VSN=26\n");
+// The bytes of the sample tree's launcher `name`, and of its boot file of `profile`
+// ("lean" or "tolbe").
+std::string LauncherBytes(const std::string& name);
+std::string BootBytes(const std::string& profile);
 
 // Runs the command with `args` (without the program name) and `input` on standard input.
 ProcessResult RunInstall(FakeFileSystem* disk, std::vector<std::string> args,

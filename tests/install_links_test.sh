@@ -11,6 +11,7 @@ install=$1
 shift
 emulator=("$@")
 mapfile -t launchers < <("$(dirname "$0")/../scripts/launchers.sh")
+. "$(dirname "$0")/sample_tree.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() {
@@ -18,17 +19,12 @@ fail() {
   exit 1
 }
 
-# A fresh tree in $work/dist, and beside it, outside the tree, a folder with a launcher of
-# another installation and a file the tree's owner is not to read.
+# A fresh sample tree in $work/dist, and beside it, outside the tree, a folder with a
+# launcher of another installation and a file the tree's owner is not to read.
 fresh_tree() {
   rm -rf "$work/dist" "$work/outside" "$work/to-dist"
-  mkdir -p "$work/dist/qcore-4.0.1/bin" "$work/dist/releases/26" "$work/outside"
-  printf '[Install]\nVSN=4.0.1\nSYSTEM_VSN=26\n' >"$work/dist/Install.ini"
-  for name in "${launchers[@]}"; do
-    echo "$name" >"$work/dist/qcore-4.0.1/bin/$name"
-  done
-  echo lean >"$work/dist/releases/26/launch_lean.boot"
-  echo tolbe >"$work/dist/releases/26/launch_tolbe.boot"
+  sample_tree "$work/dist"
+  mkdir -p "$work/outside"
   echo "another installation's" >"$work/outside/qrv.exe"
   echo secret >"$work/outside/secret"
 }
@@ -85,7 +81,8 @@ for root in "$work/dist" "$work/to-dist"; do
   status=$(run "$root")
   [ "$status" = 0 ] || fail "links in the tree, root $root: status $status: $(cat "$work/err")"
 done
-[ "$(cat "$work/dist/qcore-4.0.1/bin-shared/launch.boot")" = tolbe ] || fail "launch.boot through the links"
+cmp -s "$work/dist/qcore-4.0.1/bin-shared/launch.boot" "$work/dist/releases/26/launch_tolbe.boot" ||
+  fail "launch.boot through the links"
 [ "$(ls "$work/dist/qcore-4.0.1/bin-shared" | wc -l)" = $((${#launchers[@]} + 4)) ] || fail "the linked bin holds: $(ls "$work/dist/qcore-4.0.1/bin-shared")"
 [ "$(cat "$work/outside/qrv.exe")" = "another installation's" ] || fail "a file outside the tree was written"
 echo "links: ok"

@@ -20,17 +20,6 @@ std::string Native(const std::string& relative) {
   return path;
 }
 
-Tree Distribution() {
-  Tree tree;
-  tree["Install.ini"] = "; release\r\n[Install]\r\nVSN = 4.0.1\r\nSYSTEM_VSN = 26\r\n";
-  for (const std::string name : install::kLaunchers) {
-    tree["qcore-4.0.1/bin/" + name] = std::string("MZ\0\r\n", 5) + name;
-  }
-  tree["releases/26/launch_lean.boot"] = std::string("lean\0\r\n", 7);
-  tree["releases/26/launch_tolbe.boot"] = std::string("tolbe\0\xff\n", 8);
-  return tree;
-}
-
 Tree Installed(const std::string& root, const char* boot) {
   Tree tree = Distribution();
   for (const std::string name : install::kLaunchers)
@@ -51,15 +40,6 @@ void WriteTree(const std::string& root, const Tree& tree) {
     fs::create_directories(path.parent_path());
     WriteFileBytes(path.string(), bytes);
   }
-}
-
-Tree ReadTree(const std::string& root) {
-  Tree tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
-    tree[fs::relative(entry.path(), root).generic_string()] = ReadFileBytes(entry.path().string());
-  }
-  return tree;
 }
 
 std::string InstallProgram() { return ProgramBesideTests("Install"); }

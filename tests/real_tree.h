@@ -2,26 +2,23 @@
 #ifndef TESTS_REAL_TREE_H_
 #define TESTS_REAL_TREE_H_
 
-#include <map>
 #include <string>
 #include <vector>
 
-namespace testing_support {
+#include "tests/test_util.h"
 
-using Tree = std::map<std::string, std::string>;  // relative path with '/' -> bytes
+namespace testing_support {
 
 // `relative` with '/' turned into the platform's separator.
 std::string Native(const std::string& relative);
 
-// The distribution tree as it is unpacked, before Install runs.
-Tree Distribution();
+// The distribution tree as it is unpacked, before Install runs: the sample tree.
+inline Tree Distribution() { return SampleTree(); }
 // The tree after a complete installation with `root` as the root it was given, and `boot`
 // (launch_lean.boot or launch_tolbe.boot) made current.
 Tree Installed(const std::string& root, const char* boot);
 
 void WriteTree(const std::string& root, const Tree& tree);
-// Every regular file below `root`, so stray files show up as well as missing ones.
-Tree ReadTree(const std::string& root);
 
 // The Install program built beside the tests.
 std::string InstallProgram();

@@ -160,4 +160,19 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
   }
 }
 
+Tree ReadTree(const std::string& root) {
+  Tree tree;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    tree[std::filesystem::relative(entry.path(), root).generic_string()] =
+        ReadFileBytes(entry.path().string());
+  }
+  return tree;
+}
+
+const Tree& SampleTree() {
+  static const Tree tree = ReadTree(QUORVA_SAMPLE_TREE);
+  return tree;
+}
+
 }  // namespace testing_support

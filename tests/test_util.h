@@ -3,6 +3,7 @@
 #define TESTS_TEST_UTIL_H_
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,15 @@ class TempDir {
 
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+using Tree = std::map<std::string, std::string>;  // relative path with '/' -> bytes
+
+// Every regular file below `root`, so stray files show up as well as missing ones.
+Tree ReadTree(const std::string& root);
+// The sample distribution tree, examples/sample-dist, as it is unpacked before Install
+// runs: the one tree every test of Install starts from (on the in-memory disk, on the real
+// one, and in the shell tests), and the demo's. Read once.
+const Tree& SampleTree();
 
 }  // namespace testing_support
 
