@@ -318,36 +318,26 @@ int StoreLocked(platform::FileSystem& file_system, IniDocument* document, const 
 // back as given: new sections' names, new entries and changed values. What stays as the file
 // had it is read back as it was.
 int CheckEdits(const IniDocument* document, IniCheckReport* report) {
-  if (report != nullptr) *report = {-1, -1, ""};
-  if (document == nullptr) return -1;
-  // A document that keeps no text writes every section and entry new.
-  const bool kept = KeptSourceOf(document) != nullptr;
+  // A document that keeps no text writes every section and entry new; a new section's name
+  // is the first line's when no section stands before it.
+  const bool kept = document != nullptr && KeptSourceOf(document) != nullptr;
   bool header_before = false;
   for (std::int32_t s = 0; kept && s < document->count; ++s) {
     header_before = header_before || IsLoaded(document->sections[s]);
   }
-  for (std::int32_t s = 0; s < document->count; ++s) {
-    IniSection* section = document->sections[s];
-    const bool loaded = kept && IsLoaded(section);
-    const char* problem = loaded ? nullptr : NameProblem(section->name, !header_before);
-    std::int32_t at = -1;
-    header_before = true;
-    for (std::int32_t e = 0; problem == nullptr && e < section->count; ++e) {
-      IniEntry* entry = section->entries[e];
-      if (loaded && IsLoaded(section, entry)) {
-        if (IsChanged(entry)) problem = ExactValueProblem(entry->value);
-      } else {
-        problem = KeyProblem(entry->key);
-        if (problem == nullptr) problem = ExactValueProblem(entry->value);
-      }
-      if (problem != nullptr) at = e;
-    }
-    if (problem != nullptr) {
-      if (report != nullptr) *report = {s, at, problem};
-      return -3;
-    }
-  }
-  return 0;
+  return CheckEach(
+      document, report,
+      [&](std::int32_t, const IniSection* section) {
+        const bool first = !header_before;
+        header_before = true;
+        return kept && IsLoaded(section) ? nullptr : NameProblem(section->name, first);
+      },
+      [&](const IniSection* section, const IniEntry* entry) -> const char* {
+        if (kept && IsLoaded(section) && IsLoaded(section, entry))
+          return IsChanged(entry) ? ExactValueProblem(entry->value) : nullptr;
+        const char* problem = KeyProblem(entry->key);
+        return problem != nullptr ? problem : ExactValueProblem(entry->value);
+      });
 }
 
 bool StoreEdits(const IniDocument* document, ByteSink& sink) {

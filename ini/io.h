@@ -76,6 +76,31 @@ bool StoreEdits(const IniDocument* document, ByteSink& sink);
 int CheckEdits(const IniDocument* document, IniCheckReport* report);
 // ini_check_document: 0, -1 for no document, or -3 with `*report` (which may be null).
 int CheckDocument(const IniDocument* document, IniCheckReport* report);
+// The check walk of every store: each section's name, then each of its entries, in order,
+// until a rule gives a reason why it cannot be written so that it reads back: `name_rule`
+// (position, section) and `entry_rule` (section, entry), each a reason or null. 0; -1 for
+// no document; -3 with `*report` (which may be null) naming the first part at fault.
+template <typename NameRule, typename EntryRule>
+int CheckEach(const IniDocument* document, IniCheckReport* report, NameRule name_rule,
+              EntryRule entry_rule) {
+  if (report != nullptr) *report = {-1, -1, ""};
+  if (document == nullptr) return -1;
+  for (std::int32_t s = 0; s < document->count; ++s) {
+    IniSection* section = document->sections[s];
+    const char* problem = name_rule(s, section);
+    std::int32_t at = -1;
+    for (std::int32_t e = 0; problem == nullptr && e < section->count; ++e) {
+      problem = entry_rule(section, section->entries[e]);
+      if (problem != nullptr) at = e;
+    }
+    if (problem != nullptr) {
+      if (report != nullptr) *report = {s, at, problem};
+      return -3;
+    }
+  }
+  return 0;
+}
+
 // Why a section name (the first section's when `first`), a key or a value cannot be written
 // so that it reads back the same, as CheckDocument says; null when it can.
 const char* NameProblem(const char* name, bool first);

@@ -177,24 +177,13 @@ namespace {
 // ini_check_document, with values checked by `value_problem`.
 int Check(const IniDocument* document, IniCheckReport* report,
           const char* (*value_problem)(const char*)) {
-  if (report != nullptr) *report = {-1, -1, ""};
-  if (document == nullptr) return -1;
-  for (std::int32_t s = 0; s < document->count; ++s) {
-    const IniSection* section = document->sections[s];
-    const char* problem = NameProblem(section->name, s == 0);
-    std::int32_t at = -1;
-    for (std::int32_t e = 0; problem == nullptr && e < section->count; ++e) {
-      const IniEntry* entry = section->entries[e];
-      problem = KeyProblem(entry->key);
-      if (problem == nullptr) problem = value_problem(entry->value);
-      if (problem != nullptr) at = e;
-    }
-    if (problem != nullptr) {
-      if (report != nullptr) *report = {s, at, problem};
-      return -3;
-    }
-  }
-  return 0;
+  return CheckEach(
+      document, report,
+      [](std::int32_t s, const IniSection* section) { return NameProblem(section->name, s == 0); },
+      [value_problem](const IniSection*, const IniEntry* entry) {
+        const char* problem = KeyProblem(entry->key);
+        return problem != nullptr ? problem : value_problem(entry->value);
+      });
 }
 
 }  // namespace
