@@ -757,6 +757,89 @@ void BenchInstall(const std::string& dir, const std::string& install) {
       ours * 1000, theirs * 1000, ours / theirs, durable * 1000, ours / durable);
 }
 
+// The lines printed under the table: what the corpora showed beside their row.
+struct Notes {
+  std::string copy, records, model_store;
+};
+
+void PrintTableHeader() {
+  std::printf(
+      "%-14s %8s | %10s %10s %11s %10s %10s %10s | %6s %7s %7s %6s %6s | %9s %9s %6s | %10s %10s "
+      "%10s %6s %10s\n",
+      "corpus", "MB", "ours", "floor", "model floor", "read floor", "inih", "SimpleIni", "ours/f",
+      "ours/mf", "ours/rf", "inih/f", "SI/f", "ours MiB", "floor MiB", "mem/f", "store", "st.floor",
+      "SI store", "st/f", "in place");
+}
+
+// Measures one corpus, made at `path` first: its row of the table, its load times in `tsv`
+// (milliseconds, -1 where a program could not read it), and its notes.
+void BenchCorpus(const std::string& self, const std::string& path, const std::string& out,
+                 const std::string& name, const Measure& idle, std::FILE* tsv, Notes* notes) {
+  bench::MakeCorpus(name, path);
+  const int runs = 7;
+  std::vector<std::string> whats = {
+      "load:ours",  "load:floor",  "load:model-floor", "load:inih",       "load:simpleini",
+      "store:ours", "store:floor", "store:simpleini",  "load:read-floor", "store:floor-in-place"};
+  const bool copy = name == "keys-1M";  // one section of a million keys
+  if (copy) {
+    whats.push_back("copy:ours");
+    whats.push_back("copy:floor");
+  }
+  whats.push_back("store:model-floor");
+  // Of many sections, what their records cost even the read floor.
+  const bool records = name.rfind("sections", 0) == 0;
+  if (records) whats.push_back("load:records-floor");
+  const std::vector<Measure> m = Measured(self, whats, path, out, runs);
+  const Measure &ours = m[0], &floor = m[1], &model_floor = m[2], &store = m[5],
+                &store_floor = m[6], &store_simple = m[7], &read_floor = m[8];
+  const Measure& store_in_place = m[9];
+  if (copy) {
+    notes->copy = "Copying the section of " + name + ": " + Cell(m[10]) +
+                  "; its copy floor: " + Cell(m[11]) + ", ratio " + Ratio(m[10], m[11]) +
+                  "; loading it: " + Cell(ours) + ", ratio " + Ratio(m[10], ours) + "\n";
+  }
+  const Measure& store_model_floor = m[whats.size() - (records ? 2 : 1)];
+  notes->model_store += name + ": store " + Ratio(store, store_model_floor) +
+                        " times the model store floor (" + Cell(store_model_floor) + ")\n";
+  if (records) {
+    const Measure& with_records = m.back();
+    notes->records += name + ": the read floor with a section record and its 10 slots " +
+                      "for each header line " + Cell(with_records) + ", " +
+                      Ratio(with_records, read_floor) + " times the read floor; ours " +
+                      Ratio(ours, with_records) + " times that\n";
+  }
+  Measure inih = m[3], simple = m[4];
+  // A peer that saw fewer entries than we did did not read the file whole.
+  if (inih.entries != ours.entries) inih.ok = false;
+  if (simple.entries != ours.entries) simple.ok = false;
+  double mib = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);
+  std::printf(
+      "%-14s %8.1f | %10s %10s %11s %10s %10s %10s | %6s %7s %7s %6s %6s | %9.1f %9.1f %6.2f | "
+      "%10s %10s %10s %6s %10s\n",
+      name.c_str(), mib, Cell(ours).c_str(), Cell(floor).c_str(), Cell(model_floor).c_str(),
+      Cell(read_floor).c_str(), Cell(inih).c_str(), Cell(simple).c_str(),
+      Ratio(ours, floor).c_str(), Ratio(ours, model_floor).c_str(), Ratio(ours, read_floor).c_str(),
+      Ratio(inih, floor).c_str(), Ratio(simple, floor).c_str(),
+      (ours.peak_kib - idle.peak_kib) / 1024.0, (floor.peak_kib - idle.peak_kib) / 1024.0,
+      static_cast<double>(ours.peak_kib - idle.peak_kib) /
+          static_cast<double>(floor.peak_kib - idle.peak_kib),
+      Cell(store).c_str(), Cell(store_floor).c_str(), Cell(store_simple).c_str(),
+      Ratio(store, store_floor).c_str(), Cell(store_in_place).c_str());
+  std::fflush(stdout);
+  auto ms = [](const Measure& measure) { return measure.ok ? measure.min * 1000 : -1.0; };
+  std::fprintf(tsv, "%s\t%.2f\t%.2f\t%.2f\t%.2f\t%.2f\n", name.c_str(), ms(ours), ms(floor),
+               ms(inih), ms(simple), ms(model_floor));
+}
+
+// A small file: the time of one load and the heap it holds, from a child of its own.
+void BenchSmallFile(const std::string& self, const std::string& dir) {
+  const std::string small = dir + "/small-1K.ini";
+  bench::MakeCorpus("small-1K", small);
+  std::string line;
+  Spawn({self, "--small", small}, &line);
+  std::printf("A 1 KiB file: %s", line.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -765,7 +848,7 @@ int main(int argc, char** argv) {
   }
   if (argc == 3 && std::strcmp(argv[1], "--small") == 0) return SmallChild(argv[2]);
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s CORPUS_DIR [INSTALL_PROGRAM]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s CORPUS_DIR [INSTALL_PROGRAM|- [ONLY]]\n", argv[0]);
     return 2;
   }
   // Every child, floors and peers included, gets the cheapest memory the machine has: glibc
@@ -777,94 +860,27 @@ int main(int argc, char** argv) {
   const std::string dir = argv[1];
   std::filesystem::create_directories(dir);
   const std::string out = dir + "/stored.ini";
+  const std::string install = argc >= 3 && std::strcmp(argv[2], "-") != 0 ? argv[2] : "";
+  const std::string only = argc >= 4 ? argv[3] : "";
   Measure idle = Measured(self, {"none"}, "", out, 1)[0];
   idle.ok = true;
-  const std::string only = argc >= 4 ? argv[3] : "";
-  // The load times again, in milliseconds (-1: could not read the file), for plotting.
+
   std::FILE* tsv = std::fopen((dir + "/results.tsv").c_str(), "w");
   std::fprintf(tsv, "corpus\tours\tfloor\tinih\tSimpleIni\tmodel floor\n");
-  auto ms = [](const Measure& m) { return m.ok ? m.min * 1000 : -1.0; };
-
-  std::printf(
-      "%-14s %8s | %10s %10s %11s %10s %10s %10s | %6s %7s %7s %6s %6s | %9s %9s %6s | %10s %10s "
-      "%10s %6s %10s\n",
-      "corpus", "MB", "ours", "floor", "model floor", "read floor", "inih", "SimpleIni", "ours/f",
-      "ours/mf", "ours/rf", "inih/f", "SI/f", "ours MiB", "floor MiB", "mem/f", "store", "st.floor",
-      "SI store", "st/f", "in place");
-  std::string copy_line, records_lines, model_store_lines;
+  PrintTableHeader();
+  Notes notes;
   for (const bench::Corpus& corpus : bench::Corpora()) {
-    if (corpus.name.find(only) == std::string::npos) continue;
-    const std::string path = dir + "/" + corpus.name + ".ini";
-    bench::MakeCorpus(corpus.name, path);
-    const int runs = 7;
-    std::vector<std::string> whats = {
-        "load:ours",  "load:floor",  "load:model-floor", "load:inih",       "load:simpleini",
-        "store:ours", "store:floor", "store:simpleini",  "load:read-floor", "store:floor-in-place"};
-    const bool copy = corpus.name == "keys-1M";  // one section of a million keys
-    if (copy) {
-      whats.push_back("copy:ours");
-      whats.push_back("copy:floor");
-    }
-    whats.push_back("store:model-floor");
-    // Of many sections, what their records cost even the read floor.
-    const bool records = corpus.name.rfind("sections", 0) == 0;
-    if (records) whats.push_back("load:records-floor");
-    const std::vector<Measure> m = Measured(self, whats, path, out, runs);
-    const Measure &ours = m[0], &floor = m[1], &model_floor = m[2], &store = m[5],
-                  &store_floor = m[6], &store_simple = m[7], &read_floor = m[8];
-    const Measure& store_in_place = m[9];
-    if (copy) {
-      copy_line = "Copying the section of " + corpus.name + ": " + Cell(m[10]) +
-                  "; its copy floor: " + Cell(m[11]) + ", ratio " + Ratio(m[10], m[11]) +
-                  "; loading it: " + Cell(ours) + ", ratio " + Ratio(m[10], ours) + "\n";
-    }
-    const Measure& store_model_floor = m[whats.size() - (records ? 2 : 1)];
-    model_store_lines += corpus.name + ": store " + Ratio(store, store_model_floor) +
-                         " times the model store floor (" + Cell(store_model_floor) + ")\n";
-    if (records) {
-      const Measure& with_records = m.back();
-      records_lines += corpus.name + ": the read floor with a section record and its 10 slots " +
-                       "for each header line " + Cell(with_records) + ", " +
-                       Ratio(with_records, read_floor) + " times the read floor; ours " +
-                       Ratio(ours, with_records) + " times that\n";
-    }
-    Measure inih = m[3], simple = m[4];
-    // A peer that saw fewer entries than we did did not read the file whole.
-    if (inih.entries != ours.entries) inih.ok = false;
-    if (simple.entries != ours.entries) simple.ok = false;
-    double mib = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);
-    std::printf(
-        "%-14s %8.1f | %10s %10s %11s %10s %10s %10s | %6s %7s %7s %6s %6s | %9.1f %9.1f %6.2f | "
-        "%10s %10s %10s %6s %10s\n",
-        corpus.name.c_str(), mib, Cell(ours).c_str(), Cell(floor).c_str(),
-        Cell(model_floor).c_str(), Cell(read_floor).c_str(), Cell(inih).c_str(),
-        Cell(simple).c_str(), Ratio(ours, floor).c_str(), Ratio(ours, model_floor).c_str(),
-        Ratio(ours, read_floor).c_str(), Ratio(inih, floor).c_str(), Ratio(simple, floor).c_str(),
-        (ours.peak_kib - idle.peak_kib) / 1024.0, (floor.peak_kib - idle.peak_kib) / 1024.0,
-        static_cast<double>(ours.peak_kib - idle.peak_kib) /
-            static_cast<double>(floor.peak_kib - idle.peak_kib),
-        Cell(store).c_str(), Cell(store_floor).c_str(), Cell(store_simple).c_str(),
-        Ratio(store, store_floor).c_str(), Cell(store_in_place).c_str());
-    std::fflush(stdout);
-    std::fprintf(tsv, "%s\t%.2f\t%.2f\t%.2f\t%.2f\t%.2f\n", corpus.name.c_str(), ms(ours),
-                 ms(floor), ms(inih), ms(simple), ms(model_floor));
+    if (corpus.name.find(only) != std::string::npos)
+      BenchCorpus(self, dir + "/" + corpus.name + ".ini", out, corpus.name, idle, tsv, &notes);
   }
   std::fclose(tsv);
-  std::printf("\n%s%s%s", records_lines.c_str(), model_store_lines.c_str(), copy_line.c_str());
+  std::printf("\n%s%s%s", notes.records.c_str(), notes.model_store.c_str(), notes.copy.c_str());
   // ini-edit, built beside Install.
   const std::string tool =
-      argc >= 3 && std::strcmp(argv[2], "-") != 0
-          ? (std::filesystem::path(argv[2]).parent_path() / "ini-edit").string()
-          : "";
+      install.empty() ? "" : (std::filesystem::path(install).parent_path() / "ini-edit").string();
   if (only.empty() || only == "extra") BenchWorstCases(self, dir, out, tool);
-  if (only.empty() || std::string("small-1K").find(only) != std::string::npos) {
-    // A small file: the time of one load and the heap it holds, from a child of its own.
-    const std::string small = dir + "/small-1K.ini";
-    bench::MakeCorpus("small-1K", small);
-    std::string line;
-    Spawn({self, "--small", small}, &line);
-    std::printf("A 1 KiB file: %s", line.c_str());
-  }
-  if (argc >= 3 && std::strcmp(argv[2], "-") != 0) BenchInstall(dir, argv[2]);
+  if (only.empty() || std::string("small-1K").find(only) != std::string::npos)
+    BenchSmallFile(self, dir);
+  if (!install.empty()) BenchInstall(dir, install);
   return 0;
 }

@@ -371,49 +371,60 @@ std::string Stored(const IniDocument* document) {
 
 }  // namespace
 
-std::string CheckEditing(const std::uint8_t* data, std::size_t size) {
-  const std::string bytes(reinterpret_cast<const char*>(data), size);
-  IniDocument* document = ini_load_memory_for_editing(bytes.data(), bytes.size(), nullptr);
-  if (document == nullptr) return "";
-  std::string problem;
-  if (Stored(document) != bytes) problem = "an unchanged document was not stored byte for byte";
-  // Edits the last byte picks: new values for every third entry, the last entry of the
-  // first section removed, the first of a repeated key removed, the first section of the
-  // second section's name removed, an entry and a section added. Removals keep the order of
-  // the rest, so the edited text reads back as the document, repeats and all.
-  std::vector<std::int64_t> starts;
-  ini_scan_memory(bytes.data(), bytes.size(), RecordStart, &starts, nullptr);
-  std::vector<bool> concerned(starts.size(), false);
-  const unsigned pick = size > 0 ? data[size - 1] : 0;
-  // The record, in file order, of each loaded section's header and each loaded entry.
-  std::map<const void*, std::size_t> records;
-  std::size_t record = 0;
-  for (int32_t s = 0; s < document->count; ++s) {
-    const IniSection* section = document->sections[s];
-    records[section] = record++;
-    for (int32_t e = 0; e < section->count; ++e) records[section->entries[e]] = record++;
+namespace {
+
+// The records of a document loaded for editing (each loaded section's header and each
+// loaded entry, in file order) and which of them an edit concerns: their lines may change.
+class Concerns {
+ public:
+  explicit Concerns(const IniDocument* document) {
+    for (int32_t s = 0; s < document->count; ++s) {
+      const IniSection* section = document->sections[s];
+      records_[section] = count_++;
+      for (int32_t e = 0; e < section->count; ++e) records_[section->entries[e]] = count_++;
+    }
+    concerned_.assign(count_, false);
   }
-  const auto concern = [&](const IniSection* section, int32_t e) {
-    const auto found = records.find(section->entries[e]);
-    if (found != records.end()) concerned[found->second] = true;
-  };
-  // The first entry with the key: a set changes it, and it may be an earlier one.
-  const auto first = [](const IniSection* section, const char* key, int32_t from = 0) {
-    int32_t f = from;
-    while (f < section->count && std::strcmp(section->entries[f]->key, key) != 0) ++f;
-    return f;
-  };
+  void Section(const IniSection* section) {
+    concerned_[records_.at(section)] = true;
+    for (int32_t e = 0; e < section->count; ++e) Entry(section, e);
+  }
+  void Entry(const IniSection* section, int32_t e) {
+    const auto found = records_.find(section->entries[e]);
+    if (found != records_.end()) concerned_[found->second] = true;
+  }
+  bool operator[](std::size_t record) const { return concerned_[record]; }
+
+ private:
+  std::map<const void*, std::size_t> records_;
+  std::size_t count_ = 0;
+  std::vector<bool> concerned_;
+};
+
+// The position of the first entry of `section` from `from` on with the key: a set changes
+// it, and it may be an earlier one.
+int32_t FirstWithKey(const IniSection* section, const char* key, int32_t from = 0) {
+  while (from < section->count && std::strcmp(section->entries[from]->key, key) != 0) ++from;
+  return from;
+}
+
+// Edits the document as `pick` says: new values for every third entry, the last entry of
+// the first section removed, the first of a repeated key removed, the section of the second
+// section's name removed, an entry and a section added; each edit tells `concerns` what it
+// touches. Removals keep the order of the rest, so the edited text reads back as the
+// document, repeats and all.
+void Edit(IniDocument* document, unsigned pick, Concerns* concerns) {
   for (int32_t s = 0; s < document->count; ++s) {
     IniSection* section = document->sections[s];
     for (int32_t e = 0; e < section->count; ++e) {
       if (static_cast<unsigned>(e) % 3 != pick % 3) continue;
-      concern(section, first(section, section->entries[e]->key));
+      concerns->Entry(section, FirstWithKey(section, section->entries[e]->key));
       ini_set_value(section, section->entries[e]->key, ("x;\\" + std::to_string(e)).c_str());
     }
     const int32_t last = section->count - 1;
     if (s == 0 && (pick & 4) != 0 && last >= 0 &&
-        first(section, section->entries[last]->key) == last) {
-      concern(section, last);
+        FirstWithKey(section, section->entries[last]->key) == last) {
+      concerns->Entry(section, last);
       ini_remove_key(section, section->entries[last]->key);
     }
   }
@@ -421,25 +432,25 @@ std::string CheckEditing(const std::uint8_t* data, std::size_t size) {
   for (int32_t s = 0; (pick & 32) != 0 && s < document->count; ++s) {
     IniSection* section = document->sections[s];
     int32_t e = 0;
-    while (e < section->count && first(section, section->entries[e]->key, e + 1) == section->count)
+    while (e < section->count &&
+           FirstWithKey(section, section->entries[e]->key, e + 1) == section->count) {
       ++e;
+    }
     if (e == section->count) continue;
-    concern(section, e);
+    concerns->Entry(section, e);
     ini_remove_key(section, std::string(section->entries[e]->key).c_str());
     break;
   }
   if ((pick & 64) != 0 && document->count > 1) {
     const std::string name = document->sections[1]->name;
-    const IniSection* removed = ini_find_section(document, name.c_str());
-    concerned[records[removed]] = true;
-    for (int32_t e = 0; e < removed->count; ++e) concern(removed, e);
+    concerns->Section(ini_find_section(document, name.c_str()));
     ini_remove_section(document, name.c_str());
   }
   if ((pick & 8) != 0 && document->count > 0) {
     // A key "added" the file had already takes the value: its entry is concerned.
     IniSection* last = document->sections[document->count - 1];
-    const int32_t e = first(last, "added");
-    if (e < last->count) concern(last, e);
+    const int32_t e = FirstWithKey(last, "added");
+    if (e < last->count) concerns->Entry(last, e);
     ini_set_value(last, "added", "1");
   }
   if ((pick & 16) != 0 && ini_find_section(document, "fuzzed") == nullptr) {  // would replace it
@@ -447,48 +458,71 @@ std::string CheckEditing(const std::uint8_t* data, std::size_t size) {
     ini_add_section(document, added);
     ini_set_value(added, "k", "v");
   }
+}
+
+// Whether the physical line `physical` gives no text and ends in a backslash, so that it
+// continues into the entry's first character on the line after it: CRs count for nothing,
+// spaces lead, and a backslash is dropped before anything but ';' and '\' (so "\ " is a
+// space), or joins the next line at its end.
+bool Continues(const std::string& physical) {
+  std::string line;
+  for (char c : physical) {
+    if (c != '\r') line += c;
+  }
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == ' ') continue;
+    if (line[i] != '\\') return false;
+    if (i + 1 == line.size()) return true;
+    if (line[i + 1] == ';' || line[i + 1] == '\\') return false;
+  }
+  return false;
+}
+
+// Every line of `bytes` that no edit concerns is still in `edited`, in order: all but those
+// from a concerned record's first line to the next header or key line. `starts` holds the
+// physical line where each record begins. Empty when so, else the first line missing.
+std::string UnconcernedLinesKept(const std::string& bytes, const std::string& edited,
+                                 const std::vector<std::int64_t>& starts,
+                                 const Concerns& concerns) {
+  const std::vector<std::string> before = PhysicalLines(bytes), after = PhysicalLines(edited);
+  std::vector<bool> kept(before.size(), true);
+  for (std::size_t r = 0; r < starts.size(); ++r) {
+    if (!concerns[r]) continue;
+    std::int64_t from = starts[r];
+    while (from > 1 && Continues(before[static_cast<std::size_t>(from - 2)])) --from;
+    const std::int64_t end =
+        r + 1 < starts.size() ? starts[r + 1] : static_cast<std::int64_t>(before.size()) + 1;
+    for (std::int64_t l = from; l < end; ++l) kept[static_cast<std::size_t>(l - 1)] = false;
+  }
+  std::size_t at = 0;
+  for (std::size_t l = 0; l < before.size(); ++l) {
+    if (!kept[l]) continue;
+    while (at < after.size() && after[at] != before[l]) ++at;
+    if (at == after.size()) return "a line no edit concerns is gone: " + std::to_string(l + 1);
+    ++at;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string CheckEditing(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  IniDocument* document = ini_load_memory_for_editing(bytes.data(), bytes.size(), nullptr);
+  if (document == nullptr) return "";
+  std::string problem;
+  if (Stored(document) != bytes) problem = "an unchanged document was not stored byte for byte";
+  std::vector<std::int64_t> starts;
+  ini_scan_memory(bytes.data(), bytes.size(), RecordStart, &starts, nullptr);
+  Concerns concerns(document);
+  Edit(document, size > 0 ? data[size - 1] : 0, &concerns);
   const std::string edited = Stored(document);
   IniDocument* back = ini_load_memory(edited.data(), edited.size(), nullptr);
   if (problem.empty() && (back == nullptr || Dump(back) != Dump(document))) {
     problem = "the edited text read back differently";
   }
   ini_free_document(back);
-  // Every line no edit concerns is still there, in order: all but those from a changed or
-  // removed entry's first line to the next header or key line.
-  const std::vector<std::string> before = PhysicalLines(bytes), after = PhysicalLines(edited);
-  std::vector<bool> kept(before.size(), true);
-  // A line that gives no text and ends in a backslash continues into the entry's first
-  // character, its first physical line after it: CRs count for nothing, spaces lead, and a
-  // backslash is dropped before anything but ';' and '\' (so "\ " is a space), or joins the
-  // next line at its end.
-  const auto continues = [&before](std::int64_t l) {
-    std::string line;
-    for (char c : before[static_cast<std::size_t>(l - 1)]) {
-      if (c != '\r') line += c;
-    }
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      if (line[i] == ' ') continue;
-      if (line[i] != '\\') return false;
-      if (i + 1 == line.size()) return true;
-      if (line[i + 1] == ';' || line[i + 1] == '\\') return false;
-    }
-    return false;
-  };
-  for (std::size_t r = 0; r < starts.size(); ++r) {
-    if (!concerned[r]) continue;
-    std::int64_t from = starts[r];
-    while (from > 1 && continues(from - 1)) --from;
-    const std::int64_t end =
-        r + 1 < starts.size() ? starts[r + 1] : static_cast<std::int64_t>(before.size()) + 1;
-    for (std::int64_t l = from; l < end; ++l) kept[static_cast<std::size_t>(l - 1)] = false;
-  }
-  std::size_t at = 0;
-  for (std::size_t l = 0; l < before.size() && problem.empty(); ++l) {
-    if (!kept[l]) continue;
-    while (at < after.size() && after[at] != before[l]) ++at;
-    if (at == after.size()) problem = "a line no edit concerns is gone: " + std::to_string(l + 1);
-    ++at;
-  }
+  if (problem.empty()) problem = UnconcernedLinesKept(bytes, edited, starts, concerns);
   ini_free_document(document);
   return problem;
 }

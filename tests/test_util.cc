@@ -170,9 +170,4 @@ Tree ReadTree(const std::string& root) {
   return tree;
 }
 
-const Tree& SampleTree() {
-  static const Tree tree = ReadTree(QUORVA_SAMPLE_TREE);
-  return tree;
-}
-
 }  // namespace testing_support
