@@ -13,6 +13,7 @@
 #include <map>
 #include <string>
 
+#include "platform/nt_win32.h"
 #include "platform/shared_win32.h"
 #include "platform/tree.h"
 
@@ -28,64 +29,6 @@ const char kNotInName[] = "/\\:";
 
 namespace win32 {
 namespace {
-
-constexpr NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034);
-constexpr NTSTATUS kPathNotFound = static_cast<NTSTATUS>(0xC000003A);
-constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
-constexpr NTSTATUS kIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
-constexpr NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
-constexpr NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022);
-constexpr FILE_INFORMATION_CLASS kRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
-
-// FILE_RENAME_INFORMATION, which the headers of user programs lack.
-struct RenameInformation {
-  union {
-    BOOLEAN replace_if_exists;
-    ULONG flags;
-  };
-  HANDLE root_directory;
-  ULONG name_length;
-  WCHAR name[kWideRoom];
-};
-
-// Opens `name` relative to the directory `dir`, as NtCreateFile does; INVALID_HANDLE_VALUE
-// on failure, with its status in `*status`.
-HANDLE OpenRelative(HANDLE dir, const std::wstring& name, ACCESS_MASK access, ULONG share,
-                    ULONG disposition, ULONG options, NTSTATUS* status = nullptr) {
-  UNICODE_STRING text;
-  text.Buffer = const_cast<PWSTR>(name.c_str());
-  text.Length = text.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, dir, nullptr);
-  IO_STATUS_BLOCK io;
-  HANDLE handle = nullptr;
-  const NTSTATUS result =
-      NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-                   share, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-  if (status != nullptr) *status = result;
-  return result >= 0 ? handle : INVALID_HANDLE_VALUE;
-}
-
-// Gives the open file `file` the name `name` in the directory `dir`.
-NTSTATUS RenameRelative(HANDLE file, HANDLE dir, const std::wstring& name, bool replace) {
-  RenameInformation rename = {};
-  if (name.size() >= kWideRoom) return kNameNotFound;
-  rename.replace_if_exists = replace ? TRUE : FALSE;
-  rename.root_directory = dir;
-  rename.name_length = static_cast<ULONG>(name.size() * sizeof(wchar_t));
-  std::wmemcpy(rename.name, name.c_str(), name.size());
-  IO_STATUS_BLOCK io;
-  return NtSetInformationFile(
-      file, &io, &rename,
-      static_cast<ULONG>(offsetof(RenameInformation, name) + rename.name_length),
-      kRenameInformation);
-}
-
-void DeleteAndClose(HANDLE file) {
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
-  CloseHandle(file);
-}
 
 // True when `path` is `root` or lies beneath it; paths compare without regard to case, as
 // Windows names do.
