@@ -27,6 +27,8 @@
 namespace {
 
 using testing_support::InChild;
+using testing_support::Mode;
+using testing_support::Names;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
@@ -50,19 +52,6 @@ std::string Stored(int keys) {
   ini_free_memory(bytes);
   ini_free_document(document);
   return stored;
-}
-
-std::set<std::string> Names(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    names.insert(entry.path().filename().string());
-  }
-  return names;
-}
-
-mode_t Mode(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 TEST(PosixStore, FailedStoreLeavesTheOldFileWholeAndNoTemporary) {

@@ -19,22 +19,11 @@
 namespace {
 
 using testing_support::InChild;
+using testing_support::Mode;
+using testing_support::Names;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
-
-std::set<std::string> Names(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    names.insert(entry.path().filename().string());
-  }
-  return names;
-}
-
-mode_t Mode(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
 
 // A copy behaves like cp: the source's permission bits less the umask, never set-ID or
 // sticky bits, and writable by its owner so the next copy can replace it. A link at the

@@ -17,14 +17,10 @@
 
 namespace {
 
+using testing_support::Mode;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
-
-mode_t Mode(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
 
 // bits, FIFOs, symbolic links.
 class PosixInstall : public ::testing::Test {

@@ -160,6 +160,21 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
   }
 }
 
+std::set<std::string> Names(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+unsigned Mode(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (error || !std::filesystem::exists(status)) return 0;
+  return static_cast<unsigned>(status.permissions()) & 07777;
+}
+
 Tree ReadTree(const std::string& root) {
   Tree tree;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,10 @@ class TempDir {
 
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// The names in the directory `dir`, and the permission bits of the file `path` leads to (0
+// when there is none).
+std::set<std::string> Names(const std::string& dir);
+unsigned Mode(const std::string& path);
 
 using Tree = std::map<std::string, std::string>;  // relative path with '/' -> bytes
 
