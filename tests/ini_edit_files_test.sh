@@ -2,8 +2,9 @@
 # ini-edit and ini-check on real files, as people meet them: runs at the same time on one
 # file (each waits its turn, none undoes another's edit), a file reached through a symbolic
 # link (the link stays, the file it leads to is edited), and names with characters the ANSI
-# code page lacks (the file typed is the one edited, never a look-alike). Run on the native
-# programs, and on the Windows ones under Wine, which follows the Linux links.
+# code page lacks (the file typed is the one edited, never a look-alike); a FIFO or a device
+# is refused without blocking. Run on the native programs, and on the Windows ones under
+# Wine, which follows the Linux links.
 # Usage: ini_edit_files_test.sh PROGRAM_DIR [EMULATOR...]
 set -Eeuo pipefail
 trap 'echo "ini_edit_files_test: FAIL at line $LINENO: $BASH_COMMAND" >&2' ERR
@@ -67,6 +68,20 @@ out=$("${check[@]}" a.ini </dev/null 2>&1) || fail "ini-check a.ini: $out"
 listing=$(LC_ALL=C ls | tr '\n' ' ')
 [ "$listing" = "a.ini check.err conf err1 err2 err3 err4 real shared.ini α.ini β.ini €uro.ini " ] ||
   fail "files beside them: $listing"
+
+# What is no regular file: a FIFO no one writes and a link to /dev/zero are refused at once
+# (status 3), for reading and for editing, instead of waiting for a writer or reading without
+# end; each stays what it was.
+mkfifo pipe.ini
+ln -s /dev/zero zero.ini
+for name in pipe.ini zero.ini; do
+  for operation in "--get s k" "--set s k v"; do
+    status=0
+    timeout 30 "${edit[@]}" "$name" $operation </dev/null >/dev/null 2>special.err || status=$?
+    [ "$status" = 3 ] || fail "ini-edit $name $operation: status $status: $(cat special.err)"
+  done
+done
+[ -p pipe.ini ] && [ -L zero.ini ] || fail "the FIFO or the link to /dev/zero was replaced"
 
 # Another program holding the file's lock past the wait (flock(1) takes the same lock), and
 # a file no one may write (immutable, which binds root too): statuses 4 and 5, each with
