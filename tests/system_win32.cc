@@ -68,8 +68,19 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process = {};
-  if (CreateProcessA(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                     directory.c_str(), &startup, &process)) {
+  // A start that fails did not run the program, so it is tried again: under Wine, a start
+  // has been seen to fail now and then. The last failure's error goes into `err`.
+  DWORD start_error = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (CreateProcessA(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                       directory.c_str(), &startup, &process)) {
+      start_error = 0;
+      break;
+    }
+    start_error = GetLastError();
+    Sleep(200);
+  }
+  if (start_error == 0) {
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
@@ -82,6 +93,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   CloseHandle(err);
   result.out = FoldLineEnds(ReadFileBytes(out_path));
   result.err = FoldLineEnds(ReadFileBytes(err_path));
+  if (start_error != 0)
+    result.err += "could not start " + program + ": error " + std::to_string(start_error);
   return result;
 }
 
