@@ -445,6 +445,37 @@ double LoadAndStore(const Job& job, std::size_t* entries, bool keeping) {
   });
 }
 
+// Lookups by name in typical, loaded before the clock: every key of every section through
+// ini_get_value, and 20 section names spread over the file through ini_find_section (each a
+// walk of the sections before it). Exact by default; `fold` switches the document to ignore
+// case first. The names are copied out first, so no lookup compares a text with itself.
+double Lookups(const Job& job, std::size_t* entries, bool fold) {
+  IniDocument* document = ini_load_file(job.path.c_str());
+  if (document == nullptr || document->count == 0) return 0;
+  if (fold) ini_set_ignore_case(document, 1);
+  std::vector<std::string> keys, sections;
+  for (int32_t s = 0; s < document->count; ++s) {
+    for (int32_t e = 0; e < document->sections[s]->count; ++e)
+      keys.emplace_back(document->sections[s]->entries[e]->key);
+  }
+  for (int32_t i = 0; i < 20; ++i)
+    sections.emplace_back(document->sections[document->count / 20 * i]->name);
+  std::size_t found = 0;
+  const double seconds = Timed([&] {
+    std::size_t k = 0;
+    for (int32_t s = 0; s < document->count; ++s) {
+      const IniSection* section = document->sections[s];
+      for (int32_t e = 0; e < section->count; ++e)
+        found += ini_get_value(section, keys[k++].c_str()) != nullptr;
+    }
+    for (const std::string& name : sections)
+      found += ini_find_section(document, name.c_str()) != nullptr;
+  });
+  *entries = found == keys.size() + sections.size() ? found : 0;
+  ini_free_document(document);
+  return seconds;
+}
+
 // Every measure by the name the driver gives it.
 using Timing = double (*)(const Job&, std::size_t* entries);
 const struct {
@@ -471,6 +502,8 @@ const struct {
     {"copy:seeded", [](const Job& j, std::size_t* e) { return CopyOf(j, e, false, true); }},
     {"touch:file", [](const Job& j, std::size_t* e) { return Touch(j, e, false); }},
     {"touch:pipe", [](const Job& j, std::size_t* e) { return Touch(j, e, true); }},
+    {"lookup:exact", [](const Job& j, std::size_t* e) { return Lookups(j, e, false); }},
+    {"lookup:ignoring-case", [](const Job& j, std::size_t* e) { return Lookups(j, e, true); }},
 };
 
 double RunOnce(const std::string& what, const std::string& path, const std::string& out,
@@ -671,6 +704,12 @@ void BenchWorstCases(const std::string& self, const std::string& dir, const std:
       "Loading typical, a key added to every section, released: from the file %s; "
       "through a pipe %s; ratio %s\n",
       Cell(touch[0]).c_str(), Cell(touch[1]).c_str(), Ratio(touch[1], touch[0]).c_str());
+  const std::vector<Measure> lookup =
+      Measured(self, {"lookup:exact", "lookup:ignoring-case"}, typical, out, 7);
+  std::printf(
+      "Lookups in typical, every key of every section and 20 sections by name: exact %s; "
+      "ignoring case %s; ratio %s\n",
+      Cell(lookup[0]).c_str(), Cell(lookup[1]).c_str(), Ratio(lookup[1], lookup[0]).c_str());
   const std::vector<Measure> edit = Measured(self, {"edit:plain", "edit:keeping"}, typical, out, 7);
   std::printf(
       "Loading typical and storing it: plain (ini_load_file, ini_store_file) %s; keeping its "

@@ -67,28 +67,36 @@ char* CopyOrDie(const char* text) {
   return copy;
 }
 
-// Exact lookups cost what they always did: the case-blind compare is a loop of its own.
-std::int32_t FindSection(const IniDocument* document, const char* name) {
-  if (ini_detail::IgnoresCase(document)) {
-    for (std::int32_t i = 0; i < document->count; ++i) {
-      if (ini_detail::EqualIgnoringCase(document->sections[i]->name, name)) return i;
-    }
-    return -1;
+// Exact lookups cost what they always did: the case-blind compare is a function of its own,
+// and the exact loop stays small enough to be inlined into each lookup, as it was before
+// there was a choice.
+[[gnu::noinline]] std::int32_t FindSectionIgnoringCase(const IniDocument* document,
+                                                       const char* name) {
+  for (std::int32_t i = 0; i < document->count; ++i) {
+    if (ini_detail::EqualIgnoringCase(document->sections[i]->name, name)) return i;
   }
+  return -1;
+}
+
+inline std::int32_t FindSection(const IniDocument* document, const char* name) {
+  if (ini_detail::IgnoresCase(document)) return FindSectionIgnoringCase(document, name);
   for (std::int32_t i = 0; i < document->count; ++i) {
     if (std::strcmp(document->sections[i]->name, name) == 0) return i;
   }
   return -1;
 }
 
-// The first entry at or after `from` with `key`.
-std::int32_t FindKey(const IniSection* section, const char* key, std::int32_t from = 0) {
-  if (BlockOf(section)->ignore_case) {
-    for (std::int32_t i = from; i < section->count; ++i) {
-      if (ini_detail::EqualIgnoringCase(section->entries[i]->key, key)) return i;
-    }
-    return -1;
+[[gnu::noinline]] std::int32_t FindKeyIgnoringCase(const IniSection* section, const char* key,
+                                                   std::int32_t from) {
+  for (std::int32_t i = from; i < section->count; ++i) {
+    if (ini_detail::EqualIgnoringCase(section->entries[i]->key, key)) return i;
   }
+  return -1;
+}
+
+// The first entry at or after `from` with `key`.
+inline std::int32_t FindKey(const IniSection* section, const char* key, std::int32_t from = 0) {
+  if (BlockOf(section)->ignore_case) return FindKeyIgnoringCase(section, key, from);
   for (std::int32_t i = from; i < section->count; ++i) {
     if (std::strcmp(section->entries[i]->key, key) == 0) return i;
   }
