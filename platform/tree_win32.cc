@@ -57,6 +57,24 @@ Opened OpenedAfter(NTSTATUS status) {
   }
 }
 
+// Gives each entry of the open directory `dir`, listed through its handle, to `visit`, until
+// `visit` returns true; true when it did.
+template <typename Visit>
+bool AnyListed(HANDLE dir, Visit visit) {
+  alignas(8) char buffer[1 << 14];
+  for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+       GetFileInformationByHandleEx(dir, kind, buffer, sizeof buffer);
+       kind = FileIdBothDirectoryInfo) {
+    for (auto* entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(buffer);;
+         entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(reinterpret_cast<char*>(entry) +
+                                                          entry->NextEntryOffset)) {
+      if (visit(*entry)) return true;
+      if (entry->NextEntryOffset == 0) break;
+    }
+  }
+  return false;
+}
+
 class Win32Tree final : public TreeOver {
  public:
   Win32Tree() : TreeOver(RealFileSystem()), calls_(CP_ACP) {}
@@ -259,17 +277,10 @@ class Win32Tree final : public TreeOver {
   void RemoveLeftovers(const char* directory, std::int64_t not_after) override {
     const HANDLE dir = Held(directory);
     if (dir == nullptr) return;
-    alignas(8) char buffer[1 << 14];
-    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-         GetFileInformationByHandleEx(dir, kind, buffer, sizeof buffer);
-         kind = FileIdBothDirectoryInfo) {
-      for (auto* entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(buffer);;
-           entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(reinterpret_cast<char*>(entry) +
-                                                            entry->NextEntryOffset)) {
-        RemoveIfLeftover(dir, *entry, not_after);
-        if (entry->NextEntryOffset == 0) break;
-      }
-    }
+    AnyListed(dir, [&](const FILE_ID_BOTH_DIR_INFO& entry) {
+      RemoveIfLeftover(dir, entry, not_after);
+      return false;
+    });
   }
 
   std::int64_t Now() override {
@@ -387,25 +398,19 @@ class Win32Tree final : public TreeOver {
     }
     const std::uint64_t index =
         std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
-    alignas(8) char buffer[1 << 14];
-    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-         GetFileInformationByHandleEx(dir, kind, buffer, sizeof buffer);
-         kind = FileIdBothDirectoryInfo) {
-      for (auto* entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(buffer);;
-           entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(reinterpret_cast<char*>(entry) +
-                                                            entry->NextEntryOffset)) {
-        const std::size_t length = entry->FileNameLength / sizeof(wchar_t);
-        if (CompareStringOrdinal(entry->FileName, static_cast<int>(length), wide.c_str(),
-                                 static_cast<int>(wide.size()), TRUE) == CSTR_EQUAL) {
-          if ((entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Listed::kLink;
-          return static_cast<std::uint64_t>(entry->FileId.QuadPart) == index
-                     ? Listed::kThisDirectory
-                     : Listed::kOther;
-        }
-        if (entry->NextEntryOffset == 0) break;
+    Listed listed = Listed::kNotFound;
+    AnyListed(dir, [&](const FILE_ID_BOTH_DIR_INFO& entry) {
+      const std::size_t length = entry.FileNameLength / sizeof(wchar_t);
+      if (CompareStringOrdinal(entry.FileName, static_cast<int>(length), wide.c_str(),
+                               static_cast<int>(wide.size()), TRUE) != CSTR_EQUAL) {
+        return false;
       }
-    }
-    return Listed::kNotFound;
+      listed = (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0   ? Listed::kLink
+               : static_cast<std::uint64_t>(entry.FileId.QuadPart) == index ? Listed::kThisDirectory
+                                                                            : Listed::kOther;
+      return true;
+    });
+    return listed;
   }
 
   // The held directory of `path`, and its last name.
